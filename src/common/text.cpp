@@ -1,0 +1,196 @@
+#include "common/text.h"
+
+#include <cstdint>
+
+namespace tallow {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at `pos` and advances past it. An invalid sequence yields
+// U+FFFD and advances past its maximal valid prefix (at least one byte), the way
+// the Unicode standard recommends replacing ill-formed input.
+char32_t decode_utf8(std::string_view s, std::size_t& pos, bool& valid) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
+  const std::uint8_t lead = byte(pos);
+  valid = true;
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  }
+  int length = 0;
+  char32_t code = 0;
+  std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;        // no overlong forms
+    if (lead == 0xED) high = 0x9F;       // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;        // no overlong forms
+    if (lead == 0xF4) high = 0x8F;       // nothing above U+10FFFF
+  } else {
+    ++pos;
+    valid = false;
+    return kReplacement;
+  }
+  std::size_t i = pos + 1;
+  for (int k = 1; k < length; ++k, ++i) {
+    const std::uint8_t lo = k == 1 ? low : 0x80;
+    const std::uint8_t hi = k == 1 ? high : 0xBF;
+    if (i >= s.size() || byte(i) < lo || byte(i) > hi) {
+      pos = i;
+      valid = false;
+      return kReplacement;
+    }
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  pos = i;
+  return code;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    bool valid;
+    const char32_t c = decode_utf8(text, pos, valid);
+    if (c < 0x10000) {
+      out += static_cast<char16_t>(c);
+    } else {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  return out;
+}
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      append_utf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      append_utf8(out, kReplacement);
+    } else {
+      append_utf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::string sanitize_utf8(std::string_view bytes) {
+  if (is_valid_utf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    bool valid;
+    append_utf8(out, decode_utf8(bytes, pos, valid));
+  }
+  return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    bool valid;
+    decode_utf8(bytes, pos, valid);
+    if (!valid) return false;
+  }
+  return true;
+}
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+namespace {
+
+// Length in bytes of the white-space character starting at `pos`, or 0.
+std::size_t white_space_at(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  bool valid;
+  const char32_t c = decode_utf8(text, end, valid);
+  return valid && is_white_space(c) ? end - pos : 0;
+}
+
+// Length in bytes of the white-space character ending at `end`, or 0.
+std::size_t white_space_before(std::string_view text, std::size_t end) {
+  // A white-space character is one to three bytes long in UTF-8.
+  for (std::size_t length = 1; length <= 3 && length <= end; ++length) {
+    if (white_space_at(text, end - length) == length) return length;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string_view trim_white_space(std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t n = white_space_at(text, begin);
+    if (n == 0) break;
+    begin += n;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    const std::size_t n = white_space_before(text, end);
+    if (n == 0) break;
+    end -= n;
+  }
+  return text.substr(begin, end - begin);
+}
+
+std::vector<std::string_view> split_white_space(std::string_view text) {
+  std::vector<std::string_view> tokens;
+  std::size_t pos = 0;
+  std::size_t token_begin = std::string_view::npos;
+  while (pos < text.size()) {
+    const std::size_t n = white_space_at(text, pos);
+    if (n > 0) {
+      if (token_begin != std::string_view::npos) {
+        tokens.push_back(text.substr(token_begin, pos - token_begin));
+        token_begin = std::string_view::npos;
+      }
+      pos += n;
+    } else {
+      if (token_begin == std::string_view::npos) token_begin = pos;
+      bool valid;
+      decode_utf8(text, pos, valid);
+    }
+  }
+  if (token_begin != std::string_view::npos) tokens.push_back(text.substr(token_begin));
+  return tokens;
+}
+
+}  // namespace tallow

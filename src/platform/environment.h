@@ -1,0 +1,46 @@
+#pragma once
+// The process's environment, its own executable, and paths as text.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tallow::platform {
+
+struct EnvironmentVariable {
+  std::string name;
+  std::string value;
+  bool operator==(const EnvironmentVariable&) const = default;
+};
+
+// The value of a variable of this process; absent when unset or not valid Unicode.
+std::optional<std::string> environment_variable(std::string_view name);
+
+// The value of a variable taken verbatim as a path; absent when unset.
+std::optional<std::filesystem::path> environment_path(std::string_view name);
+
+// This process's environment, with `overrides` applied in order: each sets its variable,
+// replacing an inherited value or an earlier override. Names compare the platform's way
+// (case-insensitively on Windows). Overrides whose name is empty, contains "=" or a NUL,
+// or whose value contains a NUL, cannot be variables and are skipped.
+std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides);
+
+// Full path of this process's executable, if the system can tell it.
+std::optional<std::filesystem::path> executable_path();
+
+// The path as UTF-8 text, each invalid sequence replaced by U+FFFD.
+std::string path_text(const std::filesystem::path& path);
+
+// A path from UTF-8 text.
+std::filesystem::path path_from_text(std::string_view text);
+
+std::uint32_t current_process_id();
+
+// The file-name suffix of executables: ".exe" on Windows, empty elsewhere.
+std::string_view executable_suffix();
+
+}  // namespace tallow::platform

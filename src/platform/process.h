@@ -1,0 +1,109 @@
+#pragma once
+// Child processes: the contained agent, waiting on its exit together with
+// notifications, the graceful stop request and the forced end.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "platform/environment.h"
+#include "platform/file.h"
+
+namespace tallow::platform {
+
+// How a process ended: an exit code (all 32 bits on Windows, 8 on Linux) or,
+// on Linux, the number of the signal that killed it.
+struct ExitStatus {
+  enum class Kind { code, signal };
+  Kind kind = Kind::code;
+  std::uint32_t value = 0;
+  bool operator==(const ExitStatus&) const = default;
+};
+
+// A one-shot notification with a stored permit, backed by an OS waitable (a
+// manual-reset event on Windows, an eventfd on Linux). Raising it any number of
+// times from any thread has one effect; once raised it stays raised, so a wait
+// that begins later completes at once.
+class Notification {
+ public:
+  static Result<std::shared_ptr<Notification>> create();
+  explicit Notification(File handle) : handle_(std::move(handle)) {}
+
+  void raise() const;
+  bool is_raised() const;
+  // Waits until raised or until `timeout` passes; true when raised.
+  bool wait_for(std::chrono::nanoseconds timeout) const;
+  std::intptr_t native() const { return handle_.native(); }
+
+ private:
+  File handle_;
+};
+
+// Sends the graceful stop request to a running agent: the console break to its
+// process group on Windows, SIGTERM to its process group on Linux. Returns whether
+// the request was delivered. Safe to call from any thread, also after the child ended.
+using StopRequestSender = std::function<bool()>;
+
+// A started child process, owned by one watcher.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+
+  // The process id that the child itself reports (0 if the platform gave none).
+  virtual std::uint32_t pid() const = 0;
+
+  virtual StopRequestSender stop_request_sender() const = 0;
+
+  // Blocks until the child has ended (returns no index) or one of `wake` is
+  // raised (returns the index of a raised one). Both ready: either answer.
+  virtual Result<std::optional<std::size_t>> wait_exit_or(
+      std::span<const Notification* const> wake) = 0;
+
+  // Ends the child at once; it is then reported as exit code 1 unless it had
+  // already ended. Failures are ignored.
+  virtual void terminate() = 0;
+
+  // Blocks until the child has ended and returns how.
+  virtual Result<ExitStatus> wait_exit() = 0;
+};
+
+// What the contained start needs of the agent's launch.
+struct AgentCommand {
+  std::filesystem::path program;
+  std::vector<std::string> arguments;               // after the program name, UTF-8
+  std::vector<EnvironmentVariable> environment;      // the complete environment
+  std::filesystem::path working_directory;
+  File output;                                       // stdout gets a duplicate, stderr this one
+};
+
+// Starts the agent contained, so that its descendants end when it ends (and not
+// when the tray ends), as the leader of a new process group, with standard input
+// from the null device and no other handle or descriptor inherited. Windows: a
+// job object with kill-on-close, created suspended and resumed once inside it,
+// without a console window. Linux: a keeper process between tray and agent.
+Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command);
+
+// Starts a plain process that nobody waits for; returns its pid. For the stand-in
+// agent's grandchild and for tests.
+Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
+                                     const std::vector<std::string>& arguments);
+
+// True while a process with this id exists and has not ended.
+bool is_process_running(std::uint32_t pid);
+
+// Ends the process with this id by force; for test clean-up only.
+void kill_process(std::uint32_t pid);
+
+// A notification raised when this process is asked to stop: a console break or
+// Ctrl+C on Windows, SIGTERM or SIGINT on Linux. Installed once; later calls
+// return the same notification.
+Result<std::shared_ptr<Notification>> stop_request_notification();
+
+}  // namespace tallow::platform

@@ -1,0 +1,40 @@
+#pragma once
+// Helpers shared by the tests: scratch directories, condition waits, helper programs.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tallow::test {
+
+// A fresh directory under the system's temporary directory, removed on destruction.
+class TempDir {
+ public:
+  explicit TempDir(std::string_view name_hint = "tallow");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Writes bytes to a file, replacing it.
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Reads a file whole; empty when missing.
+std::string read_file(const std::filesystem::path& path);
+
+// Polls `condition` every few milliseconds until it holds or `limit` passes.
+bool wait_until(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Path of a program built beside the test executable ("tallowmered", "lock_holder"...).
+std::filesystem::path program_path(std::string_view name);
+
+}  // namespace tallow::test
