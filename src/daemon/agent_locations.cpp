@@ -1,0 +1,33 @@
+#include "daemon/agent_locations.h"
+
+#include "common/text.h"
+#include "platform/environment.h"
+#include "settings/state_files.h"
+
+namespace tallow {
+
+std::filesystem::path resolve_state_directory() {
+  if (auto directory = platform::environment_path(kStateDirectoryVariable)) return *directory;
+  if (auto local = platform::environment_path("LOCALAPPDATA")) return *local / "tallowmere";
+  return "tallowmere";
+}
+
+std::filesystem::path resolve_agent_path() {
+  const std::string file_name =
+      std::string(kAgentProgramName) + std::string(platform::executable_suffix());
+  if (auto self = platform::executable_path()) return self->parent_path() / file_name;
+  return file_name;
+}
+
+bool is_listen_configured(const std::filesystem::path& state_directory) {
+  // An entry in the env file wins even when blank: the file is the user's explicit word.
+  auto listen = env_file_value(read_env_file(state_directory), kListenVariable);
+  if (!listen) listen = platform::environment_variable(kListenVariable);
+  return listen && !trim_white_space(*listen).empty();
+}
+
+std::string state_directory_argument(const std::filesystem::path& state_directory) {
+  return "--state-directory=" + platform::path_text(state_directory);
+}
+
+}  // namespace tallow

@@ -1,0 +1,266 @@
+#include "daemon/supervisor.h"
+
+#include <thread>
+
+#include "daemon/agent_launch.h"
+#include "daemon/agent_locations.h"
+#include "settings/state_files.h"
+
+namespace tallow {
+
+using Kind = AgentStatus::Kind;
+using Lock = std::lock_guard<std::mutex>;
+
+Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime) {
+  SupervisorOptions options;
+  options.state_directory = resolve_state_directory();
+  options.agent_path = resolve_agent_path();
+  return create(std::move(runtime), std::move(options));
+}
+
+Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options) {
+  auto context = std::make_shared<Context>();
+  context->state_directory = std::move(options.state_directory);
+  context->agent_path = std::move(options.agent_path);
+  context->timings = options.timings;
+  context->launcher = options.launcher ? std::move(options.launcher) : AgentLauncher(launch_agent);
+
+  auto state = std::make_shared<SupervisorState>();
+  auto hub = read_hub_url(context->state_directory);
+  {
+    Lock lock(state->mutex);
+    state->hub_url = std::move(hub);
+  }
+  Supervisor supervisor(std::move(runtime), std::move(context), std::move(state));
+  supervisor.runtime_->spawn([self = supervisor] { self.run_refresh_loop(); });
+  return supervisor;
+}
+
+Supervisor::Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
+                       std::shared_ptr<SupervisorState> state)
+    : runtime_(std::move(runtime)), context_(std::move(context)), state_(std::move(state)) {}
+
+std::filesystem::path Supervisor::log_path() const {
+  return context_->state_directory / kAgentLogFileName;
+}
+
+void Supervisor::start() const {
+  {
+    Lock lock(state_->mutex);
+    if (state_->kill_signal || state_->status.kind() == Kind::Starting) return;
+    // Another agent on this state directory (started by hand or by a service) wins.
+    if (is_agent_lock_held(context_->state_directory)) {
+      state_->status = AgentStatus::running_elsewhere();
+      return;
+    }
+    if (!state_->hub_url && !is_listen_configured(context_->state_directory)) {
+      state_->status = AgentStatus::not_enrolled();
+      return;
+    }
+    state_->status = AgentStatus::starting();
+  }
+  if (!runtime_->spawn([self = *this] { self.run_launch(); })) {
+    // Only refused while the program ends; nothing will launch, so say so.
+    Lock lock(state_->mutex);
+    if (state_->status.kind() == Kind::Starting) state_->status = AgentStatus::stopped();
+  }
+}
+
+void Supervisor::run_launch() const {
+  const auto fail = [this](const Error& error) {
+    Lock lock(state_->mutex);
+    state_->status = AgentStatus::failed(error.message);
+  };
+  auto kill_signal = platform::Notification::create();
+  if (!kill_signal) return fail(kill_signal.error());
+  auto child = context_->launcher(context_->state_directory, context_->agent_path);
+  if (!child) return fail(child.error());
+
+  // The exit watch is the child's one owner.
+  std::shared_ptr<platform::ChildProcess> owned = std::move(child).value();
+  std::shared_ptr<platform::Notification> kill = std::move(kill_signal).value();
+  {
+    Lock lock(state_->mutex);
+    state_->child_pid = owned->pid();
+    state_->kill_signal = kill;
+    state_->send_stop_request = owned->stop_request_sender();
+  }
+  // The status stays Starting until the agent itself confirms in status.json.
+  runtime_->spawn([self = *this, owned = std::move(owned), kill = std::move(kill)] {
+    self.watch_exit(*owned, *kill);
+  });
+}
+
+void Supervisor::watch_exit(platform::ChildProcess& child,
+                            const platform::Notification& kill_signal) const {
+  const platform::Notification* const wake[] = {&kill_signal, &runtime_->shutdown_notification()};
+  auto woken = child.wait_exit_or(wake);
+  if (!woken) return on_child_exit(woken.error());
+  if (woken.value() == std::size_t{1}) {
+    // The tray is ending: the agent outlives it unless it was stopped first.
+    return;
+  }
+  if (woken.value() == std::size_t{0}) child.terminate();
+  on_child_exit(child.wait_exit());
+}
+
+void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) const {
+  bool restart_pending;
+  {
+    Lock lock(state_->mutex);
+    state_->kill_signal.reset();
+    state_->send_stop_request = nullptr;
+    if (state_->status.kind() == Kind::Stopping) {
+      state_->status = AgentStatus::stopped();
+    } else {
+      // An agent that ends on its own failed, whatever its exit code.
+      state_->status = AgentStatus::failed(outcome ? exit_reason(outcome.value())
+                                                   : outcome.error().message);
+    }
+    restart_pending = state_->restart_pending;
+    state_->restart_pending = false;
+  }
+  if (restart_pending) start();
+}
+
+void Supervisor::stop() const {
+  std::uint32_t pid;
+  std::shared_ptr<platform::Notification> kill_signal;
+  platform::StopRequestSender send_stop_request;
+  {
+    Lock lock(state_->mutex);
+    // Without a child there is nothing of ours to stop; an agent started elsewhere is left alone.
+    if (!state_->kill_signal) return;
+    pid = state_->child_pid;
+    kill_signal = state_->kill_signal;
+    send_stop_request = state_->send_stop_request;
+    state_->status = AgentStatus::stopping();
+  }
+  const bool delivered = send_stop_request && send_stop_request();
+  if (!delivered) {
+    kill_signal->raise();
+    return;
+  }
+  runtime_->spawn([self = *this, pid, kill_signal] { self.run_stop_timer(pid, kill_signal); });
+}
+
+void Supervisor::run_stop_timer(std::uint32_t pid,
+                                std::shared_ptr<platform::Notification> kill_signal) const {
+  if (!runtime_->sleep_for(context_->timings.stop_grace)) return;
+  bool same_child;
+  {
+    Lock lock(state_->mutex);
+    // A timer left from an earlier child must not touch a later one.
+    same_child = state_->kill_signal && state_->child_pid == pid;
+  }
+  if (same_child) kill_signal->raise();
+}
+
+void Supervisor::restart() const {
+  bool has_child;
+  {
+    Lock lock(state_->mutex);
+    has_child = state_->kill_signal != nullptr;
+    // Decided in the same hold as the check, so a child ending in between still restarts.
+    if (has_child) state_->restart_pending = true;
+  }
+  if (has_child) {
+    stop();
+  } else {
+    start();
+  }
+}
+
+void Supervisor::stop_and_wait() const {
+  stop();
+  const auto deadline = std::chrono::steady_clock::now() + context_->timings.logoff_wait;
+  while (has_child() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(context_->timings.logoff_poll);
+  }
+}
+
+AgentStatus Supervisor::status() const {
+  Lock lock(state_->mutex);
+  return state_->status;
+}
+
+std::optional<std::string> Supervisor::hub_url() const {
+  Lock lock(state_->mutex);
+  return state_->hub_url;
+}
+
+std::optional<bool> Supervisor::hub_connected() const {
+  Lock lock(state_->mutex);
+  return state_->hub_connected;
+}
+
+bool Supervisor::has_child() const {
+  Lock lock(state_->mutex);
+  return state_->kill_signal != nullptr;
+}
+
+std::optional<Notice> Supervisor::take_notice() const {
+  Lock lock(state_->mutex);
+  return std::exchange(state_->notice, std::nullopt);
+}
+
+namespace {
+
+// How a status moves at a refresh while the supervisor holds no child.
+AgentStatus status_without_child(const AgentStatus& status, bool lock_held) {
+  switch (status.kind()) {
+    case Kind::Stopped:
+    case Kind::RunningElsewhere:
+      return lock_held ? AgentStatus::running_elsewhere() : AgentStatus::stopped();
+    case Kind::NotEnrolled:
+    case Kind::Failed:
+      return lock_held ? AgentStatus::running_elsewhere() : status;
+    case Kind::Starting:
+    case Kind::Running:
+    case Kind::Stopping:
+      return status;
+  }
+  return status;
+}
+
+}  // namespace
+
+void Supervisor::refresh_status() const {
+  const auto& directory = context_->state_directory;
+  auto hub = read_hub_url(directory);
+  const auto record = read_status_file(directory);
+
+  // Enrolled meanwhile: start the agent, which decides everything else itself.
+  if (status().kind() == Kind::NotEnrolled && hub) {
+    {
+      Lock lock(state_->mutex);
+      state_->hub_url = std::move(hub);
+    }
+    start();
+    return;
+  }
+
+  Lock lock(state_->mutex);
+  state_->hub_url = std::move(hub);
+  if (state_->kill_signal) {
+    // Only our own child's report counts; a file left by an earlier agent does not.
+    if (record && record->pid == state_->child_pid) {
+      if (state_->status.kind() == Kind::Starting) state_->status = AgentStatus::running();
+      state_->hub_connected = record->connected;
+    } else {
+      state_->hub_connected.reset();
+    }
+  } else {
+    const bool lock_held = is_agent_lock_held(directory);
+    state_->status = status_without_child(state_->status, lock_held);
+    state_->hub_connected = lock_held && record ? record->connected : std::nullopt;
+  }
+}
+
+void Supervisor::run_refresh_loop() const {
+  do {
+    refresh_status();
+  } while (runtime_->sleep_for(context_->timings.refresh_interval));
+}
+
+}  // namespace tallow

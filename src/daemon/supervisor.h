@@ -1,0 +1,116 @@
+#pragma once
+// The agent supervisor: starts, stops and restarts the agent child, watches its
+// exit and keeps the shared record the tray shows, refreshed from the state files.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "daemon/agent_status.h"
+#include "daemon/task_runtime.h"
+#include "platform/process.h"
+
+namespace tallow {
+
+// The product's pace; tests shorten it.
+struct SupervisorTimings {
+  std::chrono::nanoseconds refresh_interval = std::chrono::seconds(3);
+  std::chrono::nanoseconds stop_grace = std::chrono::seconds(20);
+  std::chrono::nanoseconds logoff_wait = std::chrono::seconds(4);
+  std::chrono::nanoseconds logoff_poll = std::chrono::milliseconds(100);
+};
+
+// A message a background task leaves for the tray to show once.
+struct Notice {
+  std::string caption;
+  std::string text;
+  bool operator==(const Notice&) const = default;
+};
+
+// Everything the supervisor knows, behind its one mutex.
+struct SupervisorState {
+  std::mutex mutex;
+  std::optional<std::string> hub_url;
+  std::optional<Notice> notice;
+  AgentStatus status = AgentStatus::stopped();
+  std::uint32_t child_pid = 0;
+  // Present exactly while the supervisor has a child; raising it makes the exit
+  // watch terminate that child.
+  std::shared_ptr<platform::Notification> kill_signal;
+  // Delivers the graceful stop request to the current child.
+  platform::StopRequestSender send_stop_request;
+  bool restart_pending = false;
+  std::optional<bool> hub_connected;
+};
+
+// Starts the agent for a supervisor; replaced by a fake in tests.
+using AgentLauncher = std::function<Result<std::unique_ptr<platform::ChildProcess>>(
+    const std::filesystem::path& state_directory, const std::filesystem::path& agent_path)>;
+
+struct SupervisorOptions {
+  std::filesystem::path state_directory;
+  std::filesystem::path agent_path;
+  SupervisorTimings timings;
+  AgentLauncher launcher;  // launch_agent when empty
+};
+
+// A cheap, copyable handle; the main thread and every task hold their own.
+class Supervisor {
+ public:
+  // Resolves the locations from the environment and starts the status refresh loop.
+  static Supervisor create(std::shared_ptr<TaskRuntime> runtime);
+  static Supervisor create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options);
+
+  // Decides and, if allowed, launches the agent.
+  void start() const;
+  // Asks the agent to end; forces it after the grace period.
+  void stop() const;
+  // Stop then start, or start when there is no child.
+  void restart() const;
+  // Stop, then wait a few seconds at most for the child to be gone (end of logon).
+  void stop_and_wait() const;
+
+  AgentStatus status() const;
+  std::optional<std::string> hub_url() const;
+  std::optional<bool> hub_connected() const;
+  bool has_child() const;
+  std::optional<Notice> take_notice() const;
+
+  const std::filesystem::path& state_directory() const { return context_->state_directory; }
+  const std::filesystem::path& agent_path() const { return context_->agent_path; }
+  std::filesystem::path log_path() const;
+  const std::shared_ptr<TaskRuntime>& runtime() const { return runtime_; }
+  const std::shared_ptr<SupervisorState>& state() const { return state_; }
+
+  // One status refresh step; the loop runs it every refresh interval.
+  void refresh_status() const;
+
+ private:
+  struct Context {
+    std::filesystem::path state_directory;
+    std::filesystem::path agent_path;
+    SupervisorTimings timings;
+    AgentLauncher launcher;
+  };
+
+  Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
+             std::shared_ptr<SupervisorState> state);
+
+  void run_launch() const;
+  void watch_exit(platform::ChildProcess& child, const platform::Notification& kill_signal) const;
+  void on_child_exit(const Result<platform::ExitStatus>& outcome) const;
+  void run_stop_timer(std::uint32_t pid, std::shared_ptr<platform::Notification> kill_signal) const;
+  void run_refresh_loop() const;
+
+  std::shared_ptr<TaskRuntime> runtime_;
+  std::shared_ptr<const Context> context_;
+  std::shared_ptr<SupervisorState> state_;
+};
+
+}  // namespace tallow

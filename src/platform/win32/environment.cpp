@@ -1,0 +1,130 @@
+#include "platform/environment.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "common/text.h"
+#include "platform/win32/environment_name.h"
+#include "platform/win32/wide_text.h"
+
+namespace tallow::platform {
+namespace {
+
+// A name that GetEnvironmentVariableW could match exactly. A leading "=" is allowed:
+// the shell keeps per-drive directories as "=C:" and the like.
+bool is_lookup_name(std::wstring_view name) {
+  return !name.empty() && name.find(L'\0') == std::wstring_view::npos &&
+         name.find(L'=', 1) == std::wstring_view::npos;
+}
+
+std::optional<std::wstring> wide_variable(std::string_view name) {
+  const std::wstring wide_name = win32::wide_from_utf8(name);
+  if (!is_lookup_name(wide_name)) return std::nullopt;
+  std::wstring value(256, L'\0');
+  for (;;) {
+    // An empty value also gives 0, but leaves the last error alone.
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length =
+        GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) {
+      if (GetLastError() != ERROR_SUCCESS) return std::nullopt;
+      return std::wstring();
+    }
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    // Too small: `length` is the size needed, terminator included. The variable
+    // may grow meanwhile, hence the loop.
+    value.resize(length);
+  }
+}
+
+struct EnvironmentStringsDeleter {
+  void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
+};
+
+bool is_settable(const EnvironmentVariable& variable) {
+  return !variable.name.empty() && variable.name.find_first_of(std::string_view("=\0", 2)) ==
+                                       std::string::npos &&
+         variable.value.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> environment_variable(std::string_view name) {
+  const auto value = wide_variable(name);
+  if (!value || win32::has_unpaired_surrogate(*value)) return std::nullopt;
+  return win32::utf8_from_wide(*value);
+}
+
+std::optional<std::filesystem::path> environment_path(std::string_view name) {
+  auto value = wide_variable(name);
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::move(*value));
+}
+
+std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
+  std::vector<EnvironmentVariable> result;
+  std::vector<std::wstring> wide_names;  // compared on every override
+
+  const std::unique_ptr<wchar_t, EnvironmentStringsDeleter> block(GetEnvironmentStringsW());
+  for (const wchar_t* entry = block.get(); entry && *entry;) {
+    const std::wstring_view text(entry);
+    entry += text.size() + 1;
+    // Search from the second character so that "=C:=C:\dir" keeps its name "=C:".
+    const std::size_t equals = text.find(L'=', 1);
+    if (equals == std::wstring_view::npos) continue;
+    wide_names.emplace_back(text.substr(0, equals));
+    result.push_back({win32::utf8_from_wide(text.substr(0, equals)),
+                      win32::utf8_from_wide(text.substr(equals + 1))});
+  }
+
+  for (const auto& variable : overrides) {
+    if (!is_settable(variable)) continue;
+    std::wstring name = win32::wide_from_utf8(variable.name);
+    const auto same = std::find_if(wide_names.begin(), wide_names.end(), [&](const auto& other) {
+      return win32::same_variable_name(name, other);
+    });
+    if (same == wide_names.end()) {
+      wide_names.push_back(std::move(name));
+      result.push_back(variable);
+    } else {
+      // Keeps the inherited spelling of the name, as SetEnvironmentVariableW does.
+      result[same - wide_names.begin()].value = variable.value;
+    }
+  }
+  return result;
+}
+
+std::optional<std::filesystem::path> executable_path() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::nullopt;
+    // A full buffer means the name was cut short.
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return std::filesystem::path(std::move(buffer));
+    }
+    if (buffer.size() >= 32768 * 2) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string path_text(const std::filesystem::path& path) {
+  return win32::utf8_from_wide(path.native());
+}
+
+std::filesystem::path path_from_text(std::string_view text) {
+  return std::filesystem::path(win32::wide_from_utf8(text));
+}
+
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
+std::string_view executable_suffix() { return ".exe"; }
+
+}  // namespace tallow::platform

@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/os_error.h"
+#include "platform/process.h"
+
+namespace tallow::platform {
+namespace {
+
+// Read by the handler, which the system runs on a thread of its own.
+std::atomic<const Notification*> stop_request{nullptr};
+
+BOOL WINAPI on_console_control(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      if (const Notification* notification = stop_request.load()) notification->raise();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+Result<std::shared_ptr<Notification>> install() {
+  auto notification = Notification::create();
+  if (!notification) return notification;
+  stop_request.store(notification.value().get());
+  if (!SetConsoleCtrlHandler(on_console_control, TRUE)) {
+    const Error error = last_os_error();
+    stop_request.store(nullptr);
+    return error;
+  }
+  return notification;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<Notification>> stop_request_notification() {
+  // Never destroyed: the handler may still run while static objects are torn down.
+  static const auto* const installed = new Result<std::shared_ptr<Notification>>(install());
+  return *installed;
+}
+
+}  // namespace tallow::platform
