@@ -24,6 +24,7 @@ Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOp
   context->agent_path = std::move(options.agent_path);
   context->timings = options.timings;
   context->launcher = options.launcher ? std::move(options.launcher) : AgentLauncher(launch_agent);
+  context->status_observer = std::move(options.status_observer);
 
   auto state = std::make_shared<SupervisorState>();
   auto hub = read_hub_url(context->state_directory);
@@ -44,32 +45,38 @@ std::filesystem::path Supervisor::log_path() const {
   return context_->state_directory / kAgentLogFileName;
 }
 
+void Supervisor::set_status_locked(AgentStatus status) const {
+  if (state_->status == status) return;
+  if (context_->status_observer) context_->status_observer(state_->status, status);
+  state_->status = std::move(status);
+}
+
 void Supervisor::start() const {
   {
     Lock lock(state_->mutex);
     if (state_->kill_signal || state_->status.kind() == Kind::Starting) return;
     // Another agent on this state directory (started by hand or by a service) wins.
     if (is_agent_lock_held(context_->state_directory)) {
-      state_->status = AgentStatus::running_elsewhere();
+      set_status_locked(AgentStatus::running_elsewhere());
       return;
     }
     if (!state_->hub_url && !is_listen_configured(context_->state_directory)) {
-      state_->status = AgentStatus::not_enrolled();
+      set_status_locked(AgentStatus::not_enrolled());
       return;
     }
-    state_->status = AgentStatus::starting();
+    set_status_locked(AgentStatus::starting());
   }
   if (!runtime_->spawn([self = *this] { self.run_launch(); })) {
     // Only refused while the program ends; nothing will launch, so say so.
     Lock lock(state_->mutex);
-    if (state_->status.kind() == Kind::Starting) state_->status = AgentStatus::stopped();
+    if (state_->status.kind() == Kind::Starting) set_status_locked(AgentStatus::stopped());
   }
 }
 
 void Supervisor::run_launch() const {
   const auto fail = [this](const Error& error) {
     Lock lock(state_->mutex);
-    state_->status = AgentStatus::failed(error.message);
+    set_status_locked(AgentStatus::failed(error.message));
   };
   auto kill_signal = platform::Notification::create();
   if (!kill_signal) return fail(kill_signal.error());
@@ -111,11 +118,11 @@ void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) cons
     state_->kill_signal.reset();
     state_->send_stop_request = nullptr;
     if (state_->status.kind() == Kind::Stopping) {
-      state_->status = AgentStatus::stopped();
+      set_status_locked(AgentStatus::stopped());
     } else {
       // An agent that ends on its own failed, whatever its exit code.
-      state_->status = AgentStatus::failed(outcome ? exit_reason(outcome.value())
-                                                   : outcome.error().message);
+      set_status_locked(AgentStatus::failed(outcome ? exit_reason(outcome.value())
+                                                   : outcome.error().message));
     }
     restart_pending = state_->restart_pending;
     state_->restart_pending = false;
@@ -134,7 +141,7 @@ void Supervisor::stop() const {
     pid = state_->child_pid;
     kill_signal = state_->kill_signal;
     send_stop_request = state_->send_stop_request;
-    state_->status = AgentStatus::stopping();
+    set_status_locked(AgentStatus::stopping());
   }
   const bool delivered = send_stop_request && send_stop_request();
   if (!delivered) {
@@ -245,14 +252,14 @@ void Supervisor::refresh_status() const {
   if (state_->kill_signal) {
     // Only our own child's report counts; a file left by an earlier agent does not.
     if (record && record->pid == state_->child_pid) {
-      if (state_->status.kind() == Kind::Starting) state_->status = AgentStatus::running();
+      if (state_->status.kind() == Kind::Starting) set_status_locked(AgentStatus::running());
       state_->hub_connected = record->connected;
     } else {
       state_->hub_connected.reset();
     }
   } else {
     const bool lock_held = is_agent_lock_held(directory);
-    state_->status = status_without_child(state_->status, lock_held);
+    set_status_locked(status_without_child(state_->status, lock_held));
     state_->hub_connected = lock_held && record ? record->connected : std::nullopt;
   }
 }

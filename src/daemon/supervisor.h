@@ -58,6 +58,8 @@ struct SupervisorOptions {
   std::filesystem::path agent_path;
   SupervisorTimings timings;
   AgentLauncher launcher;  // launch_agent when empty
+  // Called under the supervisor's lock on every status change; must not call back.
+  std::function<void(const AgentStatus& from, const AgentStatus& to)> status_observer;
 };
 
 // A cheap, copyable handle; the main thread and every task hold their own.
@@ -97,7 +99,11 @@ class Supervisor {
     std::filesystem::path agent_path;
     SupervisorTimings timings;
     AgentLauncher launcher;
+    std::function<void(const AgentStatus&, const AgentStatus&)> status_observer;
   };
+
+  // Changes the status; the caller holds the lock.
+  void set_status_locked(AgentStatus status) const;
 
   Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
              std::shared_ptr<SupervisorState> state);

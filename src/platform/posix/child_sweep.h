@@ -1,0 +1,17 @@
+#pragma once
+// Ending every child of the calling process, for the keeper. Because the keeper is a
+// child subreaper, its children include every orphaned descendant of the agent.
+// Async-signal-safe; the calling process must be single-threaded.
+
+namespace tallow::platform::posix {
+
+// Sends `signal` to every current child of this process. Signalling a child is
+// race-free: until this process reaps it, its pid cannot be reused. Returns how many
+// were signalled.
+int signal_all_children(int signal) noexcept;
+
+// Kills and reaps children until this process has none left, including those that
+// are orphaned meanwhile by the ones being killed.
+void end_all_children() noexcept;
+
+}  // namespace tallow::platform::posix

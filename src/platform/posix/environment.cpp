@@ -1,0 +1,92 @@
+#include "platform/environment.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "common/text.h"
+
+extern char** environ;
+
+namespace tallow::platform {
+
+namespace {
+
+bool can_be_variable(const EnvironmentVariable& variable) {
+  return !variable.name.empty() && variable.name.find('=') == std::string::npos &&
+         variable.name.find('\0') == std::string::npos &&
+         variable.value.find('\0') == std::string::npos;
+}
+
+const char* raw_variable(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) return nullptr;
+  return std::getenv(std::string(name).c_str());
+}
+
+}  // namespace
+
+std::optional<std::string> environment_variable(std::string_view name) {
+  const char* value = raw_variable(name);
+  if (!value || !is_valid_utf8(value)) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::filesystem::path> environment_path(std::string_view name) {
+  const char* value = raw_variable(name);
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::string(value));
+}
+
+std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
+  std::vector<EnvironmentVariable> result;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text(*entry);
+    const auto separator = text.find('=');
+    // An entry without "=" is no variable; passing it on as one would change it.
+    if (separator == std::string_view::npos) continue;
+    result.push_back({std::string(text.substr(0, separator)), std::string(text.substr(separator + 1))});
+  }
+  for (const auto& variable : overrides) {
+    if (!can_be_variable(variable)) continue;
+    bool replaced = false;
+    for (auto it = result.begin(); it != result.end();) {
+      if (it->name != variable.name) {
+        ++it;
+      } else if (!replaced) {
+        it->value = variable.value;
+        replaced = true;
+        ++it;
+      } else {
+        it = result.erase(it);  // a duplicate inherited entry would shadow or confuse
+      }
+    }
+    if (!replaced) result.push_back(variable);
+  }
+  return result;
+}
+
+std::optional<std::filesystem::path> executable_path() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      return std::filesystem::path(buffer);
+    }
+    if (buffer.size() >= (1U << 20)) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string path_text(const std::filesystem::path& path) { return sanitize_utf8(path.native()); }
+
+std::filesystem::path path_from_text(std::string_view text) {
+  return std::filesystem::path(std::string(text));
+}
+
+std::uint32_t current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::string_view executable_suffix() { return {}; }
+
+}  // namespace tallow::platform

@@ -1,0 +1,55 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/os_error.h"
+#include "platform/process.h"
+
+namespace tallow::platform {
+
+Result<std::shared_ptr<Notification>> Notification::create() {
+  const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) return last_os_error();
+  return std::make_shared<Notification>(File(fd));
+}
+
+void Notification::raise() const {
+  // Only ever added to and never read, so the counter stays non-zero: raised for good.
+  // Async-signal-safe, which the stop-request handlers rely on.
+  const std::uint64_t one = 1;
+  while (::write(static_cast<int>(handle_.native()), &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+bool Notification::is_raised() const {
+  struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
+  return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+}
+
+bool Notification::wait_for(std::chrono::nanoseconds timeout) const {
+  using Clock = std::chrono::steady_clock;
+  // Beyond a century the wait is as good as unbounded, and the deadline cannot overflow.
+  const bool unbounded = timeout > std::chrono::hours(24 * 365 * 100);
+  const auto deadline = Clock::now() + (unbounded ? Clock::duration::zero() : timeout);
+  struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
+  for (;;) {
+    struct timespec remaining {};
+    if (!unbounded) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+      if (left.count() > 0) {
+        remaining.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+        remaining.tv_nsec = static_cast<long>(left.count() % 1000000000);
+      }
+    }
+    const int ready = ::ppoll(&watched, 1, unbounded ? nullptr : &remaining, nullptr);
+    if (ready > 0) return (watched.revents & POLLIN) != 0;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace tallow::platform

@@ -1,0 +1,101 @@
+// Plain processes: the detached start, and looking at or ending a process by pid.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <system_error>
+
+#include "platform/os_error.h"
+#include "platform/posix/descriptors.h"
+#include "platform/posix/exec_image.h"
+#include "platform/process.h"
+
+namespace tallow::platform {
+
+namespace {
+
+bool is_valid_pid(std::uint32_t pid) { return pid > 0 && pid <= static_cast<std::uint32_t>(INT_MAX); }
+
+}  // namespace
+
+Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
+                                     const std::vector<std::string>& arguments) {
+  std::error_code path_error;
+  const auto absolute = std::filesystem::absolute(program, path_error);
+  if (path_error) return os_error(static_cast<std::uint32_t>(path_error.value()));
+  posix::ExecImage image;
+  if (auto prepared = image.prepare(absolute, arguments, nullptr, {}); !prepared) {
+    return prepared.error();
+  }
+
+  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (null_fd < 0) return last_os_error();
+  const File null_device(null_fd);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return last_os_error();
+  File report_read(report[0]);
+  File report_write(report[1]);
+
+  // The middle process exits as soon as it has forked, so the program is orphaned at
+  // once and adopted by init (or the nearest subreaper): nobody here has to reap it.
+  pid_t middle;
+  int fork_error = 0;
+  {
+    posix::AllSignalsBlocked blocked;
+    middle = ::fork();
+    if (middle == 0) {
+      const pid_t started = ::_Fork();
+      if (started == 0) posix::exec_prepared({&image, null_fd, null_fd, null_fd, report[1]});
+      if (started < 0) {
+        posix::write_record(report[1], posix::kRecordFailed, errno);
+      } else {
+        posix::write_record(report[1], posix::kRecordStarted, started);
+      }
+      ::_exit(0);
+    }
+    fork_error = errno;
+  }
+  if (middle < 0) return os_error(static_cast<std::uint32_t>(fork_error));
+  report_write.reset();
+  int ignored = 0;
+  while (::waitpid(middle, &ignored, 0) < 0 && errno == EINTR) {
+  }
+
+  // The pipe reaches its end once the program's execve has closed it: by then the
+  // records say the pid and whether the execve failed.
+  posix::ChildRecord records[2];
+  const ssize_t got = posix::read_full(static_cast<int>(report_read.native()), records,
+                                       sizeof records);
+  const std::size_t count = got > 0 ? static_cast<std::size_t>(got) / sizeof(posix::ChildRecord) : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (records[i].kind == posix::kRecordFailed) {
+      return os_error(static_cast<std::uint32_t>(records[i].value));
+    }
+  }
+  if (count == 0 || records[0].kind != posix::kRecordStarted) {
+    return Error{"The program could not be started"};
+  }
+  return static_cast<std::uint32_t>(records[0].value);
+}
+
+bool is_process_running(std::uint32_t pid) {
+  if (!is_valid_pid(pid)) return false;
+  const auto stat = read_regular_file("/proc/" + std::to_string(pid) + "/stat", 4096);
+  if (!stat) return false;
+  // "pid (comm) S ...": the command name may hold anything, so look after the last ')'.
+  const auto close = stat->rfind(')');
+  if (close == std::string::npos || close + 2 >= stat->size()) return false;
+  const char state = (*stat)[close + 2];
+  return state != 'Z' && state != 'X' && state != 'x';
+}
+
+void kill_process(std::uint32_t pid) {
+  // Never 0 or a negative number: those would signal whole process groups.
+  if (is_valid_pid(pid)) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+}  // namespace tallow::platform

@@ -1,0 +1,48 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include "platform/command_line.h"
+#include "platform/os_error.h"
+#include "platform/win32/scoped_handle.h"
+#include "platform/win32/wide_text.h"
+
+namespace tallow::platform {
+
+Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
+                                     const std::vector<std::string>& arguments) {
+  std::vector<std::u16string> wide_arguments;
+  wide_arguments.reserve(arguments.size());
+  for (const auto& argument : arguments) wide_arguments.push_back(utf8_to_utf16(argument));
+  std::wstring command_line =
+      win32::to_wide(build_command_line(win32::to_u16(program.native()), wide_arguments));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
+                      &info)) {
+    return last_os_error();
+  }
+  const win32::ScopedHandle process(info.hProcess);
+  const win32::ScopedHandle thread(info.hThread);
+  return static_cast<std::uint32_t>(info.dwProcessId);
+}
+
+bool is_process_running(std::uint32_t pid) {
+  const win32::ScopedHandle process(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) {
+    // A process we may not open still exists; a missing one gives invalid parameter.
+    return GetLastError() == ERROR_ACCESS_DENIED;
+  }
+  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+void kill_process(std::uint32_t pid) {
+  const win32::ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  if (process) TerminateProcess(process.get(), 1);
+}
+
+}  // namespace tallow::platform

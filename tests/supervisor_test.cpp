@@ -1,0 +1,438 @@
+// Supervisor decisions driven with in-process fake agent children.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+#include "daemon/supervisor.h"
+#include "platform/file.h"
+#include "support/fake_agent.h"
+#include "support/test_support.h"
+
+namespace tallow {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = AgentStatus::Kind;
+
+// Every status change must follow the supervisor's transition table.
+bool is_allowed_transition(const AgentStatus& from, const AgentStatus& to) {
+  const Kind f = from.kind();
+  const bool may_have_child = f == Kind::Starting || f == Kind::Running || f == Kind::Stopping;
+  switch (to.kind()) {
+    case Kind::Starting: return f != Kind::Starting;
+    case Kind::RunningElsewhere:
+    case Kind::NotEnrolled: return !may_have_child;
+    case Kind::Running: return f == Kind::Starting;
+    case Kind::Stopping: return f == Kind::Starting || f == Kind::Running;
+    case Kind::Stopped: return f == Kind::Stopping || f == Kind::RunningElsewhere;
+    case Kind::Failed: return f == Kind::Starting || f == Kind::Running;
+  }
+  return false;
+}
+
+class SupervisorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { runtime_ = TaskRuntime::create().value(); }
+
+  void TearDown() override {
+    if (supervisor_) {
+      // A pending restart may launch once more, so keep ending children until none is held.
+      EXPECT_TRUE(test::wait_until([&] {
+        for (const auto& child : agents_.children()) child->end(1);
+        return !supervisor_->has_child();
+      }));
+    }
+    runtime_->shutdown();
+    std::lock_guard lock(transitions_mutex_);
+    for (const auto& [from, to] : transitions_) {
+      EXPECT_TRUE(is_allowed_transition(from, to))
+          << status_label(from) << " -> " << status_label(to);
+    }
+  }
+
+  // The refresh loop's own pace is slowed right down so tests step it by hand.
+  Supervisor& make_supervisor(SupervisorTimings timings = {1h, 50ms, 300ms, 5ms}) {
+    SupervisorOptions options;
+    options.state_directory = dir_.path();
+    options.agent_path = dir_ / "agent";
+    options.timings = timings;
+    options.launcher = agents_.launcher();
+    options.status_observer = [this](const AgentStatus& from, const AgentStatus& to) {
+      std::lock_guard lock(transitions_mutex_);
+      transitions_.emplace_back(from, to);
+    };
+    supervisor_ = Supervisor::create(runtime_, std::move(options));
+    return *supervisor_;
+  }
+
+  void enroll(std::string_view url = "https://hub.example:8443/ui") {
+    test::write_file(dir_ / "config.json", "{\"hub\": {\"url\": \"" + std::string(url) + "\"}}");
+  }
+
+  bool wait_for_status(const AgentStatus& expected) {
+    return test::wait_until([&] { return supervisor_->status() == expected; });
+  }
+
+  void start_and_confirm() {
+    supervisor_->start();
+    ASSERT_TRUE(test::wait_until([&] { return supervisor_->has_child(); }));
+    supervisor_->refresh_status();
+    ASSERT_EQ(supervisor_->status(), AgentStatus::running());
+  }
+
+  test::TempDir dir_{"supervisor"};
+  test::FakeAgents agents_{dir_.path()};
+  std::shared_ptr<TaskRuntime> runtime_;
+  std::optional<Supervisor> supervisor_;
+  std::mutex transitions_mutex_;
+  std::vector<std::pair<AgentStatus, AgentStatus>> transitions_;
+};
+
+TEST_F(SupervisorTest, StartsWhenEnrolledAndRunsOnceTheChildConfirms) {
+  enroll();
+  auto& supervisor = make_supervisor();
+  EXPECT_EQ(supervisor.hub_url(), "https://hub.example:8443/ui");
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+  ASSERT_TRUE(test::wait_until([&] { return supervisor.has_child(); }));
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.status(), AgentStatus::running());
+  EXPECT_EQ(supervisor.hub_connected(), true);
+  EXPECT_EQ(agents_.launches(), 1);
+}
+
+TEST_F(SupervisorTest, RefusesToStartWithoutHubOrListenSetting) {
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+  EXPECT_EQ(agents_.launches(), 0);
+}
+
+TEST_F(SupervisorTest, ListenSettingInEnvFileAllowsStartWithoutHub) {
+  test::write_file(dir_ / "env", "TALLOWMERE_LISTEN=127.0.0.1:7420\n");
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+  EXPECT_TRUE(test::wait_until([&] { return agents_.launches() == 1; }));
+}
+
+TEST_F(SupervisorTest, BlankListenSettingInEnvFileIsNotEnrolled) {
+  test::write_file(dir_ / "env", "TALLOWMERE_LISTEN=1\nTALLOWMERE_LISTEN=  \n");
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+}
+
+TEST_F(SupervisorTest, AnotherAgentHoldingTheLockWinsWhateverTheEnrollment) {
+  for (const bool enrolled : {false, true}) {
+    SCOPED_TRACE(enrolled);
+    if (enrolled) enroll();
+    auto held = platform::lock_file_exclusively(dir_ / "tallowmered.lock");
+    ASSERT_TRUE(held);
+    if (!supervisor_) make_supervisor();
+    supervisor_->start();
+    EXPECT_EQ(supervisor_->status(), AgentStatus::running_elsewhere());
+    EXPECT_EQ(agents_.launches(), 0);
+  }
+}
+
+TEST_F(SupervisorTest, StartWhileStartingOrRunningDoesNothing) {
+  enroll();
+  agents_.confirm = false;
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  supervisor.start();
+  ASSERT_TRUE(test::wait_until([&] { return supervisor.has_child(); }));
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+  EXPECT_EQ(agents_.launches(), 1);
+}
+
+TEST_F(SupervisorTest, StopWithoutChildLeavesTheStatusAlone) {
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  ASSERT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+  supervisor.stop();
+  EXPECT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+}
+
+TEST_F(SupervisorTest, GracefulStopEndsStopped) {
+  enroll();
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  supervisor.stop();
+  EXPECT_TRUE(wait_for_status(AgentStatus::stopped()));
+  EXPECT_FALSE(supervisor.has_child());
+  EXPECT_EQ(agents_.last_child()->stop_requests, 1);
+  EXPECT_FALSE(agents_.last_child()->terminated);
+}
+
+TEST_F(SupervisorTest, UndeliverableStopTerminatesAtOnce) {
+  enroll();
+  agents_.deliver_stop = false;
+  auto& supervisor = make_supervisor({1h, 1h, 300ms, 5ms});
+  start_and_confirm();
+  supervisor.stop();
+  EXPECT_TRUE(wait_for_status(AgentStatus::stopped()));
+  EXPECT_TRUE(agents_.last_child()->terminated);
+}
+
+TEST_F(SupervisorTest, IgnoredStopIsForcedAfterTheGracePeriod) {
+  enroll();
+  agents_.ignore_stop = true;
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  supervisor.stop();
+  EXPECT_EQ(supervisor.status(), AgentStatus::stopping());
+  EXPECT_TRUE(wait_for_status(AgentStatus::stopped()));
+  EXPECT_TRUE(agents_.last_child()->terminated);
+}
+
+TEST_F(SupervisorTest, TwoStopsSendTwoRequestsAndEndTheChildOnce) {
+  enroll();
+  agents_.ignore_stop = true;
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  supervisor.stop();
+  supervisor.stop();
+  EXPECT_TRUE(wait_for_status(AgentStatus::stopped()));
+  EXPECT_EQ(agents_.last_child()->stop_requests, 2);
+  EXPECT_EQ(agents_.launches(), 1);
+}
+
+TEST_F(SupervisorTest, ChildEndingOnItsOwnFailsWithItsExitCode) {
+  struct Case {
+    std::uint32_t code;
+    const char* reason;
+  };
+  const Case cases[] = {{0, "exited (exit code: 0), see the log"},
+                        {1, "exited (exit code: 1), see the log"},
+                        {0xC0000005, "exited (exit code: 0xc0000005), see the log"}};
+  enroll();
+  auto& supervisor = make_supervisor();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    start_and_confirm();
+    agents_.last_child()->end(c.code);
+    EXPECT_TRUE(wait_for_status(AgentStatus::failed(c.reason)));
+    // The agent is never restarted on its own.
+    EXPECT_FALSE(supervisor.has_child());
+  }
+  EXPECT_EQ(agents_.launches(), 3);
+}
+
+TEST_F(SupervisorTest, LaunchFailureIsShownAndStartTriesAgain) {
+  enroll();
+  agents_.fail_launch = true;
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  EXPECT_TRUE(wait_for_status(AgentStatus::failed("fake launch failure")));
+  agents_.fail_launch = false;
+  supervisor.start();
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+  EXPECT_TRUE(test::wait_until([&] { return supervisor.has_child(); }));
+}
+
+TEST_F(SupervisorTest, RestartWithChildLaunchesAfterTheOldOneEnded) {
+  enroll();
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  const auto first = agents_.last_child();
+  supervisor.restart();
+  ASSERT_TRUE(test::wait_until([&] { return agents_.launches() == 2 && supervisor.has_child(); }));
+  EXPECT_TRUE(first->has_ended());
+  EXPECT_EQ(agents_.overlapping_launches(), 0);
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+}
+
+TEST_F(SupervisorTest, RestartWithoutChildIsStart) {
+  auto& supervisor = make_supervisor();
+  supervisor.restart();
+  EXPECT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+  enroll();
+  supervisor.refresh_status();  // learns the hub URL and starts
+  EXPECT_TRUE(test::wait_until([&] { return agents_.launches() == 1; }));
+}
+
+TEST_F(SupervisorTest, StopTimerOfAnEarlierChildLeavesALaterOneAlone) {
+  enroll();
+  auto& supervisor = make_supervisor({1h, 100ms, 300ms, 5ms});
+  start_and_confirm();
+  supervisor.stop();  // ends gracefully at once, its timer keeps running
+  ASSERT_TRUE(wait_for_status(AgentStatus::stopped()));
+  start_and_confirm();
+  const auto second = agents_.last_child();
+  // The refresh loop and the second child's exit watch remain once the timer is done.
+  ASSERT_TRUE(test::wait_until([&] { return runtime_->live_task_count() == 2; }));
+  EXPECT_FALSE(second->has_ended());
+  EXPECT_EQ(supervisor.status(), AgentStatus::running());
+}
+
+TEST_F(SupervisorTest, StopAndWaitReturnsOnceTheChildIsGone) {
+  enroll();
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  supervisor.stop_and_wait();
+  EXPECT_FALSE(supervisor.has_child());
+  EXPECT_EQ(supervisor.status(), AgentStatus::stopped());
+}
+
+TEST_F(SupervisorTest, StopAndWaitGivesUpAfterItsLimit) {
+  enroll();
+  agents_.ignore_stop = true;
+  auto& supervisor = make_supervisor({1h, 1h, 50ms, 5ms});
+  start_and_confirm();
+  supervisor.stop_and_wait();
+  EXPECT_TRUE(supervisor.has_child());
+  EXPECT_EQ(supervisor.status(), AgentStatus::stopping());
+}
+
+// The refresh step without a child, for every status and lock state.
+TEST_F(SupervisorTest, RefreshWithoutChildFollowsTheTable) {
+  struct Case {
+    AgentStatus before;
+    bool lock_held;
+    AgentStatus after;
+  };
+  const Case cases[] = {
+      {AgentStatus::stopped(), true, AgentStatus::running_elsewhere()},
+      {AgentStatus::stopped(), false, AgentStatus::stopped()},
+      {AgentStatus::starting(), true, AgentStatus::starting()},
+      {AgentStatus::starting(), false, AgentStatus::starting()},
+      {AgentStatus::running(), true, AgentStatus::running()},
+      {AgentStatus::stopping(), false, AgentStatus::stopping()},
+      {AgentStatus::running_elsewhere(), true, AgentStatus::running_elsewhere()},
+      {AgentStatus::running_elsewhere(), false, AgentStatus::stopped()},
+      {AgentStatus::not_enrolled(), true, AgentStatus::running_elsewhere()},
+      {AgentStatus::not_enrolled(), false, AgentStatus::not_enrolled()},
+      {AgentStatus::failed("why"), true, AgentStatus::running_elsewhere()},
+      {AgentStatus::failed("why"), false, AgentStatus::failed("why")},
+  };
+  test::write_file(dir_ / "status.json", R"({"pid": 77, "hub": {"connected": false}})");
+  auto& supervisor = make_supervisor();
+  const auto state = supervisor.state();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(status_label(c.before) + (c.lock_held ? " held" : " free"));
+    std::optional<platform::FileLock> lock;
+    if (c.lock_held) lock.emplace(platform::lock_file_exclusively(dir_ / "tallowmered.lock").value());
+    {
+      std::lock_guard guard(state->mutex);
+      state->status = c.before;
+    }
+    supervisor.refresh_status();
+    EXPECT_EQ(supervisor.status(), c.after);
+    // Another agent's connection shows only while it holds the lock.
+    EXPECT_EQ(supervisor.hub_connected(), c.lock_held ? std::optional<bool>(false) : std::nullopt);
+  }
+  // The table was applied by hand, not through the supervisor's own moves.
+  std::lock_guard lock(transitions_mutex_);
+  transitions_.clear();
+}
+
+TEST_F(SupervisorTest, StatusFileOfAnotherPidDoesNotConfirmTheChild) {
+  enroll();
+  agents_.confirm = false;
+  test::write_file(dir_ / "status.json", R"({"pid": 1, "hub": {"connected": true}})");
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  ASSERT_TRUE(test::wait_until([&] { return supervisor.has_child(); }));
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.status(), AgentStatus::starting());
+  EXPECT_EQ(supervisor.hub_connected(), std::nullopt);
+}
+
+TEST_F(SupervisorTest, StaleConnectedStatusFileWithoutAgentShowsNothing) {
+  enroll();
+  test::write_file(dir_ / "status.json", R"({"pid": 1, "hub": {"connected": true}})");
+  auto& supervisor = make_supervisor();
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.status(), AgentStatus::stopped());
+  EXPECT_EQ(supervisor.hub_connected(), std::nullopt);
+}
+
+TEST_F(SupervisorTest, RunningAgentFollowsItsStatusFile) {
+  enroll();
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  const auto pid = std::to_string(agents_.last_child()->pid);
+  test::write_file(dir_ / "status.json", "{\"pid\": " + pid + ", \"hub\": {\"connected\": false}}");
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.hub_connected(), false);
+  test::write_file(dir_ / "status.json", "{\"pid\": " + pid + "}");
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.hub_connected(), std::nullopt);
+  std::filesystem::remove(dir_ / "status.json");
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.status(), AgentStatus::running());
+  EXPECT_EQ(supervisor.hub_connected(), std::nullopt);
+}
+
+TEST_F(SupervisorTest, HubUrlFollowsConfigFileWithoutTouchingTheAgent) {
+  enroll("https://one");
+  auto& supervisor = make_supervisor();
+  start_and_confirm();
+  enroll("https://two");
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.hub_url(), "https://two");
+  std::filesystem::remove(dir_ / "config.json");
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.hub_url(), std::nullopt);
+  EXPECT_EQ(supervisor.status(), AgentStatus::running());
+}
+
+TEST_F(SupervisorTest, EnrollmentSeenByTheRefreshStartsTheAgent) {
+  auto& supervisor = make_supervisor();
+  supervisor.start();
+  ASSERT_EQ(supervisor.status(), AgentStatus::not_enrolled());
+  enroll();
+  supervisor.refresh_status();
+  EXPECT_EQ(supervisor.hub_url(), "https://hub.example:8443/ui");
+  EXPECT_TRUE(test::wait_until([&] { return supervisor.has_child(); }));
+}
+
+TEST_F(SupervisorTest, RefreshLoopRunsAtItsOwnPace) {
+  enroll();
+  auto& supervisor = make_supervisor({20ms, 50ms, 300ms, 5ms});
+  supervisor.start();
+  EXPECT_TRUE(wait_for_status(AgentStatus::running()));
+}
+
+// Many threads pressing every button at once: never two children, only table
+// moves (checked in TearDown), and no deadlock.
+TEST_F(SupervisorTest, ConcurrentOperationsKeepTheInvariants) {
+  enroll();
+  auto& supervisor = make_supervisor({1ms, 5ms, 50ms, 1ms});
+  constexpr int kThreads = 4;
+  constexpr int kOperationsPerThread = 2500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(1234 + t);
+      for (int i = 0; i < kOperationsPerThread; ++i) {
+        switch (random() % 6) {
+          case 0: supervisor.start(); break;
+          case 1: supervisor.stop(); break;
+          case 2: supervisor.restart(); break;
+          case 3: supervisor.refresh_status(); break;
+          case 4: agents_.ignore_stop = random() % 2 == 0; break;
+          case 5:
+            if (auto child = agents_.last_child(); child && random() % 4 == 0) child->end(random() % 3);
+            break;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(agents_.overlapping_launches(), 0);
+  EXPECT_GT(agents_.launches(), 10);
+  supervisor.stop();
+  EXPECT_TRUE(test::wait_until([&] { return !supervisor.has_child(); }));
+  const Kind settled = supervisor.status().kind();
+  EXPECT_NE(settled, Kind::Running);
+  EXPECT_NE(settled, Kind::Stopping);
+}
+
+}  // namespace
+}  // namespace tallow

@@ -1,0 +1,285 @@
+// Files as the tray meets them on Windows: shared with an agent that writes,
+// replaces and locks them at the same time.
+
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/file.h"
+#include "platform/win32/scoped_handle.h"
+#include "support/test_support.h"
+
+namespace tallow::platform {
+namespace {
+
+using test::TempDir;
+using test::read_file;
+using test::write_file;
+using win32::ScopedHandle;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+ScopedHandle open_raw(const std::filesystem::path& path, DWORD access, DWORD share,
+                      DWORD disposition = OPEN_EXISTING) {
+  return ScopedHandle(
+      CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool write_raw(HANDLE file, std::string_view bytes) {
+  DWORD written = 0;
+  return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool lock_whole(HANDLE file) {
+  OVERLAPPED at_start{};
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFF,
+                    0xFFFFFFFF, &at_start);
+}
+
+TEST(ReadRegularFile, ReadsUpToTheLimitAndNoMore) {
+  TempDir dir;
+  const auto path = dir / "status.json";
+  write_file(path, "0123456789");
+  struct Case {
+    std::size_t max_bytes;
+    bool present;
+  };
+  for (const Case c : {Case{10, true}, Case{11, true}, Case{SIZE_MAX, true}, Case{9, false},
+                       Case{0, false}}) {
+    const auto content = read_regular_file(path, c.max_bytes);
+    EXPECT_EQ(content.has_value(), c.present) << c.max_bytes;
+    if (content) {
+      EXPECT_EQ(*content, "0123456789");
+    }
+  }
+  write_file(path, "");
+  EXPECT_EQ(read_regular_file(path, 0), "");
+}
+
+TEST(ReadRegularFile, ReadsAFileLargerThanOneChunk) {
+  TempDir dir;
+  std::string big(3 * 1024 * 1024 + 17, 'x');
+  for (std::size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>('a' + i % 26);
+  write_file(dir / "big", big);
+  EXPECT_EQ(read_regular_file(dir / "big", big.size()), big);
+  EXPECT_EQ(read_regular_file(dir / "big", big.size() - 1), std::nullopt);
+}
+
+TEST(ReadRegularFile, MissingDirectoryAndDeviceReadAsAbsent) {
+  TempDir dir;
+  EXPECT_EQ(read_regular_file(dir / "missing", 100), std::nullopt);
+  EXPECT_EQ(read_regular_file(dir.path(), 100), std::nullopt);
+  EXPECT_EQ(read_regular_file("NUL", 100), std::nullopt);
+}
+
+TEST(ReadRegularFile, ReadsWhileAWriterHoldsTheFileWithDeleteAccess) {
+  // The agent's writer may hold the file with DELETE access (to rename over it).
+  // That only coexists with our reader when the reader shares delete access too.
+  TempDir dir;
+  const auto path = dir / "status.json";
+  write_file(path, "{}");
+  const ScopedHandle writer = open_raw(path, GENERIC_WRITE | DELETE, kShareAll);
+  ASSERT_TRUE(writer) << GetLastError();
+  EXPECT_EQ(read_regular_file(path, 100), "{}");
+}
+
+TEST(ReadRegularFile, ReadsWhatAnotherHandleHasWritten) {
+  TempDir dir;
+  const auto path = dir / "log";
+  const ScopedHandle writer =
+      open_raw(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW);
+  ASSERT_TRUE(writer);
+  ASSERT_TRUE(write_raw(writer.get(), "partial"));
+  EXPECT_EQ(read_regular_file(path, 100), "partial");
+}
+
+TEST(ReadRegularFile, ANameHeldByAReaderCanBeReplacedAndDeleted) {
+  // What the agent does to status.json while the tray reads it, with the reader
+  // opened exactly as read_regular_file opens it.
+  TempDir dir;
+  const auto path = dir / "status.json";
+  write_file(path, "old");
+  write_file(dir / "new", "new");
+  {
+    const ScopedHandle reader = open_raw(path, GENERIC_READ, kShareAll);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(read_regular_file(path, 100), "old");
+    EXPECT_TRUE(MoveFileExW((dir / "new").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        << GetLastError();
+  }
+  EXPECT_EQ(read_regular_file(path, 100), "new");
+}
+
+TEST(OpenLogForAppend, AppendsAndNeverTruncates) {
+  TempDir dir;
+  const auto path = dir / "tallowmered.log";
+  write_file(path, "earlier\n");
+  {
+    auto first = open_log_for_append(path);
+    auto second = open_log_for_append(path);
+    ASSERT_TRUE(first.ok()) << first.error().message;
+    ASSERT_TRUE(second.ok()) << second.error().message;
+    // Two writers each land at the current end, never over each other.
+    ASSERT_TRUE(write_raw(win32::handle_of(first.value()), "one\n"));
+    ASSERT_TRUE(write_raw(win32::handle_of(second.value()), "two\n"));
+    ASSERT_TRUE(write_raw(win32::handle_of(first.value()), "three\n"));
+  }
+  EXPECT_EQ(read_file(path), "earlier\none\ntwo\nthree\n");
+}
+
+TEST(OpenLogForAppend, CreatesAMissingLogThatIsNotInherited) {
+  TempDir dir;
+  auto log = open_log_for_append(dir / "new.log");
+  ASSERT_TRUE(log.ok()) << log.error().message;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetHandleInformation(win32::handle_of(log.value()), &flags));
+  EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+  EXPECT_TRUE(std::filesystem::exists(dir / "new.log"));
+}
+
+TEST(OpenLogForAppend, TheLogCanBeDeletedAndRenamedWhileOpen) {
+  TempDir dir;
+  auto log = open_log_for_append(dir / "a.log");
+  ASSERT_TRUE(log.ok());
+  EXPECT_TRUE(MoveFileExW((dir / "a.log").c_str(), (dir / "b.log").c_str(), 0)) << GetLastError();
+  EXPECT_TRUE(DeleteFileW((dir / "b.log").c_str())) << GetLastError();
+}
+
+TEST(OpenLogForAppend, FailsWithTheSystemsReason) {
+  TempDir dir;
+  auto log = open_log_for_append(dir / "missing-directory" / "x.log");
+  ASSERT_FALSE(log.ok());
+  EXPECT_NE(log.error().message.find("(os error 3)"), std::string::npos) << log.error().message;
+}
+
+TEST(ReplaceFileAtomically, ReplacesUnderAReaderAndLeavesNothingBeside) {
+  TempDir dir;
+  const auto path = dir / "config.json";
+  ASSERT_TRUE(replace_file_atomically(path, "first").ok());
+  EXPECT_EQ(read_file(path), "first");
+  {
+    const ScopedHandle reader = open_raw(path, GENERIC_READ, kShareAll);
+    ASSERT_TRUE(reader);
+    const auto replaced = replace_file_atomically(path, std::string("se\0cond", 7));
+    EXPECT_TRUE(replaced.ok()) << replaced.error().message;
+  }
+  EXPECT_EQ(read_file(path), std::string("se\0cond", 7));
+  ASSERT_TRUE(replace_file_atomically(path, "").ok());
+  EXPECT_EQ(read_file(path), "");
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(ReplaceFileAtomically, FailsWithTheSystemsReasonAndLeavesNothingBeside) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "taken");
+  const auto replaced = replace_file_atomically(dir / "taken", "x");
+  ASSERT_FALSE(replaced.ok());
+  EXPECT_NE(replaced.error().message.find("(os error "), std::string::npos);
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(CreateDirectories, CreatesEveryMissingParentAndAcceptsExisting) {
+  TempDir dir;
+  const auto deep = dir / "a" / "b c" / "d\u00e9";
+  ASSERT_TRUE(platform::create_directories(deep).ok());
+  EXPECT_TRUE(std::filesystem::is_directory(deep));
+  EXPECT_TRUE(platform::create_directories(deep).ok());
+  EXPECT_TRUE(platform::create_directories(dir.path()).ok());
+  auto with_separator = deep / "e";
+  with_separator += L"\\";
+  EXPECT_TRUE(platform::create_directories(with_separator).ok());
+  EXPECT_TRUE(std::filesystem::is_directory(deep / "e"));
+}
+
+TEST(CreateDirectories, FailsThroughAFile) {
+  TempDir dir;
+  write_file(dir / "file", "x");
+  for (const auto& path : {dir / "file", dir / "file" / "sub" / "dir"}) {
+    const auto created = platform::create_directories(path);
+    ASSERT_FALSE(created.ok()) << path.string();
+    EXPECT_NE(created.error().message.find("(os error "), std::string::npos);
+  }
+}
+
+TEST(IsFileLockedElsewhere, FalseForMissingUnlockedAndDirectories) {
+  TempDir dir;
+  EXPECT_FALSE(is_file_locked_elsewhere(dir / "missing.lock"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.lock"));
+  EXPECT_FALSE(is_file_locked_elsewhere(dir.path()));
+  write_file(dir / "free.lock", "");
+  EXPECT_FALSE(is_file_locked_elsewhere(dir / "free.lock"));
+  // The probe gave its lock back.
+  const ScopedHandle other = open_raw(dir / "free.lock", GENERIC_READ | GENERIC_WRITE, kShareAll);
+  ASSERT_TRUE(other);
+  EXPECT_TRUE(lock_whole(other.get()));
+}
+
+TEST(IsFileLockedElsewhere, TrueWhileAnotherHandleHoldsTheLock) {
+  TempDir dir;
+  const auto path = dir / "tallowmered.lock";
+  {
+    const ScopedHandle holder = open_raw(path, GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(write_raw(holder.get(), "12345"));
+    ASSERT_TRUE(lock_whole(holder.get()));
+    EXPECT_TRUE(is_file_locked_elsewhere(path));
+    EXPECT_TRUE(is_file_locked_elsewhere(path));
+  }
+  EXPECT_FALSE(is_file_locked_elsewhere(path));
+}
+
+TEST(LockFileExclusively, HoldsTheLockUntilReleased) {
+  TempDir dir;
+  const auto path = dir / "tallowmered.lock";
+  {
+    auto lock = lock_file_exclusively(path);
+    ASSERT_TRUE(lock.ok()) << lock.error().message;
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(is_file_locked_elsewhere(path));
+    auto second = lock_file_exclusively(path);
+    ASSERT_FALSE(second.ok());
+    EXPECT_NE(second.error().message.find("(os error 33)"), std::string::npos)
+        << second.error().message;
+    // Others may still read the file the lock is on.
+    EXPECT_TRUE(open_raw(path, GENERIC_READ, kShareAll));
+  }
+  EXPECT_FALSE(is_file_locked_elsewhere(path));
+  EXPECT_TRUE(lock_file_exclusively(path).ok());
+}
+
+TEST(File, ClosesItsHandleAndMovesOwnership) {
+  TempDir dir;
+  auto log = open_log_for_append(dir / "a.log");
+  ASSERT_TRUE(log.ok());
+  File file = std::move(log.value());
+  const HANDLE handle = win32::handle_of(file);
+  File moved;
+  moved = std::move(file);
+  EXPECT_FALSE(file.valid());
+  EXPECT_EQ(win32::handle_of(moved), handle);
+  moved.reset();
+  EXPECT_FALSE(moved.valid());
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(handle, &flags));
+  // A null handle is no handle at all.
+  File from_null(File(0));
+  File assigned;
+  assigned = std::move(from_null);
+  EXPECT_FALSE(assigned.valid());
+}
+
+}  // namespace
+}  // namespace tallow::platform
