@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +21,9 @@ struct LabelCase {
   AgentStatus status;
   std::string label;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const LabelCase& c, std::ostream* out) { *out << c.name; }
 
 class StatusLabel : public ::testing::TestWithParam<LabelCase> {};
 

@@ -11,7 +11,8 @@
 
 namespace tallow {
 
-void PrintTo(const EnrollmentRequest& request, std::ostream* out) {
+// Shared word for word by every test file that prints these values.
+inline void PrintTo(const EnrollmentRequest& request, std::ostream* out) {
   *out << "{code \"" << request.code << "\", hub \"" << request.hub << "\"}";
 }
 
@@ -25,6 +26,9 @@ struct InputCase {
   std::optional<EnrollmentRequest> request;
   std::string default_hub = kDefaultHub;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const InputCase& c, std::ostream* out) { *out << c.name; }
 
 std::optional<EnrollmentRequest> request(std::string code, std::string hub = kDefaultHub) {
   return EnrollmentRequest{std::move(code), std::move(hub)};

@@ -15,7 +15,8 @@
 
 namespace tallow {
 
-void PrintTo(const EnvEntry& entry, std::ostream* out) {
+// Shared word for word by every test file that prints these values.
+inline void PrintTo(const EnvEntry& entry, std::ostream* out) {
   *out << "{\"" << entry.key << "\" = \"" << entry.value << "\"}";
 }
 
@@ -30,6 +31,9 @@ struct EnvCase {
   std::string text;
   Entries entries;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const EnvCase& c, std::ostream* out) { *out << c.name; }
 
 class EnvFileText : public ::testing::TestWithParam<EnvCase> {};
 
@@ -130,6 +134,8 @@ struct NotUtf8Case {
   const char* name;
   std::string text;
 };
+
+void PrintTo(const NotUtf8Case& c, std::ostream* out) { *out << c.name; }
 
 class EnvFileNotUtf8 : public ::testing::TestWithParam<NotUtf8Case> {};
 

@@ -87,6 +87,9 @@ struct MenuCase {
   TrayMenu menu;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const MenuCase& c, std::ostream* out) { *out << c.name; }
+
 class WholeMenu : public ::testing::TestWithParam<MenuCase> {};
 
 TEST_P(WholeMenu, HasExactlyTheseEntries) {
@@ -159,6 +162,8 @@ struct ActionCase {
   TrayMenu actions;  // rows between the separator after the status and "Open Web UI"
 };
 
+void PrintTo(const ActionCase& c, std::ostream* out) { *out << c.name; }
+
 class ActionBlock : public ::testing::TestWithParam<ActionCase> {};
 
 TEST_P(ActionBlock, FollowsTheStatus) {
@@ -195,6 +200,8 @@ struct HubItemCase {
   std::optional<bool> connected;
   std::string text;
 };
+
+void PrintTo(const HubItemCase& c, std::ostream* out) { *out << c.name; }
 
 class HubItem : public ::testing::TestWithParam<HubItemCase> {};
 
@@ -291,6 +298,8 @@ struct HostCase {
   std::string url;
   std::string host;
 };
+
+void PrintTo(const HostCase& c, std::ostream* out) { *out << c.name; }
 
 class HubHost : public ::testing::TestWithParam<HostCase> {};
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -18,6 +20,16 @@
 #include "support/test_support.h"
 
 namespace tallow {
+
+// Shared word for word by every test file that prints these values.
+inline void PrintTo(const StatusFileRecord& record, std::ostream* out) {
+  *out << "{pid " << record.pid << ", connected "
+       << (record.connected ? (*record.connected ? "true" : "false") : "absent") << "}";
+}
+inline void PrintTo(const EnvEntry& entry, std::ostream* out) {
+  *out << "{\"" << entry.key << "\" = \"" << entry.value << "\"}";
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -80,6 +92,9 @@ struct DeepCase {
   std::string content;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const DeepCase& c, std::ostream* out) { *out << c.name; }
+
 class DeeplyNestedJson : public ::testing::TestWithParam<DeepCase> {};
 
 TEST_P(DeeplyNestedJson, ReadsAsAbsent) {
@@ -118,7 +133,7 @@ TEST(HostileStateFiles, DeepUnreadMemberDoesNotHideTheOthers) {
 
 TEST(HostileStateFiles, FourHundredDigitPidReadsAsAbsent) {
   test::TempDir dir("digits");
-  for (const std::string digits : {std::string(400, '9'), "1" + std::string(399, '0'),
+  for (const std::string& digits : {std::string(400, '9'), "1" + std::string(399, '0'),
                                    "4294967295" + std::string(390, '0')}) {
     test::write_file(dir / "status.json", "{\"pid\":" + digits + ",\"hub\":{\"connected\":true}}");
     const auto answers = read_all_within(dir.path());
@@ -146,6 +161,8 @@ struct GarbageCase {
   const char* name;
   std::string content;
 };
+
+void PrintTo(const GarbageCase& c, std::ostream* out) { *out << c.name; }
 
 class GarbageFile : public ::testing::TestWithParam<GarbageCase> {};
 

@@ -14,7 +14,8 @@
 
 namespace tallow {
 
-void PrintTo(const StatusFileRecord& record, std::ostream* out) {
+// Shared word for word by every test file that prints these values.
+inline void PrintTo(const StatusFileRecord& record, std::ostream* out) {
   *out << "{pid " << record.pid << ", connected "
        << (record.connected ? (*record.connected ? "true" : "false") : "absent") << "}";
 }
@@ -37,6 +38,9 @@ struct HubUrlCase {
   std::string content;
   std::optional<std::string> url;
 };
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const HubUrlCase& c, std::ostream* out) { *out << c.name; }
 
 class HubUrlFile : public ::testing::TestWithParam<HubUrlCase> {};
 
@@ -104,6 +108,8 @@ struct StatusCase {
   std::string content;
   std::optional<StatusFileRecord> record;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* out) { *out << c.name; }
 
 std::optional<StatusFileRecord> record(std::uint32_t pid, std::optional<bool> connected = std::nullopt) {
   return StatusFileRecord{pid, connected};

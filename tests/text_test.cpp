@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -60,6 +62,9 @@ struct WellFormedCase {
   std::u16string utf16;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const WellFormedCase& c, std::ostream* out) { *out << c.name; }
+
 class WellFormedText : public ::testing::TestWithParam<WellFormedCase> {};
 
 TEST_P(WellFormedText, ConvertsBothWaysUnchanged) {
@@ -101,6 +106,8 @@ struct IllFormedCase {
   std::string bytes;
   std::u16string utf16;
 };
+
+void PrintTo(const IllFormedCase& c, std::ostream* out) { *out << c.name; }
 
 class IllFormedUtf8 : public ::testing::TestWithParam<IllFormedCase> {};
 
@@ -167,6 +174,8 @@ struct Utf16Case {
   std::u16string utf16;
   std::string utf8;
 };
+
+void PrintTo(const Utf16Case& c, std::ostream* out) { *out << c.name; }
 
 class Utf16ToUtf8 : public ::testing::TestWithParam<Utf16Case> {};
 
@@ -255,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Text, NotWhiteSpaceCharacter, ::testing::ValuesIn(kNotW
 
 TEST(WhiteSpace, SurrogatesAndOutOfRangeValuesAreNotWhiteSpace) {
   for (const char32_t c : {char32_t(0xD800), char32_t(0xDFFF), char32_t(0x110000), char32_t(0xFFFFFFFF)}) {
-    EXPECT_FALSE(is_white_space(c)) << c;
+    EXPECT_FALSE(is_white_space(c)) << static_cast<std::uint32_t>(c);
   }
 }
 
@@ -264,6 +273,8 @@ struct TrimCase {
   std::string text;
   std::string trimmed;
 };
+
+void PrintTo(const TrimCase& c, std::ostream* out) { *out << c.name; }
 
 class TrimWhiteSpace : public ::testing::TestWithParam<TrimCase> {};
 
@@ -305,6 +316,8 @@ struct SplitCase {
   std::string text;
   std::vector<std::string> tokens;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << c.name; }
 
 class SplitWhiteSpace : public ::testing::TestWithParam<SplitCase> {};
 

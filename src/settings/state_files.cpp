@@ -14,6 +14,9 @@ using Json = nlohmann::json;
 
 // One JSON value followed only by white space, or nothing.
 std::optional<Json> parse_document(std::string_view bytes) {
+  // JSON has no place for a raw NUL, and the parser would take one as the end of
+  // the input, accepting a document with anything after it.
+  if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   try {
     Json document = Json::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false);
     if (document.is_discarded()) return std::nullopt;

@@ -4,11 +4,14 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "daemon/agent_launch.h"
+#include "daemon/agent_locations.h"
 #include "platform/process.h"
 #include "settings/state_files.h"
 #include "support/agent_fixture.h"
@@ -57,6 +60,9 @@ TEST_F(SupervisorLifecycleTest, StartIsConfirmedByTheChildsOwnPidAndStopEndsStop
   ASSERT_TRUE(wait_for_no_child());
   EXPECT_EQ(status(), AgentStatus::stopped());
   EXPECT_TRUE(wait_until([pid] { return !platform::is_process_running(pid); }, 5s));
+  EXPECT_EQ(kinds_seen(),
+            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+      << kind_names(kinds_seen());
 
   // Standard output and standard error both end up in the log.
   const std::string log = log_text();
@@ -69,6 +75,9 @@ struct ConnectedCase {
   const char* switch_value;
   std::optional<bool> expected;
 };
+
+// Test names carry the case; so do failure messages.
+void PrintTo(const ConnectedCase& c, std::ostream* out) { *out << c.name; }
 
 class SupervisorHubConnectedTest : public AgentFixture,
                                    public ::testing::WithParamInterface<ConnectedCase> {};
@@ -83,7 +92,7 @@ TEST_P(SupervisorHubConnectedTest, FollowsWhatTheAgentsStatusFileSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Switch, SupervisorHubConnectedTest,
+    , SupervisorHubConnectedTest,
     ::testing::Values(ConnectedCase{"connected", "true", true},
                       ConnectedCase{"connecting", "false", false},
                       ConnectedCase{"unreported", "absent", std::nullopt}),
@@ -171,6 +180,9 @@ TEST_F(SupervisorLifecycleTest, RestartWithAChildLaunchesANewAgentOnlyAfterTheOl
   EXPECT_EQ(child_pid(), second);
   EXPECT_EQ(launch_record().value("pid", 0u), second);
   EXPECT_EQ(count_of(log_text(), ": started"), 2u) << log_text();
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping,
+                                             Kind::Stopped, Kind::Starting, Kind::Running}))
+      << kind_names(kinds_seen());
 }
 
 TEST_F(SupervisorLifecycleTest, RestartOfAnAgentThatIgnoresTheStopWaitsForItsForcedEnd) {
@@ -190,6 +202,9 @@ TEST_F(SupervisorLifecycleTest, RestartOfAnAgentThatIgnoresTheStopWaitsForItsFor
   })) << status_label(status());
   EXPECT_FALSE(platform::is_process_running(first));
   EXPECT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping,
+                                             Kind::Stopped, Kind::Starting, Kind::Running}))
+      << kind_names(kinds_seen());
 }
 
 TEST_F(SupervisorLifecycleTest, RestartWithoutAChildIsAPlainStart) {
@@ -206,6 +221,9 @@ struct TwoStopsCase {
   const char* name;
   bool ignores_stop;
 };
+
+// Test names carry the case; so do failure messages.
+void PrintTo(const TwoStopsCase& c, std::ostream* out) { *out << c.name; }
 
 class SupervisorTwoStopsTest : public AgentFixture,
                                public ::testing::WithParamInterface<TwoStopsCase> {};
@@ -224,6 +242,10 @@ TEST_P(SupervisorTwoStopsTest, EndTheAgentOnceAndTheirTimersSpareTheNextChild) {
   ASSERT_TRUE(wait_for_no_child());
   EXPECT_EQ(status(), AgentStatus::stopped());
   EXPECT_FALSE(platform::is_process_running(first));
+  EXPECT_EQ(kinds_seen(),
+            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+      << kind_names(kinds_seen());
+  clear_transitions();
 
   // A new agent at once; the two timers of the old one must not touch it when they fire.
   write_env({});
@@ -235,9 +257,11 @@ TEST_P(SupervisorTwoStopsTest, EndTheAgentOnceAndTheirTimersSpareTheNextChild) {
   EXPECT_EQ(kind(), Kind::Running);
   EXPECT_EQ(child_pid(), second);
   EXPECT_TRUE(platform::is_process_running(second));
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running}))
+      << kind_names(kinds_seen());
 }
 
-INSTANTIATE_TEST_SUITE_P(Agent, SupervisorTwoStopsTest,
+INSTANTIATE_TEST_SUITE_P(, SupervisorTwoStopsTest,
                          ::testing::Values(TwoStopsCase{"honours_stop", false},
                                            TwoStopsCase{"ignores_stop", true}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -305,6 +329,8 @@ TEST_F(SupervisorLifecycleTest, StopWhileTheLaunchIsUnderWayDoesNothingAndTheAge
   ASSERT_TRUE(wait_until([&] { return live_tasks() == 2; }));
   EXPECT_EQ(kind(), Kind::Running);
   EXPECT_EQ(log_text().find("stop requested"), std::string::npos) << log_text();
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running}))
+      << kind_names(kinds_seen());
 }
 
 TEST_F(SupervisorLifecycleTest, AForcedEndWithoutAStopIsAFailureWithExitCodeOne) {

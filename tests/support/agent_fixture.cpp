@@ -30,6 +30,33 @@ bool put(std::string text) { return ::putenv(const_cast<char*>(keep_forever(std:
 
 }  // namespace
 
+struct TransitionLog {
+  std::mutex mutex;
+  std::vector<std::pair<Kind, Kind>> transitions;
+};
+
+std::string kind_name(Kind kind) {
+  switch (kind) {
+    case Kind::Stopped: return "Stopped";
+    case Kind::Starting: return "Starting";
+    case Kind::Running: return "Running";
+    case Kind::Stopping: return "Stopping";
+    case Kind::RunningElsewhere: return "RunningElsewhere";
+    case Kind::NotEnrolled: return "NotEnrolled";
+    case Kind::Failed: return "Failed";
+  }
+  return "?";
+}
+
+std::string kind_names(const std::vector<Kind>& kinds) {
+  std::string text = "{";
+  for (const Kind kind : kinds) {
+    if (text.size() > 1) text += ", ";
+    text += kind_name(kind);
+  }
+  return text + "}";
+}
+
 bool set_process_variable(const std::string& name, const std::optional<std::string>& value) {
   if (value) return put(name + "=" + *value);
   // "NAME" alone removes the variable where the C library knows that form; where it
@@ -162,6 +189,15 @@ Supervisor& AgentFixture::create_supervisor(SupervisorTimings timings) {
 Supervisor& AgentFixture::create_supervisor(SupervisorOptions options) {
   EXPECT_FALSE(supervisor_) << "one supervisor per test";
   EXPECT_TRUE(runtime_) << "no task runtime";
+  transitions_ = std::make_shared<TransitionLog>();
+  options.status_observer = [log = transitions_, own = std::move(options.status_observer)](
+                                const AgentStatus& from, const AgentStatus& to) {
+    {
+      std::lock_guard lock(log->mutex);
+      log->transitions.emplace_back(from.kind(), to.kind());
+    }
+    if (own) own(from, to);
+  };
   supervisor_.emplace(Supervisor::create(runtime_, std::move(options)));
   return *supervisor_;
 }
@@ -216,6 +252,24 @@ void AgentFixture::raise_kill_signal() {
     kill_signal = supervisor_->state()->kill_signal;
   }
   if (kill_signal) kill_signal->raise();
+}
+
+std::vector<AgentFixture::Transition> AgentFixture::transitions() const {
+  if (!transitions_) return {};
+  std::lock_guard lock(transitions_->mutex);
+  return transitions_->transitions;
+}
+
+std::vector<Kind> AgentFixture::kinds_seen() const {
+  std::vector<Kind> kinds;
+  for (const auto& [from, to] : transitions()) kinds.push_back(to);
+  return kinds;
+}
+
+void AgentFixture::clear_transitions() {
+  if (!transitions_) return;
+  std::lock_guard lock(transitions_->mutex);
+  transitions_->transitions.clear();
 }
 
 std::string AgentFixture::log_text() const { return read_file(state_dir_ / kAgentLogFileName); }

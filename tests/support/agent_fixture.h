@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <list>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,8 @@ bool set_process_variable(const std::string& name, const std::optional<std::stri
 // Timings short enough for tests and long enough for a slow emulator: refresh every
 // 50 ms, 1.5 s of grace before the forced end, 4 s of waiting at log-off.
 SupervisorTimings short_timings();
+
+struct TransitionLog;
 
 class AgentFixture : public ::testing::Test {
  protected:
@@ -107,6 +110,15 @@ class AgentFixture : public ::testing::Test {
   // child by force. No effect without a child.
   void raise_kill_signal();
 
+  // Every status change so far, as (from, to) kinds, in order; recorded by the
+  // supervisor's status observer under its own lock.
+  using Transition = std::pair<AgentStatus::Kind, AgentStatus::Kind>;
+  std::vector<Transition> transitions() const;
+  // The kinds the status went through since the transitions were last cleared, each
+  // change once: {Starting, Running, Stopping, Stopped} for a plain run.
+  std::vector<AgentStatus::Kind> kinds_seen() const;
+  void clear_transitions();
+
   // Contents of tallowmered.log; empty when missing.
   std::string log_text() const;
   // launch.json of the last agent run; an empty object while there is none.
@@ -133,6 +145,7 @@ class AgentFixture : public ::testing::Test {
   std::shared_ptr<TaskRuntime> runtime_;
   std::optional<Supervisor> supervisor_;
   std::vector<std::uint32_t> tracked_;
+  std::shared_ptr<TransitionLog> transitions_;
   // Every test starts without a listen setting from outside; tests that want one set it.
   std::optional<ScopedProcessVariable> no_listen_;
   std::list<ScopedProcessVariable> variables_;
@@ -140,5 +153,9 @@ class AgentFixture : public ::testing::Test {
 
 // Open handles (Windows) or descriptors (Linux) of the test process.
 std::size_t open_handles();
+
+// "Running", "Stopping"... for messages.
+std::string kind_name(AgentStatus::Kind kind);
+std::string kind_names(const std::vector<AgentStatus::Kind>& kinds);
 
 }  // namespace tallow::test

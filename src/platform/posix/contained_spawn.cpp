@@ -4,8 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/pidfd.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -207,7 +207,8 @@ Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   command.output.reset();
 
   // Not yet reaped, so the pid still names our keeper: no race.
-  File keeper_pidfd(::pidfd_open(keeper, 0));
+  // Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+  File keeper_pidfd(::syscall(SYS_pidfd_open, keeper, 0U));
   if (!keeper_pidfd.valid()) {
     const Error error = last_os_error();
     // Unable to watch it, so have it end the agent, then wait for it.

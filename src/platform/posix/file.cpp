@@ -30,7 +30,7 @@ bool is_regular(const File& file) {
   return ::fstat(fd_of(file), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool is_directory(const std::filesystem::path& path) {
+bool names_directory(const std::filesystem::path& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -103,13 +103,13 @@ Result<void> create_directories(const std::filesystem::path& path) {
   if (error == ENOENT) {
     const auto parent = path.parent_path();
     if (!parent.empty() && parent != path) {
-      if (auto made = create_directories(parent); !made) return made;
+      if (auto made = platform::create_directories(parent); !made) return made;
       if (::mkdir(path.c_str(), 0777) == 0) return {};
       error = errno;
     }
   }
   if (error == EEXIST) {
-    if (is_directory(path)) return {};
+    if (names_directory(path)) return {};
     error = ENOTDIR;
   }
   return os_error(static_cast<std::uint32_t>(error));

@@ -92,7 +92,9 @@ AgentEnd watch_agent(pid_t agent, int child_events) noexcept {
           }
         }
       } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-        watched[1].fd = -1;  // the tray is gone: no more commands, the agent runs on
+        // The tray is gone: no more commands, the agent runs on.
+        ::close(kControlFd);
+        watched[1].fd = -1;
       }
     }
 

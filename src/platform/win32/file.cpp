@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <limits>
 #include <vector>
 
 #include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/win32/file_util.h"
+#include "platform/win32/posix_rename.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace tallow::platform {
@@ -98,39 +100,62 @@ Result<File> open_log_for_append(const std::filesystem::path& path) {
   return win32::to_file(std::move(file));
 }
 
+namespace {
+
+// MoveFileExW over `to`, tried again for a while as long as the target is merely
+// open elsewhere: without POSIX renames (older systems, FAT, Wine) any reader of
+// the file blocks the rename, but readers hold it only for moments.
+bool move_over(const std::filesystem::path& from, const std::filesystem::path& to) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + seconds(1);
+  DWORD delay_ms = 1;
+  for (;;) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool held_open = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!held_open || steady_clock::now() >= deadline) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(delay_ms);
+    delay_ms = std::min<DWORD>(delay_ms * 2, 32);
+  }
+}
+
+}  // namespace
+
 Result<void> replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
   static std::atomic<unsigned> counter{0};
   auto temporary = path;
   temporary += L".tmp-" + std::to_wstring(current_process_id()) + L"-" +
                std::to_wstring(counter++);
 
-  {
-    ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return last_os_error();
-    const auto fail = [&]() -> Error {
-      const Error error = last_os_error();
-      file.reset();
-      DeleteFileW(temporary.c_str());
-      return error;
-    };
-    while (!bytes.empty()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-      DWORD written = 0;
-      if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) return fail();
-      bytes.remove_prefix(written);
-    }
-    // The content must reach the disk before the name does, or a crash could
-    // leave the new name on an empty file.
-    if (!FlushFileBuffers(file.get())) return fail();
-  }
-
-  if (!MoveFileExW(temporary.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const Error error = last_os_error();
+  // DELETE access, so the open temporary file can itself be renamed over the target.
+  ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return last_os_error();
+  const auto fail = [&](const Error& error) -> Error {
+    file.reset();
     DeleteFileW(temporary.c_str());
     return error;
+  };
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) return fail(last_os_error());
+    bytes.remove_prefix(written);
   }
+  // The content must reach the disk before the name does, or a crash could leave
+  // the new name on an empty file.
+  if (!FlushFileBuffers(file.get())) return fail(last_os_error());
+
+  // A reader sharing delete access (the tray reading status.json, say) makes a
+  // classic rename over the file fail; a POSIX one replaces the name under it.
+  if (win32::rename_over_posix(file.get(), path)) return {};
+  file.reset();
+  if (!move_over(temporary, path)) return fail(last_os_error());
   return {};
 }
 
