@@ -47,7 +47,7 @@ TEST_F(SupervisorCyclesTest, StartStopCyclesLeaveTheOpenHandleCountWhereItBegan)
   const int cycles = cycle_count();
   write_config();
   auto timings = short_timings();
-  timings.refresh_interval = 20ms;
+  timings.refresh_interval = 50ms;
   // Short, so the stop timers left from the last cycles run out soon after them.
   timings.stop_grace = 1s;
   create_supervisor(timings);

@@ -77,7 +77,9 @@ ScopedProcessVariable::~ScopedProcessVariable() { set_process_variable(name_, pr
 
 SupervisorTimings short_timings() {
   SupervisorTimings timings;
-  timings.refresh_interval = 50ms;
+  // Not shorter: every refresh reads status.json, and on some systems (Wine) the agent
+  // cannot replace that file at the moment it is being read.
+  timings.refresh_interval = 100ms;
   timings.stop_grace = 1500ms;
   timings.logoff_wait = 4s;
   timings.logoff_poll = 20ms;

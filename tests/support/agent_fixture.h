@@ -48,7 +48,7 @@ class ScopedProcessVariable {
 bool set_process_variable(const std::string& name, const std::optional<std::string>& value);
 
 // Timings short enough for tests and long enough for a slow emulator: refresh every
-// 50 ms, 1.5 s of grace before the forced end, 4 s of waiting at log-off.
+// 100 ms, 1.5 s of grace before the forced end, 4 s of waiting at log-off.
 SupervisorTimings short_timings();
 
 struct TransitionLog;

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -189,6 +191,29 @@ TEST(ReplaceFileAtomically, ReplacesUnderAReaderThatSharesDelete) {
   DWORD got = 0;
   ASSERT_TRUE(ReadFile(reader.get(), buffer, sizeof(buffer), &got, nullptr));
   EXPECT_EQ(std::string(buffer, got), "old");
+}
+
+TEST(ReplaceFileAtomically, WaitsOutAReaderThatHoldsTheTargetForAMoment) {
+  // Where a rename cannot replace an open file, the tray's periodic read of
+  // status.json must not make the agent's write of it fail.
+  TempDir dir;
+  const auto path = dir / "status.json";
+  write_file(path, "old");
+  ScopedHandle reader = open_raw(path, GENERIC_READ, kShareAll);
+  ASSERT_TRUE(reader);
+  std::atomic<bool> finished{false};
+  Result<void> replaced;
+  std::thread writer([&] {
+    replaced = replace_file_atomically(path, "new");
+    finished = true;
+  });
+  // Let go once the writer has its new content ready beside the target (or is done).
+  EXPECT_TRUE(test::wait_until([&] { return finished || entries_in(dir.path()) > 1; }));
+  reader.reset();
+  writer.join();
+  ASSERT_TRUE(replaced.ok()) << replaced.error().message;
+  EXPECT_EQ(read_file(path), "new");
+  EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
 TEST(ReplaceFileAtomically, AFailureKeepsTheOldContentAndLeavesNothingBeside) {

@@ -52,8 +52,9 @@ class PidStream {
   bool in_number_ = false;
 };
 
-// The kernel's children list: /proc/self/task/<tid>/children (Linux 3.5, needs
-// CONFIG_PROC_CHILDREN). Returns the count signalled, or -1 when the file cannot be opened.
+}  // namespace
+
+// Linux 3.5 and later with CONFIG_PROC_CHILDREN.
 int signal_listed_children(int signal) noexcept {
   char path[64] = "/proc/self/task/";
   std::size_t length = std::strlen(path);
@@ -74,6 +75,8 @@ int signal_listed_children(int signal) noexcept {
   ::close(fd);
   return pids.signalled();
 }
+
+namespace {
 
 // The parent pid in the text of /proc/<pid>/stat, or -1. The command name in
 // parentheses may hold anything, so parsing starts after the last ')'.
@@ -104,7 +107,8 @@ struct LinuxDirent64 {
   char d_name[];
 };
 
-// Without the children list, every process in /proc is checked for its parent.
+}  // namespace
+
 int signal_scanned_children(int signal) noexcept {
   const int directory = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return 0;
@@ -142,8 +146,6 @@ int signal_scanned_children(int signal) noexcept {
   ::close(directory);
   return signalled;
 }
-
-}  // namespace
 
 int signal_all_children(int signal) noexcept {
   const int listed = signal_listed_children(signal);

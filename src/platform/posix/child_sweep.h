@@ -10,6 +10,12 @@ namespace tallow::platform::posix {
 // were signalled.
 int signal_all_children(int signal) noexcept;
 
+// The two ways of finding the children behind signal_all_children: the kernel's list
+// in /proc/self/task/<tid>/children (-1 when the kernel lacks it), and a scan of
+// every /proc/<pid>/stat for the parent pid. Both return how many were signalled.
+int signal_listed_children(int signal) noexcept;
+int signal_scanned_children(int signal) noexcept;
+
 // Kills and reaps children until this process has none left, including those that
 // are orphaned meanwhile by the ones being killed.
 void end_all_children() noexcept;

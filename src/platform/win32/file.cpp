@@ -3,15 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <limits>
 #include <vector>
 
-#include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/win32/file_util.h"
-#include "platform/win32/posix_rename.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace tallow::platform {
@@ -38,19 +34,15 @@ std::optional<std::string> read_regular_file(const std::filesystem::path& path,
   // Never the C runtime's streams: they open without FILE_SHARE_DELETE, and the
   // agent's atomic replace of the file would fail while we read it.
   const ScopedHandle file = win32::open_existing_for_reading(path);
-  if (!file || !win32::is_regular_file(file.get())) return std::nullopt;
-
-  LARGE_INTEGER size{};
-  if (GetFileSizeEx(file.get(), &size) &&
-      static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
-    return std::nullopt;
-  }
+  if (!file) return std::nullopt;
+  const auto size = win32::regular_file_size(file.get());
+  if (!size || *size > max_bytes) return std::nullopt;
 
   // Reading one byte past the limit catches a file that grew after the size check.
   const std::size_t limit = max_bytes == std::numeric_limits<std::size_t>::max() ? max_bytes
                                                                                  : max_bytes + 1;
   std::string content;
-  content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(size.QuadPart) + 1));
+  content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(*size) + 1));
   std::size_t used = 0;
   while (used < limit) {
     if (used == content.size()) content.resize(std::min(limit, std::max<std::size_t>(used * 2, 4096)));
@@ -98,65 +90,6 @@ Result<File> open_log_for_append(const std::filesystem::path& path) {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return last_os_error();
   return win32::to_file(std::move(file));
-}
-
-namespace {
-
-// MoveFileExW over `to`, tried again for a while as long as the target is merely
-// open elsewhere: without POSIX renames (older systems, FAT, Wine) any reader of
-// the file blocks the rename, but readers hold it only for moments.
-bool move_over(const std::filesystem::path& from, const std::filesystem::path& to) {
-  using namespace std::chrono;
-  const auto deadline = steady_clock::now() + seconds(1);
-  DWORD delay_ms = 1;
-  for (;;) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    const bool held_open = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
-    if (!held_open || steady_clock::now() >= deadline) {
-      SetLastError(error);
-      return false;
-    }
-    Sleep(delay_ms);
-    delay_ms = std::min<DWORD>(delay_ms * 2, 32);
-  }
-}
-
-}  // namespace
-
-Result<void> replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
-  static std::atomic<unsigned> counter{0};
-  auto temporary = path;
-  temporary += L".tmp-" + std::to_wstring(current_process_id()) + L"-" +
-               std::to_wstring(counter++);
-
-  // DELETE access, so the open temporary file can itself be renamed over the target.
-  ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return last_os_error();
-  const auto fail = [&](const Error& error) -> Error {
-    file.reset();
-    DeleteFileW(temporary.c_str());
-    return error;
-  };
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) return fail(last_os_error());
-    bytes.remove_prefix(written);
-  }
-  // The content must reach the disk before the name does, or a crash could leave
-  // the new name on an empty file.
-  if (!FlushFileBuffers(file.get())) return fail(last_os_error());
-
-  // A reader sharing delete access (the tray reading status.json, say) makes a
-  // classic rename over the file fail; a POSIX one replaces the name under it.
-  if (win32::rename_over_posix(file.get(), path)) return {};
-  file.reset();
-  if (!move_over(temporary, path)) return fail(last_os_error());
-  return {};
 }
 
 }  // namespace tallow::platform

@@ -19,7 +19,7 @@ bool try_lock_whole_file(HANDLE file) {
 
 bool is_file_locked_elsewhere(const std::filesystem::path& path) {
   const win32::ScopedHandle file = win32::open_existing_for_reading(path);
-  if (!file || !win32::is_regular_file(file.get())) return false;
+  if (!file || !win32::regular_file_size(file.get())) return false;
   if (try_lock_whole_file(file.get())) {
     // Closing the handle would drop the lock as well, but only eventually; unlock
     // now so that the agent starting this instant finds the file free.

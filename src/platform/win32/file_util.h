@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "platform/win32/scoped_handle.h"
 
@@ -16,7 +18,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Opens an existing file for reading, never creating it. Not inheritable.
 ScopedHandle open_existing_for_reading(const std::filesystem::path& path);
 
-// True for a file on disk that is not a directory (no pipe, console or device).
-bool is_regular_file(HANDLE file);
+// The size of a file on disk that is not a directory; absent for a directory, pipe,
+// console or device, or when the system cannot tell.
+std::optional<std::uint64_t> regular_file_size(HANDLE file);
 
 }  // namespace tallow::platform::win32

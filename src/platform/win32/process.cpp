@@ -21,8 +21,7 @@ Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
-                      &info)) {
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
     return last_os_error();
   }
   const win32::ScopedHandle process(info.hProcess);

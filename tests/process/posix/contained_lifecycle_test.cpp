@@ -153,6 +153,22 @@ TEST(PosixContainedLifecycle, StopSenderOutlivesTheChildHarmlessly) {
   EXPECT_FALSE(stop());
 }
 
+TEST(PosixContainedLifecycle, AKeeperKilledFromOutsideIsReportedAndTakesTheAgentAlong) {
+  TempDir dir;
+  auto child = spawn_probe({"idle", (dir / "ready").string()}, dir);
+  ASSERT_TRUE(child);
+  wait_for_pids(dir / "ready");
+  const pid_t agent = static_cast<pid_t>(child->pid());
+  const pid_t keeper = parent_of(agent);
+  ASSERT_GT(keeper, 1);
+  ASSERT_EQ(::kill(keeper, SIGKILL), 0);
+  auto status = child->wait_exit();
+  ASSERT_TRUE(status.ok()) << status.error().message;
+  EXPECT_EQ(status.value(), signal_end(SIGKILL));
+  // The tray now believes the agent ended; it must not run on unwatched.
+  EXPECT_TRUE(wait_until([&] { return !running(agent); }));
+}
+
 TEST(PosixContainedLifecycle, DroppingTheChildLeavesTheAgentRunning) {
   TempDir dir;
   auto child = spawn_probe({"family", (dir / "ready").string()}, dir);
