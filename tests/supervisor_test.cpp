@@ -316,7 +316,11 @@ TEST_F(SupervisorTest, RefreshWithoutChildFollowsTheTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(status_label(c.before) + (c.lock_held ? " held" : " free"));
     std::optional<platform::FileLock> lock;
-    if (c.lock_held) lock.emplace(platform::lock_file_exclusively(dir_ / "tallowmered.lock").value());
+    if (c.lock_held) {
+      auto held = platform::lock_file_exclusively(dir_ / "tallowmered.lock");
+      ASSERT_TRUE(held);
+      lock.emplace(std::move(held).value());
+    }
     {
       std::lock_guard guard(state->mutex);
       state->status = c.before;

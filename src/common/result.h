@@ -4,7 +4,7 @@
 #include <cassert>
 #include <string>
 #include <utility>
-#include <variant>
+#include <optional>
 
 namespace tallow {
 
@@ -16,23 +16,26 @@ struct Error {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-  Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
+  Result(T value) : value_(std::move(value)) {}
+  Result(Error error) : error_(std::move(error)) {}
 
-  bool ok() const { return state_.index() == 0; }
+  bool ok() const { return value_.has_value(); }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { assert(ok()); return std::get<0>(state_); }
-  const T& value() const& { assert(ok()); return std::get<0>(state_); }
-  T&& value() && { assert(ok()); return std::get<0>(std::move(state_)); }
+  T& value() & { assert(ok()); return *value_; }
+  const T& value() const& { assert(ok()); return *value_; }
+  T&& value() && { assert(ok()); return std::move(*value_); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
 
-  const Error& error() const { assert(!ok()); return std::get<1>(state_); }
+  const Error& error() const { assert(!ok()); return error_; }
 
  private:
-  std::variant<T, Error> state_;
+  // Kept side by side rather than in a variant: GCC 12 reports false
+  // -Wfree-nonheap-object warnings when a variant holding a string is destroyed.
+  std::optional<T> value_;
+  Error error_;
 };
 
 template <>

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <list>
 #include <mutex>
-#include <sstream>
 
 #include "daemon/agent_locations.h"
 #include "platform/diagnostics.h"

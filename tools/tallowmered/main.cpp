@@ -58,11 +58,13 @@ void say(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-void write_json(const std::filesystem::path& path, const nlohmann::json& document) {
+bool write_json(const std::filesystem::path& path, const nlohmann::json& document) {
   if (auto written = platform::replace_file_atomically(path, document.dump()); !written) {
     say(stderr, "tallowmered: cannot write " + platform::path_text(path) + ": " +
                     written.error().message);
+    return false;
   }
+  return true;
 }
 
 void record_launch(const std::filesystem::path& state_directory, const std::vector<std::string>& args) {
@@ -107,11 +109,11 @@ int run_enroll(const std::filesystem::path& state_directory, const std::vector<s
   end_with(exit_code);
 }
 
-void write_status(const std::filesystem::path& state_directory) {
+bool write_status(const std::filesystem::path& state_directory) {
   nlohmann::json status = {{"pid", platform::current_process_id()}};
   const std::string connected = setting("TALLOWMERED_CONNECTED", "true");
   if (connected == "true" || connected == "false") status["hub"] = {{"connected", connected == "true"}};
-  write_json(state_directory / "status.json", status);
+  return write_json(state_directory / "status.json", status);
 }
 
 int run_agent(const std::filesystem::path& state_directory) {
@@ -155,10 +157,8 @@ int run_agent(const std::filesystem::path& state_directory) {
 
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
-    if (confirm_at && now >= *confirm_at) {
-      write_status(state_directory);
-      confirm_at.reset();
-    }
+    // A reader holding the file open can make a replace fail; try again next round.
+    if (confirm_at && now >= *confirm_at && write_status(state_directory)) confirm_at.reset();
     if (exit_at && now >= *exit_at) {
       say(stdout, "tallowmered " + std::to_string(pid) + ": ending by itself");
       if (const std::string signal = setting("TALLOWMERED_SIGNAL"); !signal.empty()) {

@@ -84,13 +84,22 @@ Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
 
 bool is_process_running(std::uint32_t pid) {
   if (!is_valid_pid(pid)) return false;
-  const auto stat = read_regular_file("/proc/" + std::to_string(pid) + "/stat", 4096);
-  if (!stat) return false;
-  // "pid (comm) S ...": the command name may hold anything, so look after the last ')'.
-  const auto close = stat->rfind(')');
-  if (close == std::string::npos || close + 2 >= stat->size()) return false;
-  const char state = (*stat)[close + 2];
-  return state != 'Z' && state != 'X' && state != 'x';
+  // /proc/<id> also answers for the id of any thread, so the thread group id must be
+  // the id itself; a zombie has ended even though its entry is still there.
+  const auto status = read_regular_file("/proc/" + std::to_string(pid) + "/status", 64 * 1024);
+  if (!status) return false;
+  const auto field = [&](std::string_view name) -> std::string_view {
+    const std::string key = "\n" + std::string(name) + ":";
+    const auto at = status->find(key);
+    if (at == std::string::npos) return {};
+    const auto begin = status->find_first_not_of(" \t", at + key.size());
+    const auto end = status->find('\n', begin);
+    if (begin == std::string::npos) return {};
+    return std::string_view(*status).substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  };
+  if (field("Tgid") != std::to_string(pid)) return false;
+  const std::string_view state = field("State");
+  return !state.empty() && state[0] != 'Z' && state[0] != 'X' && state[0] != 'x';
 }
 
 void kill_process(std::uint32_t pid) {

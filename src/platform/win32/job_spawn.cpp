@@ -74,8 +74,11 @@ Result<std::unique_ptr<ChildProcess>> spawn_in_job(AgentCommand command, DWORD e
   auto job = create_kill_on_close_job();
   if (!job) return job.error();
 
-  const DWORD flags = CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
-                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | extra_flags;
+  // The caller's flags plus a process group of its own (the console break's target)
+  // and a suspended start (nothing runs before the job holds it); the last two only
+  // say how the environment block and the startup record are laid out.
+  const DWORD flags = extra_flags | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
+                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT;
 
   std::wstring command_line = command_line_of(command);
   std::wstring environment = environment_block(command.environment);
@@ -123,7 +126,8 @@ Result<std::unique_ptr<ChildProcess>> spawn_in_job(AgentCommand command, DWORD e
 namespace tallow::platform {
 
 Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
-  return win32::spawn_in_job(std::move(command), 0);
+  // No console window: the agent's output goes to its log.
+  return win32::spawn_in_job(std::move(command), CREATE_NO_WINDOW);
 }
 
 }  // namespace tallow::platform

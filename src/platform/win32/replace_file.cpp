@@ -22,9 +22,9 @@ bool is_held_open(DWORD error) {
 
 // Renames the closed file `from` over `to`, for systems without POSIX renames (older
 // Windows, FAT, Wine), where a rename fails while anyone holds the target open.
-// Readers hold it only for moments, so we try again for a while. (ReplaceFileW does
-// not fail that way, but it moves the old file aside first, so a reader could find
-// no file at all.) Sets the last error on failure.
+// Readers hold it only for moments, so we try again for a while. (ReplaceFileW copes
+// with holders that share delete access, but it moves the old file aside first, so
+// a reader could find no file at all.) Sets the last error on failure.
 bool move_over(const std::filesystem::path& from, const std::filesystem::path& to) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (unsigned attempt = 0;; ++attempt) {
@@ -36,8 +36,8 @@ bool move_over(const std::filesystem::path& from, const std::filesystem::path& t
       SetLastError(error);
       return false;
     }
-    // Even a reader polling in a tight loop leaves gaps: first just yield, then let
-    // a slower holder have a millisecond at a time.
+    // A reader polling in a tight loop leaves only short gaps, which a millisecond's
+    // sleep would mostly miss: yield at first, and sleep only once that has not helped.
     Sleep(attempt < 1000 ? 0 : 1);
   }
 }

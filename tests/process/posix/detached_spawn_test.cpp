@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +62,21 @@ TEST(PosixProcessRunning, TellsLivingFromZombieAndMissing) {
   EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(child)));
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
   EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(child)));
+}
+
+TEST(PosixProcessRunning, AThreadIdIsNoProcess) {
+  std::atomic<pid_t> thread_id{0};
+  std::atomic<bool> done{false};
+  std::thread thread([&] {
+    thread_id = ::gettid();
+    while (!done) std::this_thread::yield();
+  });
+  ASSERT_TRUE(wait_until([&] { return thread_id.load() != 0; }));
+  // /proc/<thread id> exists, yet no process has that id.
+  EXPECT_TRUE(std::filesystem::exists("/proc/" + std::to_string(thread_id.load())));
+  EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(thread_id.load())));
+  done = true;
+  thread.join();
 }
 
 TEST(PosixProcessRunning, KillProcessIgnoresIdsThatNameGroups) {
