@@ -2,6 +2,7 @@
 // set behind every trim and split in the program.
 
 #include "common/text.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -26,26 +27,6 @@ std::u16string units(std::initializer_list<std::uint16_t> list) {
   return out;
 }
 
-// Encodes one scalar value; kept independent of the code under test.
-std::string encode(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 std::string repeat(const std::string& text, int count) {
   std::string out;
@@ -233,7 +214,7 @@ class NotWhiteSpaceCharacter : public ::testing::TestWithParam<char32_t> {};
 
 TEST_P(WhiteSpaceCharacter, IsTrimmedAndSplits) {
   const char32_t c = GetParam();
-  const std::string ws = encode(c);
+  const std::string ws = test::encode_utf8(c);
   EXPECT_TRUE(is_white_space(c));
   EXPECT_EQ(trim_white_space(ws + "x" + ws + ws), "x");
   EXPECT_EQ(trim_white_space(ws), "");
@@ -244,7 +225,7 @@ TEST_P(WhiteSpaceCharacter, IsTrimmedAndSplits) {
 
 TEST_P(NotWhiteSpaceCharacter, IsKeptAndDoesNotSplit) {
   const char32_t c = GetParam();
-  const std::string other = encode(c);
+  const std::string other = test::encode_utf8(c);
   EXPECT_FALSE(is_white_space(c));
   const std::string text = other + "x" + other;
   EXPECT_EQ(trim_white_space(text), text);

@@ -26,6 +26,7 @@
 #include "common/text.h"
 #include "daemon/enrollment_input.h"
 #include "settings/state_files.h"
+#include "support/test_support.h"
 #include "tray/menu_model.h"
 
 namespace tallow {
@@ -128,25 +129,6 @@ std::string show(std::string_view bytes) {
   return out + "\"";
 }
 
-std::string encode_utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 const std::vector<char32_t> kWhiteSpace = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
                                            0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
@@ -156,7 +138,7 @@ const std::vector<char32_t> kWhiteSpace = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,
 const std::vector<std::string>& white_space_encodings() {
   static const std::vector<std::string> encodings = [] {
     std::vector<std::string> out;
-    for (const char32_t c : kWhiteSpace) out.push_back(encode_utf8(c));
+    for (const char32_t c : kWhiteSpace) out.push_back(test::encode_utf8(c));
     return out;
   }();
   return encodings;
@@ -183,7 +165,7 @@ std::string random_white_space(Rng& rng, std::size_t max_count, bool unicode = t
   std::string out;
   const std::size_t count = pick(rng, max_count + 1);
   for (std::size_t i = 0; i < count; ++i) {
-    out += unicode ? encode_utf8(one_of(rng, kWhiteSpace)) : std::string(1, " \t\r\n"[pick(rng, 4)]);
+    out += unicode ? test::encode_utf8(one_of(rng, kWhiteSpace)) : std::string(1, " \t\r\n"[pick(rng, 4)]);
   }
   return out;
 }
@@ -206,7 +188,7 @@ char32_t random_scalar(Rng& rng) {
 std::string random_valid_utf8(Rng& rng, std::size_t max_chars) {
   std::string out;
   const std::size_t count = pick(rng, max_chars + 1);
-  for (std::size_t i = 0; i < count; ++i) out += encode_utf8(random_scalar(rng));
+  for (std::size_t i = 0; i < count; ++i) out += test::encode_utf8(random_scalar(rng));
   return out;
 }
 
@@ -626,7 +608,7 @@ bool is_candidate(std::string_view token) {
 std::string join_with_white_space(Rng& rng, const std::vector<std::string>& tokens) {
   std::string text = random_white_space(rng, 2);
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (i) text += encode_utf8(one_of(rng, kWhiteSpace)) + random_white_space(rng, 2);
+    if (i) text += test::encode_utf8(one_of(rng, kWhiteSpace)) + random_white_space(rng, 2);
     text += tokens[i];
   }
   return text + random_white_space(rng, 2);
@@ -850,7 +832,7 @@ TEST(Fuzz, TrimAndSplit) {
         "\x85", "\xA0", "\xC2", "\xE2\x80", "\xE3\x80", "\xC0\xA0", "\xFF", "\xF0\x9F\x98\x80", "\xC3\xA9", "\""};
     std::string text;
     for (std::size_t i = pick(rng, 16); i > 0; --i) {
-      text += chance(rng, 0.4) ? encode_utf8(one_of(rng, kWhiteSpace)) : one_of(rng, other);
+      text += chance(rng, 0.4) ? test::encode_utf8(one_of(rng, kWhiteSpace)) : one_of(rng, other);
     }
     if (chance(rng, 0.2)) text = random_bytes(rng, 32);
 

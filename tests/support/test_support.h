@@ -34,6 +34,9 @@ std::string read_file(const std::filesystem::path& path);
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(20));
 
+// Encodes one Unicode scalar value as UTF-8, independently of the code under test.
+std::string encode_utf8(char32_t c);
+
 // Path of a program built beside the test executable ("tallowmered", "lock_holder"...).
 std::filesystem::path program_path(std::string_view name);
 
