@@ -2,6 +2,7 @@
 // The background task runtime: a thread per task, sleeps that end early at shutdown,
 // and a shutdown that raises one notification and joins every task.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <list>

@@ -3,6 +3,7 @@
 // stops the agent when asked to end (Ctrl+C, SIGTERM, console close).
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -33,18 +34,23 @@ int main() {
   print_line("agent: " + platform::path_text(supervisor.agent_path()));
   supervisor.start();
 
-  std::string shown;
+  std::optional<TraySnapshot> shown;
   bool quitting = false;
   for (;;) {
     if (!quitting && stop_request.value()->is_raised()) {
       quitting = true;
       supervisor.stop();
     }
+    // As the tray will: text is built only when what it shows has changed.
     TraySnapshot snapshot{supervisor.hub_url(), supervisor.status(), false, false,
                           supervisor.hub_connected()};
-    std::string line = "tallowmered: " + status_label(snapshot.status);
-    if (snapshot.hub_url) line += " | " + build_tray_menu(snapshot)[1].text;
-    if (line != shown) print_line(shown = line);
+    if (snapshot != shown) {
+      std::string line = "tallowmered: " + status_label(snapshot.status);
+      // With a hub URL, the menu's second entry is the hub item.
+      if (snapshot.hub_url) line += " | " + build_tray_menu(snapshot)[1].text;
+      print_line(line);
+      shown = std::move(snapshot);
+    }
     if (quitting && !supervisor.has_child()) break;
     // The stop request stays raised once seen, so while quitting only the pace remains.
     if (quitting) {

@@ -150,8 +150,8 @@ int run_agent(const std::filesystem::path& state_directory) {
   if (confirm == "now") confirm_at = started;
   if (confirm == "late") confirm_at = started + std::chrono::milliseconds(numeric_setting("TALLOWMERED_CONFIRM_AFTER_MS", 1500));
   std::optional<std::chrono::steady_clock::time_point> exit_at;
-  if (const std::uint32_t after = numeric_setting("TALLOWMERED_EXIT_AFTER_MS", 0); !setting("TALLOWMERED_EXIT_AFTER_MS").empty()) {
-    exit_at = started + std::chrono::milliseconds(after);
+  if (!setting("TALLOWMERED_EXIT_AFTER_MS").empty()) {
+    exit_at = started + std::chrono::milliseconds(numeric_setting("TALLOWMERED_EXIT_AFTER_MS", 0));
   }
   const bool ignore_stop = setting("TALLOWMERED_IGNORE_STOP") == "1";
 

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
@@ -173,13 +172,8 @@ Result<Channels> open_channels() {
 }  // namespace
 
 Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
-  // The agent changes directory before execve, so a relative program path would be
-  // resolved against the wrong one.
-  std::error_code path_error;
-  const auto program = std::filesystem::absolute(command.program, path_error);
-  if (path_error) return os_error(static_cast<std::uint32_t>(path_error.value()));
   posix::ExecImage image;
-  if (auto prepared = image.prepare(program, command.arguments, &command.environment,
+  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment,
                                     command.working_directory);
       !prepared) {
     return prepared.error();

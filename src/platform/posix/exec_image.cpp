@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string_view>
+#include <system_error>
 
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
@@ -24,7 +25,11 @@ Result<void> ExecImage::prepare(const std::filesystem::path& program,
                                 const std::vector<std::string>& arguments,
                                 const std::vector<EnvironmentVariable>* environment,
                                 const std::filesystem::path& directory) {
-  program_ = program.native();
+  // The child changes directory before execve, so a relative program path would be
+  // resolved against the wrong one.
+  std::error_code path_error;
+  program_ = std::filesystem::absolute(program, path_error).native();
+  if (path_error) return os_error(static_cast<std::uint32_t>(path_error.value()));
   directory_ = directory.native();
   if (program_.empty() || holds_nul(program_) || holds_nul(directory_)) return os_error(EINVAL);
 

@@ -20,7 +20,7 @@ class ExecImage {
   ExecImage(const ExecImage&) = delete;
   ExecImage& operator=(const ExecImage&) = delete;
 
-  // Fills the image: argv[0] is the program path. Without `environment`, the child
+  // Fills the image: argv[0] is the program path, made absolute. Without `environment`, the child
   // gets a copy of this process's environment. An empty `directory` keeps the current
   // one. Text holding a NUL byte cannot reach execve and is refused.
   Result<void> prepare(const std::filesystem::path& program,

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <system_error>
 
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
@@ -24,11 +23,8 @@ bool is_valid_pid(std::uint32_t pid) { return pid > 0 && pid <= static_cast<std:
 
 Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments) {
-  std::error_code path_error;
-  const auto absolute = std::filesystem::absolute(program, path_error);
-  if (path_error) return os_error(static_cast<std::uint32_t>(path_error.value()));
   posix::ExecImage image;
-  if (auto prepared = image.prepare(absolute, arguments, nullptr, {}); !prepared) {
+  if (auto prepared = image.prepare(program, arguments, nullptr, {}); !prepared) {
     return prepared.error();
   }
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "common/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace tallow::platform {
 
@@ -13,7 +13,7 @@ std::vector<std::string> command_line_arguments(int, char**) {
   std::vector<std::string> arguments;
   if (wide == nullptr) return arguments;
   for (int i = 1; i < count; ++i) {
-    arguments.push_back(utf16_to_utf8(reinterpret_cast<const char16_t*>(wide[i])));
+    arguments.push_back(win32::utf8_from_wide(wide[i]));
   }
   LocalFree(wide);
   return arguments;

@@ -3,14 +3,13 @@
 #include <charconv>
 #include <string>
 
-#include "platform/command_line.h"
 #include "platform/os_error.h"
 #include "platform/win32/child_process.h"
 #include "platform/win32/child_stdio.h"
 #include "platform/win32/environment_block.h"
 #include "platform/win32/inherited_handles.h"
 #include "platform/win32/scoped_handle.h"
-#include "platform/win32/wide_text.h"
+#include "platform/win32/wide_command_line.h"
 
 // Exported by ntdll (and its import library) but declared by no SDK header. Resumes
 // every thread of the process, whatever its suspend count.
@@ -34,13 +33,6 @@ Result<ScopedHandle> create_kill_on_close_job() {
     return last_os_error();
   }
   return job;
-}
-
-std::wstring command_line_of(const AgentCommand& command) {
-  std::vector<std::u16string> arguments;
-  arguments.reserve(command.arguments.size());
-  for (const auto& argument : command.arguments) arguments.push_back(utf8_to_utf16(argument));
-  return to_wide(build_command_line(to_u16(command.program.native()), arguments));
 }
 
 Error resume_failure(LONG status) {
@@ -80,7 +72,7 @@ Result<std::unique_ptr<ChildProcess>> spawn_in_job(AgentCommand command, DWORD e
   const DWORD flags = extra_flags | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
                       CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT;
 
-  std::wstring command_line = command_line_of(command);
+  std::wstring command_line = wide_command_line(command.program, command.arguments);
   std::wstring environment = environment_block(command.environment);
   auto stdio = child_stdio(std::move(command.output));
   if (!stdio) return stdio.error();

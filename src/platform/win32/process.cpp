@@ -2,20 +2,15 @@
 
 #include <windows.h>
 
-#include "platform/command_line.h"
 #include "platform/os_error.h"
 #include "platform/win32/scoped_handle.h"
-#include "platform/win32/wide_text.h"
+#include "platform/win32/wide_command_line.h"
 
 namespace tallow::platform {
 
 Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments) {
-  std::vector<std::u16string> wide_arguments;
-  wide_arguments.reserve(arguments.size());
-  for (const auto& argument : arguments) wide_arguments.push_back(utf8_to_utf16(argument));
-  std::wstring command_line =
-      win32::to_wide(build_command_line(win32::to_u16(program.native()), wide_arguments));
+  std::wstring command_line = win32::wide_command_line(program, arguments);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
