@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "daemon/agent_launch.h"
 #include "daemon/supervisor.h"
 #include "platform/environment.h"
 #include "settings/state_files.h"
@@ -75,6 +76,28 @@ void BM_RefreshStep(benchmark::State& s) {
   runtime->shutdown();
 }
 BENCHMARK(BM_RefreshStep);
+
+// The launch environment from an env file of 160,000 distinct keys (1.76 MB, well under
+// the readers' size cap): parsed, filtered and merged over this process's environment.
+void BM_LaunchEnvironment160kKeys(benchmark::State& s) {
+  std::string text;
+  for (int i = 0; i < 160000; ++i) text += "K" + std::to_string(i) + "=v\n";
+  for (auto _ : s) {
+    const auto entries = tallow::parse_env_file(text);
+    benchmark::DoNotOptimize(
+        tallow::platform::environment_with(tallow::launch_environment_overrides(entries)));
+  }
+  s.counters["env_file_bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_LaunchEnvironment160kKeys)->Unit(benchmark::kMillisecond);
+
+// A config.json of the readers' full 16 MiB, nested as deep as it can be.
+void BM_ReadDeeplyNestedConfig(benchmark::State& s) {
+  const std::size_t half = 8u * 1024u * 1024u - 1u;
+  const std::string text = std::string(half, '[') + std::string(half, ']');
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::parse_hub_url(text));
+}
+BENCHMARK(BM_ReadDeeplyNestedConfig)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

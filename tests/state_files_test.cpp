@@ -30,6 +30,12 @@ std::string bytes(const char (&literal)[N]) {
   return std::string(literal, N - 1);
 }
 
+// A config.json with a hub URL, then a member nested `arrays` arrays deep below the
+// top-level object.
+std::string nested_after_hub(std::size_t arrays) {
+  return R"({"hub":{"url":"u"},"extra":)" + std::string(arrays, '[') + std::string(arrays, ']') + "}";
+}
+
 // ---------------------------------------------------------------------------
 // config.json → hub URL
 
@@ -97,7 +103,17 @@ INSTANTIATE_TEST_SUITE_P(
         HubUrlCase{"truncated_after_value", R"({"hub":{"url":"https://h"})", std::nullopt},
         HubUrlCase{"empty_file", "", std::nullopt},
         HubUrlCase{"white_space_only", " \n\t\r\n", std::nullopt},
-        HubUrlCase{"single_quotes", "{'hub':{'url':'https://h'}}", std::nullopt}),
+        HubUrlCase{"single_quotes", "{'hub':{'url':'https://h'}}", std::nullopt},
+        // The agent's strict reader refuses a byte-order mark; so must the tray.
+        HubUrlCase{"byte_order_mark", "\xEF\xBB\xBF{\"hub\":{\"url\":\"x\"}}", std::nullopt},
+        // A repeated member replaces the earlier one with everything below it.
+        HubUrlCase{"repeated_hub_last_wins", R"({"hub":{"url":"a"},"hub":{"url":"b"}})", "b"},
+        HubUrlCase{"repeated_hub_without_url", R"({"hub":{"url":"a"},"hub":{"connected":true}})",
+                   std::nullopt},
+        HubUrlCase{"repeated_url_not_a_string", R"({"hub":{"url":"a","url":5}})", std::nullopt},
+        HubUrlCase{"repeated_url_inside_array", R"({"hub":{"url":"a","x":[{"url":"b"}]}})", "a"},
+        HubUrlCase{"nested_64_levels", nested_after_hub(63), "u"},
+        HubUrlCase{"nested_65_levels", nested_after_hub(64), std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -171,7 +187,15 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"nul_after_value", bytes("{\"pid\":12}\0"), std::nullopt},
         StatusCase{"nul_inside_number", bytes("{\"pid\":1\0" "2}"), std::nullopt},
         StatusCase{"invalid_utf8_member", "{\"pid\":12,\"n\":\"\xC0\x80\"}", std::nullopt},
-        StatusCase{"empty_file", "", std::nullopt}),
+        StatusCase{"empty_file", "", std::nullopt},
+        StatusCase{"byte_order_mark", "\xEF\xBB\xBF{\"pid\":12}", std::nullopt},
+        StatusCase{"repeated_pid_last_wins", R"({"pid":1,"hub":{"connected":true},"pid":2})", record(2, true)},
+        StatusCase{"repeated_pid_not_a_number", R"({"pid":1,"pid":"2"})", std::nullopt},
+        StatusCase{"repeated_hub_drops_connected", R"({"pid":1,"hub":{"connected":true},"hub":{}})",
+                   record(1)},
+        StatusCase{"pid_inside_object_member", R"({"x":{"pid":1}})", std::nullopt},
+        StatusCase{"nested_65_levels", R"({"pid":1,"x":)" + std::string(64, '[') + std::string(64, ']') + "}",
+                   std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

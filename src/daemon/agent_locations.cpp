@@ -6,10 +6,23 @@
 
 namespace tallow {
 
-std::filesystem::path resolve_state_directory() {
+namespace {
+
+std::filesystem::path configured_state_directory() {
   if (auto directory = platform::environment_path(kStateDirectoryVariable)) return *directory;
   if (auto local = platform::environment_path("LOCALAPPDATA")) return *local / "tallowmere";
   return "tallowmere";
+}
+
+}  // namespace
+
+std::filesystem::path resolve_state_directory() {
+  // Made absolute once, here: the agent runs inside the state directory, so a relative
+  // path handed on to it would name a directory below that one.
+  std::filesystem::path directory = configured_state_directory();
+  std::error_code error;
+  auto absolute = std::filesystem::absolute(directory, error);
+  return error ? directory : absolute;
 }
 
 std::filesystem::path resolve_agent_path() {
@@ -27,7 +40,7 @@ bool is_listen_configured(const std::filesystem::path& state_directory) {
 }
 
 std::string state_directory_argument(const std::filesystem::path& state_directory) {
-  return "--state-directory=" + platform::path_text(state_directory);
+  return "--state-directory=" + platform::path_argument(state_directory);
 }
 
 }  // namespace tallow

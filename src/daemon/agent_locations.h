@@ -14,7 +14,7 @@ inline constexpr std::string_view kStateDirectoryVariable = "TALLOWMERE_STATE_DI
 inline constexpr std::string_view kListenVariable = "TALLOWMERE_LISTEN";
 
 // TALLOWMERE_STATE_DIRECTORY verbatim; else LOCALAPPDATA joined with "tallowmere";
-// else the relative path "tallowmere".
+// else "tallowmere"; made absolute against the working directory.
 std::filesystem::path resolve_state_directory();
 
 // The agent program beside the tray's own executable.
@@ -24,7 +24,8 @@ std::filesystem::path resolve_agent_path();
 // the tray's environment) is present and not blank.
 bool is_listen_configured(const std::filesystem::path& state_directory);
 
-// "--state-directory=" followed by the directory, one argument.
+// "--state-directory=" followed by the directory, one argument; on Linux built from the
+// path's own bytes, so a name that is not UTF-8 reaches the agent unchanged.
 std::string state_directory_argument(const std::filesystem::path& state_directory);
 
 }  // namespace tallow

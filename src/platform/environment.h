@@ -35,6 +35,10 @@ std::optional<std::filesystem::path> executable_path();
 // The path as UTF-8 text, each invalid sequence replaced by U+FFFD.
 std::string path_text(const std::filesystem::path& path);
 
+// The path as a child process's argument: its own bytes on Linux, where a file name
+// need not be UTF-8; UTF-8 text on Windows, where arguments are UTF-16.
+std::string path_argument(const std::filesystem::path& path);
+
 // A path from UTF-8 text.
 std::filesystem::path path_from_text(std::string_view text);
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/environment.h"
 #include "platform/file.h"
 #include "support/test_support.h"
 
@@ -222,6 +223,24 @@ TEST(PosixOpenLog, AppendsWithoutTruncatingAndIsNotInherited) {
   ASSERT_TRUE(fresh.ok());
   EXPECT_TRUE(std::filesystem::exists(dir / "fresh.log"));
   EXPECT_FALSE(open_log_for_append(dir / "missing" / "x.log").ok());
+}
+
+TEST(PosixOpenLog, RefusesAFifoOrADeviceWithoutBlockingAndWritesBlockingToAFile) {
+  TempDir dir;
+  const auto fifo = dir / "tallowmered.log";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(returns_promptly_on_fifo([&](const std::filesystem::path&) {
+    const auto log = open_log_for_append(fifo);
+    ASSERT_FALSE(log.ok());
+    EXPECT_EQ(log.error().message, path_text(fifo) + " is not a regular file");
+  }));
+  const auto device = open_log_for_append("/dev/null");
+  ASSERT_FALSE(device.ok());
+  EXPECT_EQ(device.error().message, "/dev/null is not a regular file");
+  // The agent inherits the open file: it must not see it non-blocking.
+  const auto log = open_log_for_append(dir / "plain.log");
+  ASSERT_TRUE(log.ok()) << log.error().message;
+  EXPECT_EQ(::fcntl(fd_of(log.value()), F_GETFL) & O_NONBLOCK, 0);
 }
 
 TEST(PosixReplaceFile, ReplacesWholeAndLeavesNoTemporaryFile) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/win32/scoped_handle.h"
 #include "support/test_support.h"
@@ -155,6 +156,19 @@ TEST(OpenLogForAppend, TheLogCanBeDeletedAndRenamedWhileOpen) {
   ASSERT_TRUE(log.ok());
   EXPECT_TRUE(MoveFileExW((dir / "a.log").c_str(), (dir / "b.log").c_str(), 0)) << GetLastError();
   EXPECT_TRUE(DeleteFileW((dir / "b.log").c_str())) << GetLastError();
+}
+
+TEST(OpenLogForAppend, RefusesANamedPipeOrADevice) {
+  const std::wstring name = L"\\\\.\\pipe\\tallow-log-" + std::to_wstring(GetCurrentProcessId());
+  ScopedHandle server(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0,
+                                       nullptr));
+  ASSERT_TRUE(server) << GetLastError();
+  const auto pipe = open_log_for_append(name);
+  ASSERT_FALSE(pipe.ok());
+  EXPECT_EQ(pipe.error().message, path_text(name) + " is not a regular file");
+  const auto device = open_log_for_append(L"NUL");
+  ASSERT_FALSE(device.ok());
+  EXPECT_NE(device.error().message.find(" is not a regular file"), std::string::npos);
 }
 
 TEST(OpenLogForAppend, FailsWithTheSystemsReason) {

@@ -59,7 +59,9 @@ void say(std::FILE* stream, const std::string& text) {
 }
 
 bool write_json(const std::filesystem::path& path, const nlohmann::json& document) {
-  if (auto written = platform::replace_file_atomically(path, document.dump()); !written) {
+  // A state directory whose name is not UTF-8 shows up in the recorded arguments.
+  const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (auto written = platform::replace_file_atomically(path, text); !written) {
     say(stderr, "tallowmered: cannot write " + platform::path_text(path) + ": " +
                     written.error().message);
     return false;

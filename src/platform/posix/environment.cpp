@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <unordered_map>
 
 #include "common/text.h"
 
@@ -38,30 +39,44 @@ std::optional<std::filesystem::path> environment_path(std::string_view name) {
 }
 
 std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
+  struct Seen {
+    std::size_t first;       // where the name first appears in `result`
+    bool overridden = false;
+  };
   std::vector<EnvironmentVariable> result;
+  std::unordered_map<std::string, Seen> seen;  // names compare exactly here
   for (char** entry = environ; entry && *entry; ++entry) {
     const std::string_view text(*entry);
     const auto separator = text.find('=');
     // An entry without "=" is no variable; passing it on as one would change it.
     if (separator == std::string_view::npos) continue;
-    result.push_back({std::string(text.substr(0, separator)), std::string(text.substr(separator + 1))});
+    std::string name(text.substr(0, separator));
+    seen.try_emplace(name, Seen{result.size()});
+    result.push_back({std::move(name), std::string(text.substr(separator + 1))});
   }
+  const std::size_t inherited = result.size();
   for (const auto& variable : overrides) {
     if (!can_be_variable(variable)) continue;
-    bool replaced = false;
-    for (auto it = result.begin(); it != result.end();) {
-      if (it->name != variable.name) {
-        ++it;
-      } else if (!replaced) {
-        it->value = variable.value;
-        replaced = true;
-        ++it;
-      } else {
-        it = result.erase(it);  // a duplicate inherited entry would shadow or confuse
-      }
+    auto [place, added] = seen.try_emplace(variable.name, Seen{result.size()});
+    place->second.overridden = true;
+    if (added) {
+      result.push_back(variable);
+    } else {
+      result[place->second.first].value = variable.value;
     }
-    if (!replaced) result.push_back(variable);
   }
+  // A later inherited duplicate of an overridden name would shadow or confuse the
+  // override, so only the first one stays.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (i < inherited) {
+      const Seen& name = seen.at(result[i].name);
+      if (name.overridden && name.first != i) continue;
+    }
+    if (kept != i) result[kept] = std::move(result[i]);
+    ++kept;
+  }
+  result.resize(kept);
   return result;
 }
 
@@ -80,6 +95,8 @@ std::optional<std::filesystem::path> executable_path() {
 }
 
 std::string path_text(const std::filesystem::path& path) { return sanitize_utf8(path.native()); }
+
+std::string path_argument(const std::filesystem::path& path) { return path.native(); }
 
 std::filesystem::path path_from_text(std::string_view text) {
   return std::filesystem::path(std::string(text));

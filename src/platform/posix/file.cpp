@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
 
@@ -116,8 +117,22 @@ Result<void> create_directories(const std::filesystem::path& path) {
 }
 
 Result<File> open_log_for_append(const std::filesystem::path& path) {
-  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-  if (!file.valid()) return last_os_error();
+  // O_NONBLOCK: a FIFO without a reader (or a device) in the log's place must fail the
+  // launch, not stall it and, with it, the tray's quit.
+  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                   0644));
+  const auto not_a_file = [&] { return Error{path_text(path) + " is not a regular file"}; };
+  if (!file.valid()) {
+    // A FIFO without a reader refuses a non-blocking writer with ENXIO; say what it is.
+    const Error error = last_os_error();
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return not_a_file();
+    return error;
+  }
+  if (!is_regular(file)) return not_a_file();
+  // The agent inherits this open file; it should write to it as to any plain file.
+  const int flags = ::fcntl(fd_of(file), F_GETFL);
+  if (flags < 0 || ::fcntl(fd_of(file), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_os_error();
   return file;
 }
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <map>
 #include <memory>
 
 #include "common/text.h"
@@ -67,8 +67,14 @@ std::optional<std::filesystem::path> environment_path(std::string_view name) {
 }
 
 std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
+  struct NameLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+      return win32::variable_name_less(a, b);
+    }
+  };
   std::vector<EnvironmentVariable> result;
-  std::vector<std::wstring> wide_names;  // compared on every override
+  // Where each name first appears in `result`, names compared as the system compares them.
+  std::map<std::wstring, std::size_t, NameLess> first_of;
 
   const std::unique_ptr<wchar_t, EnvironmentStringsDeleter> block(GetEnvironmentStringsW());
   for (const wchar_t* entry = block.get(); entry && *entry;) {
@@ -77,23 +83,20 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
     // Search from the second character so that "=C:=C:\dir" keeps its name "=C:".
     const std::size_t equals = text.find(L'=', 1);
     if (equals == std::wstring_view::npos) continue;
-    wide_names.emplace_back(text.substr(0, equals));
+    first_of.try_emplace(std::wstring(text.substr(0, equals)), result.size());
     result.push_back({win32::utf8_from_wide(text.substr(0, equals)),
                       win32::utf8_from_wide(text.substr(equals + 1))});
   }
 
   for (const auto& variable : overrides) {
     if (!is_settable(variable)) continue;
-    std::wstring name = win32::wide_from_utf8(variable.name);
-    const auto same = std::find_if(wide_names.begin(), wide_names.end(), [&](const auto& other) {
-      return win32::same_variable_name(name, other);
-    });
-    if (same == wide_names.end()) {
-      wide_names.push_back(std::move(name));
+    const auto [place, added] =
+        first_of.try_emplace(win32::wide_from_utf8(variable.name), result.size());
+    if (added) {
       result.push_back(variable);
     } else {
       // Keeps the inherited spelling of the name, as SetEnvironmentVariableW does.
-      result[same - wide_names.begin()].value = variable.value;
+      result[place->second].value = variable.value;
     }
   }
   return result;
@@ -118,6 +121,8 @@ std::optional<std::filesystem::path> executable_path() {
 std::string path_text(const std::filesystem::path& path) {
   return win32::utf8_from_wide(path.native());
 }
+
+std::string path_argument(const std::filesystem::path& path) { return path_text(path); }
 
 std::filesystem::path path_from_text(std::string_view text) {
   return std::filesystem::path(win32::wide_from_utf8(text));

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/win32/file_util.h"
 #include "platform/win32/scoped_handle.h"
@@ -89,6 +90,9 @@ Result<File> open_log_for_append(const std::filesystem::path& path) {
   ScopedHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, win32::kShareAll, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return last_os_error();
+  // A named pipe or a device in the log's place is no log: a pipe without a reader
+  // would stall the agent's first write.
+  if (!win32::regular_file_size(file.get())) return Error{path_text(path) + " is not a regular file"};
   return win32::to_file(std::move(file));
 }
 
