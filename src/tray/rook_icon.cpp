@@ -103,11 +103,14 @@ Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png) {
 platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& status,
                                      bool light_theme) {
   const Paint paint = paint_for(status, light_theme);
-  platform::IconImage icon{mask.side, mask.side, {}};
-  icon.rgba.reserve(mask.coverage.size() * 4);
+  platform::IconImage icon{mask.side, mask.side, std::vector<std::uint8_t>(mask.coverage.size() * 4)};
+  std::uint8_t* pixel = icon.rgba.data();
   for (const std::uint8_t coverage : mask.coverage) {
-    icon.rgba.insert(icon.rgba.end(),
-                     {paint.red, paint.green, paint.blue, scaled_alpha(coverage, paint.opacity)});
+    pixel[0] = paint.red;
+    pixel[1] = paint.green;
+    pixel[2] = paint.blue;
+    pixel[3] = scaled_alpha(coverage, paint.opacity);
+    pixel += 4;
   }
   return icon;
 }

@@ -215,8 +215,8 @@ Placement icon_placement(int size, bool snap) {
 
 // The application icon at `size` × `size`, drawn from the description at that size.
 Image icon_image(int size) {
-  // Below 64 pixels the vertices go to whole pixels; above, edges may fall between.
-  const auto shape = place(rook(), icon_placement(size, size < 64));
+  // Up to 64 pixels the vertices go to whole pixels; above, edges may fall between.
+  const auto shape = place(rook(), icon_placement(size, size <= 64));
   const double r = outline_width(size);
   const auto fill = coverage(shape, 0, size, size, [&](double x, double y) { return inside(shape, x, y); });
   const auto all = coverage(shape, r, size, size, [&](double x, double y) { return near(shape, x, y, r); });
