@@ -68,9 +68,8 @@ inline void write_value(const wchar_t* subkey, const wchar_t* name, DWORD type,
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, subkey, name, type, data, size), ERROR_SUCCESS);
 }
 
-inline void write_string(const wchar_t* subkey, const wchar_t* name, const std::wstring& text,
-                         DWORD type = REG_SZ) {
-  write_value(subkey, name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+inline void write_string(const wchar_t* subkey, const wchar_t* name, const std::wstring& text) {
+  write_value(subkey, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 inline void write_dword(const wchar_t* subkey, const wchar_t* name, DWORD number) {
