@@ -32,6 +32,12 @@ std::string desktop_entry(const std::string& program) {
          "X-GNOME-Autostart-enabled=true\n";
 }
 
+Result<void> write_entry_for(const std::filesystem::path& program) {
+  auto entry = autostart_entry_text(platform::autostart_format(), program);
+  if (!entry) return entry.error();
+  return platform::write_autostart_entry(entry.value());
+}
+
 }  // namespace
 
 bool autostart_entry_counts(platform::AutostartFormat format,
@@ -57,16 +63,6 @@ Result<std::string> autostart_entry_text(platform::AutostartFormat format,
   }
   return desktop_entry(text);
 }
-
-namespace {
-
-Result<void> write_entry_for(const std::filesystem::path& program) {
-  auto entry = autostart_entry_text(platform::autostart_format(), program);
-  if (!entry) return entry.error();
-  return platform::write_autostart_entry(entry.value());
-}
-
-}  // namespace
 
 Result<void> toggle_launch_at_login(const std::filesystem::path& program) {
   if (is_launch_at_login_enabled()) return platform::remove_autostart_entry();
