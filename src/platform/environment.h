@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tallow::platform {
 
 struct EnvironmentVariable {
@@ -31,6 +33,9 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
 
 // Full path of this process's executable, if the system can tell it.
 std::optional<std::filesystem::path> executable_path();
+
+// The same, or the system's error when it cannot tell it.
+Result<std::filesystem::path> executable_path_or_error();
 
 // The path as UTF-8 text, each invalid sequence replaced by U+FFFD.
 std::string path_text(const std::filesystem::path& path);

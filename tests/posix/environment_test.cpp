@@ -9,33 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/environment.h"
+#include "posix/scoped_variables.h"
 
 extern char** environ;
 
 namespace tallow::platform {
 namespace {
 
-// Sets variables for one test and restores them after it.
-class ScopedVariables {
- public:
-  void set(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
-  ~ScopedVariables() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
-      } else {
-        ::unsetenv(it->first.c_str());
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
+using test::ScopedVariables;
 
 std::vector<EnvironmentVariable> named(const std::vector<EnvironmentVariable>& all, const std::string& name) {
   std::vector<EnvironmentVariable> found;

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <unordered_map>
 
 #include "common/text.h"
+#include "platform/os_error.h"
 
 extern char** environ;
 
@@ -80,18 +82,24 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
   return result;
 }
 
-std::optional<std::filesystem::path> executable_path() {
+Result<std::filesystem::path> executable_path_or_error() {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return std::nullopt;
+    if (length < 0) return last_os_error();
     if (static_cast<std::size_t>(length) < buffer.size()) {
       buffer.resize(static_cast<std::size_t>(length));
       return std::filesystem::path(buffer);
     }
-    if (buffer.size() >= (1U << 20)) return std::nullopt;
+    if (buffer.size() >= (1U << 20)) return os_error(ENAMETOOLONG);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::optional<std::filesystem::path> executable_path() {
+  auto path = executable_path_or_error();
+  if (!path) return std::nullopt;
+  return std::move(path).value();
 }
 
 std::string path_text(const std::filesystem::path& path) { return sanitize_utf8(path.native()); }

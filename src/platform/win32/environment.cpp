@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "platform/os_error.h"
 #include "platform/win32/environment_name.h"
 #include "platform/win32/wide_text.h"
 
@@ -102,20 +103,27 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
   return result;
 }
 
-std::optional<std::filesystem::path> executable_path() {
-  std::wstring buffer(MAX_PATH, L'\0');
+Result<std::filesystem::path> executable_path_or_error() {
+  std::wstring buffer(512, L'\0');
   for (;;) {
     const DWORD length =
         GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::nullopt;
+    if (length == 0) return last_os_error();
     // A full buffer means the name was cut short.
     if (length < buffer.size()) {
       buffer.resize(length);
       return std::filesystem::path(std::move(buffer));
     }
-    if (buffer.size() >= 32768 * 2) return std::nullopt;
+    // No path is longer than 32767 units, so this is never reached.
+    if (buffer.size() >= 32768 * 2) return os_error(ERROR_INSUFFICIENT_BUFFER);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::optional<std::filesystem::path> executable_path() {
+  auto path = executable_path_or_error();
+  if (!path) return std::nullopt;
+  return std::move(path).value();
 }
 
 std::string path_text(const std::filesystem::path& path) {

@@ -1,0 +1,40 @@
+// Costs of the tray icon's picture (the mask made once, an icon per changed snapshot)
+// and of the Launch at Login read that every loop pass makes.
+
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "platform/environment.h"
+#include "tray/launch_at_login.h"
+#include "tray/rook_icon.h"
+
+namespace {
+
+void BM_BuildRookMask(benchmark::State& s) {
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::build_rook_mask());
+}
+BENCHMARK(BM_BuildRookMask);
+
+void BM_RenderRookIcon(benchmark::State& s) {
+  const auto mask = tallow::build_rook_mask().value();
+  const auto status = tallow::AgentStatus::stopped();
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::render_rook_icon(mask, status, true));
+}
+BENCHMARK(BM_RenderRookIcon);
+
+// With an autostart entry present, in a scratch XDG_CONFIG_HOME.
+void BM_IsLaunchAtLoginEnabled(benchmark::State& s) {
+  namespace fs = std::filesystem;
+  const fs::path config = fs::temp_directory_path() /
+                          ("tallow-bench-xdg-" + std::to_string(tallow::platform::current_process_id()));
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  if (!tallow::toggle_launch_at_login("/usr/bin/tallowmere-tray")) s.SkipWithError("no entry written");
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::is_launch_at_login_enabled());
+  fs::remove_all(config);
+}
+BENCHMARK(BM_IsLaunchAtLoginEnabled);
+
+}  // namespace

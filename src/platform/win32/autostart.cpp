@@ -1,0 +1,44 @@
+#include "platform/autostart.h"
+
+#include <windows.h>
+
+#include "platform/os_error.h"
+#include "platform/win32/wide_text.h"
+
+namespace tallow::platform {
+namespace {
+
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kValueName[] = L"tallowmere";
+
+Result<void> from_status(LSTATUS status) {
+  if (status != ERROR_SUCCESS) return os_error(static_cast<std::uint32_t>(status));
+  return {};
+}
+
+}  // namespace
+
+AutostartFormat autostart_format() { return AutostartFormat::command_line; }
+
+std::optional<std::string> read_autostart_entry() {
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr,
+                   nullptr) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string();
+}
+
+Result<void> write_autostart_entry(std::string_view text) {
+  const std::wstring data = win32::wide_from_utf8(text);
+  // The terminating NUL is part of the data.
+  const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+  // Creates the Run key when it is missing.
+  return from_status(
+      RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, data.c_str(), bytes));
+}
+
+Result<void> remove_autostart_entry() {
+  return from_status(RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName));
+}
+
+}  // namespace tallow::platform
