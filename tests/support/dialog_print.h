@@ -11,6 +11,8 @@ inline void PrintTo(const PixelRect& r, std::ostream* os) {
   *os << "(" << r.x << ", " << r.y << ") " << r.width << "x" << r.height;
 }
 
-inline void PrintTo(const PixelPoint& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
+inline void PrintTo(const PixelPoint& p, std::ostream* os) {
+  *os << "(" << p.x << ", " << p.y << ")";
+}
 
 }  // namespace tallow

@@ -6,8 +6,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "dialog/dialog_layout.h"
 #include "dialog/dialog_result.h"
@@ -46,8 +48,8 @@ std::string read_field(HWND dialog) {
   const HWND field = GetDlgItem(dialog, kFieldId);
   const int length = GetWindowTextLengthW(field);
   std::u16string buffer(static_cast<std::size_t>(length > 0 ? length : 0) + 1, u'\0');
-  const int copied =
-      GetWindowTextW(field, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(buffer.size()));
+  const int copied = GetWindowTextW(field, reinterpret_cast<wchar_t*>(buffer.data()),
+                                    static_cast<int>(buffer.size()));
   return field_text(buffer, copied);
 }
 
@@ -109,9 +111,9 @@ HWND add_control(HWND dialog, HINSTANCE instance, HFONT font, const wchar_t* cla
                  std::string_view text, DWORD style, int id, const PixelRect& rect) {
   const DWORD ex_style = std::wstring_view(class_name) == L"EDIT" ? WS_EX_CLIENTEDGE : 0;
   const std::wstring wide_text = wide_from_utf8(text);
-  const HWND control = CreateWindowExW(ex_style, class_name, wide_text.c_str(), style, rect.x, rect.y,
-                                       rect.width, rect.height, dialog,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  const HWND control = CreateWindowExW(
+      ex_style, class_name, wide_text.c_str(), style, rect.x, rect.y, rect.width, rect.height,
+      dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
   if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   return control;
 }
@@ -130,28 +132,31 @@ std::optional<std::string> ask_text(std::string_view caption, std::string_view p
   AdjustWindowRectEx(&frame, kDialogStyle, FALSE, kDialogExStyle);
   const std::int32_t window_width = frame.right - frame.left;
   const std::int32_t window_height = frame.bottom - frame.top;
-  const PixelPoint origin = centred_origin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                           window_width, window_height);
+  const PixelPoint origin = centred_origin(
+      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), window_width, window_height);
 
   // Declared before the window so that it is deleted only after the controls using it.
   ScopedFont font;
   const std::wstring wide_caption = wide_from_utf8(caption);
-  ScopedWindow dialog(CreateWindowExW(kDialogExStyle, kClassName, wide_caption.c_str(), kDialogStyle,
-                                      origin.x, origin.y, window_width, window_height, nullptr, nullptr,
-                                      instance, nullptr));
+  ScopedWindow dialog(CreateWindowExW(kDialogExStyle, kClassName, wide_caption.c_str(),
+                                      kDialogStyle, origin.x, origin.y, window_width, window_height,
+                                      nullptr, nullptr, instance, nullptr));
   if (!dialog) return std::nullopt;
 
   font = create_message_font();
-  add_control(dialog.get(), instance, font.get(), L"STATIC", prompt, kPromptStyle, kPromptId, layout.prompt);
-  const HWND field =
-      add_control(dialog.get(), instance, font.get(), L"EDIT", "", kFieldStyle, kFieldId, layout.field);
+  const auto add = [&](const wchar_t* class_name, std::string_view text, DWORD style, int id,
+                       const PixelRect& rect) {
+    return add_control(dialog.get(), instance, font.get(), class_name, text, style, id, rect);
+  };
+  add(L"STATIC", prompt, kPromptStyle, kPromptId, layout.prompt);
+  const HWND field = add(L"EDIT", "", kFieldStyle, kFieldId, layout.field);
   if (field != nullptr) {
     const std::wstring wide_hint = wide_from_utf8(hint);
     // TRUE: the hint stays while the empty field has the focus, which it has at once.
     SendMessageW(field, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(wide_hint.c_str()));
   }
-  add_control(dialog.get(), instance, font.get(), L"BUTTON", accept_label, kAcceptStyle, IDOK, layout.accept);
-  add_control(dialog.get(), instance, font.get(), L"BUTTON", "Cancel", kCancelStyle, IDCANCEL, layout.cancel);
+  add(L"BUTTON", accept_label, kAcceptStyle, IDOK, layout.accept);
+  add(L"BUTTON", "Cancel", kCancelStyle, IDCANCEL, layout.cancel);
 
   ShowWindow(dialog.get(), SW_SHOW);
   SetForegroundWindow(dialog.get());
