@@ -1,12 +1,13 @@
 // From an ended enrollment run to the notice the user sees and whether the agent
 // restarts; and the agent's arguments.
 
-#include <optional>
-#include <string>
+#include "daemon/enrollment.h"
 
 #include <gtest/gtest.h>
 
-#include "daemon/enrollment.h"
+#include <optional>
+#include <string>
+
 #include "support/test_support.h"
 
 namespace tallow {
@@ -38,7 +39,9 @@ Result<CapturedRun> given_up(CapturedRun::End end) {
   return run;
 }
 
-EnrollmentCompletion failed(std::string text) { return {{"Enrollment failed", std::move(text)}, false}; }
+EnrollmentCompletion failed(std::string text) {
+  return {{"Enrollment failed", std::move(text)}, false};
+}
 EnrollmentCompletion enrolled(std::string text) { return {{"Enrolled", std::move(text)}, true}; }
 
 TEST(EnrollmentCompletion, EveryOutcomeHasItsNotice) {
@@ -58,8 +61,8 @@ TEST(EnrollmentCompletion, EveryOutcomeHasItsNotice) {
       {"failed, both streams in order", exited(3, " \t rejected\r\n", "try again\u3000\n"),
        failed("rejected\r\n\ntry again")},
       {"failed on the error stream alone", exited(1, "", "bad code\n"), failed("bad code")},
-      {"every white space trimmed", exited(0, "\u0085\u00A0\u2028 ok \u3000\u205F", "\u2029\u202F\u1680"),
-       enrolled("ok")},
+      {"every white space trimmed",
+       exited(0, "\u0085\u00A0\u2028 ok \u3000\u205F", "\u2029\u202F\u1680"), enrolled("ok")},
       {"invalid UTF-8 replaced", exited(0, "caf\xC3 \xFF", "\xE2\x82"),
        enrolled("caf" + fffd + " " + fffd + "\n" + fffd)},
       {"exit code with the top bit", exited(0xC0000005u, "crashed", ""), failed("crashed")},
@@ -73,8 +76,9 @@ TEST(EnrollmentCompletion, EveryOutcomeHasItsNotice) {
 }
 
 TEST(EnrollmentCompletion, ArgumentsKeepCodeAndHubWhole) {
-  EXPECT_EQ(enrollment_arguments("state dir", "a \"b\" c\\", ""),
-            (std::vector<std::string>{"--state-directory=state dir", "enroll", "a \"b\" c\\", "--hub="}));
+  EXPECT_EQ(
+      enrollment_arguments("state dir", "a \"b\" c\\", ""),
+      (std::vector<std::string>{"--state-directory=state dir", "enroll", "a \"b\" c\\", "--hub="}));
 }
 
 }  // namespace

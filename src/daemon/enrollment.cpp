@@ -20,7 +20,9 @@ void append_decoded(std::string& text, std::string_view bytes) {
   }
 }
 
-Notice failure(std::string text) { return Notice{std::string(kEnrollmentFailedCaption), std::move(text)}; }
+Notice failure(std::string text) {
+  return Notice{std::string(kEnrollmentFailedCaption), std::move(text)};
+}
 
 }  // namespace
 
@@ -56,7 +58,8 @@ std::optional<EnrollmentCompletion> complete_enrollment(const Result<platform::C
       break;
   }
   // Only an exit code of 0 counts; a Linux agent killed by a signal failed.
-  const bool enrolled = run->exit_status == platform::ExitStatus{platform::ExitStatus::Kind::code, 0};
+  const bool enrolled =
+      run->exit_status == platform::ExitStatus{platform::ExitStatus::Kind::code, 0};
   std::string text = combined_output(run->output, run->error_output);
   if (!enrolled) return EnrollmentCompletion{failure(std::move(text)), false};
   return EnrollmentCompletion{Notice{std::string(kEnrolledCaption), std::move(text)}, true};
@@ -68,13 +71,14 @@ void run_enrollment(const Supervisor& supervisor, std::string code, std::string 
   (void)supervisor.runtime()->spawn([self = supervisor, code = std::move(code),
                                      hub = std::move(hub), limits] {
     // Not the agent's own launch: no env file, no log, no job, the tray's working directory.
-    const platform::CaptureCommand command{
-        self.agent_path(), enrollment_arguments(self.state_directory(), code, hub),
-        platform::environment_with({{"NO_COLOR", "1"}})};
+    const platform::CaptureCommand command{self.agent_path(),
+                                           enrollment_arguments(self.state_directory(), code, hub),
+                                           platform::environment_with({{"NO_COLOR", "1"}})};
     const platform::Notification* const wake[] = {&self.runtime()->shutdown_notification()};
     std::optional<EnrollmentCompletion> completion;
     {
-      const auto run = platform::run_captured(command, {limits.time_limit, limits.kept_output_bytes}, wake);
+      const auto run =
+          platform::run_captured(command, {limits.time_limit, limits.kept_output_bytes}, wake);
       completion = complete_enrollment(run);
     }
     if (!completion) return;

@@ -18,7 +18,7 @@ namespace tallow::platform {
 
 struct CaptureCommand {
   std::filesystem::path program;
-  std::vector<std::string> arguments;           // after the program name, UTF-8
+  std::vector<std::string> arguments;            // after the program name, UTF-8
   std::vector<EnvironmentVariable> environment;  // the complete environment
 };
 

@@ -1,12 +1,13 @@
 // Running a program with both output streams captured, the stand-in agent's "enroll"
 // being the program: what comes back, how much of it, and how a run is given up.
 
-#include <thread>
+#include "platform/captured_process.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include "platform/captured_process.h"
+#include <nlohmann/json.hpp>
+#include <thread>
+
 #include "platform/os_error.h"
 #include "support/test_support.h"
 
@@ -52,19 +53,38 @@ TEST(CapturedProcess, BringsBackBothStreamsWholeUpToTheCap) {
   };
   const Case cases[] = {
       // Interleaved on both streams: a reader that drains one before the other hangs.
-      {"20 MB each way, kept to 16 MiB", {{"TALLOWMERED_ENROLL_FLOOD", "20000000"}}, 16 * kMiB, 0,
-       flood_bytes(16 * kMiB), flood_bytes(16 * kMiB)},
+      {"20 MB each way, kept to 16 MiB",
+       {{"TALLOWMERED_ENROLL_FLOOD", "20000000"}},
+       16 * kMiB,
+       0,
+       flood_bytes(16 * kMiB),
+       flood_bytes(16 * kMiB)},
       {"3 MB each way, below the cap",
-       {{"TALLOWMERED_ENROLL_FLOOD", "3000000"}, {"TALLOWMERED_ENROLL_OUTPUT", "-"}}, 16 * kMiB, 0,
-       flood_bytes(3000000), flood_bytes(3000000)},
-      {"an odd cap", {{"TALLOWMERED_ENROLL_FLOOD", "100000"}}, 1000, 0, flood_bytes(1000),
+       {{"TALLOWMERED_ENROLL_FLOOD", "3000000"}, {"TALLOWMERED_ENROLL_OUTPUT", "-"}},
+       16 * kMiB,
+       0,
+       flood_bytes(3000000),
+       flood_bytes(3000000)},
+      {"an odd cap",
+       {{"TALLOWMERED_ENROLL_FLOOD", "100000"}},
+       1000,
+       0,
+       flood_bytes(1000),
        flood_bytes(1000)},
-      {"stdin at its end", {{"TALLOWMERED_ENROLL_STDIN", "1"}, {"TALLOWMERED_ENROLL_OUTPUT", "-"}},
-       kMiB, 0, "stdin: 0 bytes", ""},
+      {"stdin at its end",
+       {{"TALLOWMERED_ENROLL_STDIN", "1"}, {"TALLOWMERED_ENROLL_OUTPUT", "-"}},
+       kMiB,
+       0,
+       "stdin: 0 bytes",
+       ""},
       {"bytes unchanged, exit code",
-       {{"TALLOWMERED_ENROLL_OUTPUT", "\\xff\\x00\\xc3("}, {"TALLOWMERED_ENROLL_ERROR", "\\x80"},
+       {{"TALLOWMERED_ENROLL_OUTPUT", "\\xff\\x00\\xc3("},
+        {"TALLOWMERED_ENROLL_ERROR", "\\x80"},
         {"TALLOWMERED_ENROLL_EXIT_CODE", "7"}},
-       kMiB, 7, std::string("\xff\0\xc3(", 4), "\x80"},
+       kMiB,
+       7,
+       std::string("\xff\0\xc3(", 4),
+       "\x80"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,9 +93,11 @@ TEST(CapturedProcess, BringsBackBothStreamsWholeUpToTheCap) {
     const auto run = run_enroll(dir, c.switches, {60s, c.kept_bytes});
     ASSERT_TRUE(run) << run.error().message;
     EXPECT_EQ(run->end, CapturedRun::End::exited);
-    EXPECT_EQ(run->exit_status, (platform::ExitStatus{platform::ExitStatus::Kind::code, c.exit_code}));
+    EXPECT_EQ(run->exit_status,
+              (platform::ExitStatus{platform::ExitStatus::Kind::code, c.exit_code}));
     // Compared whole but not printed whole: a mismatch would print megabytes.
-    EXPECT_TRUE(run->output == c.output) << run->output.size() << " bytes: " << run->output.substr(0, 80);
+    EXPECT_TRUE(run->output == c.output)
+        << run->output.size() << " bytes: " << run->output.substr(0, 80);
     EXPECT_TRUE(run->error_output == c.error_output)
         << run->error_output.size() << " bytes: " << run->error_output.substr(0, 80);
   }

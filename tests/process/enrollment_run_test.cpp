@@ -2,9 +2,9 @@
 // URL read again after every outcome, the restart after a success only, what the agent
 // receives, and the end of a run when the program ends.
 
-#include <ostream>
-
 #include <gtest/gtest.h>
+
+#include <ostream>
 
 #include "daemon/enrollment.h"
 #include "platform/os_error.h"
@@ -79,20 +79,29 @@ TEST_P(EnrollmentRunTest, LeavesItsNoticeAndReadsTheHubAgain) {
 INSTANTIATE_TEST_SUITE_P(
     , EnrollmentRunTest,
     ::testing::Values(
-        EnrollCase{"enrolled", {{"TALLOWMERED_ENROLL_OUTPUT", " Welcome, desk-7.\\n"}},
-                   {"Enrolled", "Welcome, desk-7."}, true},
-        EnrollCase{"enrolled_silently", {{"TALLOWMERED_ENROLL_OUTPUT", "-"}}, {"Enrolled", ""}, true},
+        EnrollCase{"enrolled",
+                   {{"TALLOWMERED_ENROLL_OUTPUT", " Welcome, desk-7.\\n"}},
+                   {"Enrolled", "Welcome, desk-7."},
+                   true},
+        EnrollCase{
+            "enrolled_silently", {{"TALLOWMERED_ENROLL_OUTPUT", "-"}}, {"Enrolled", ""}, true},
         EnrollCase{"refused",
                    {{"TALLOWMERED_ENROLL_EXIT_CODE", "3"},
                     {"TALLOWMERED_ENROLL_OUTPUT", "  code rejected"},
                     // An ideographic space, written as bytes: a Windows C library would
                     // put a variable's text through the ANSI code page.
                     {"TALLOWMERED_ENROLL_ERROR", "try again\\xff \\xe3\\x80\\x80\\n"}},
-                   {"Enrollment failed", "code rejected\ntry again\uFFFD"}, false},
-        EnrollCase{"agent_missing", {}, {"Enrollment failed", platform::os_error_text(2)}, false, true},
-        EnrollCase{"no_answer",
-                   {{"TALLOWMERED_ENROLL_HANG", "1"}, {"TALLOWMERED_ENROLL_OUTPUT", "half an answer"}},
-                   {"Enrollment failed", "No answer within 30 seconds."}, false, false, 3s}),
+                   {"Enrollment failed", "code rejected\ntry again\uFFFD"},
+                   false},
+        EnrollCase{
+            "agent_missing", {}, {"Enrollment failed", platform::os_error_text(2)}, false, true},
+        EnrollCase{
+            "no_answer",
+            {{"TALLOWMERED_ENROLL_HANG", "1"}, {"TALLOWMERED_ENROLL_OUTPUT", "half an answer"}},
+            {"Enrollment failed", "No answer within 30 seconds."},
+            false,
+            false,
+            3s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using EnrollmentEndTest = AgentFixture;

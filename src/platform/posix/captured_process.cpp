@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <vector>
 
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
@@ -139,6 +141,53 @@ timespec to_timespec(std::chrono::nanoseconds duration) {
   return timespec{static_cast<time_t>(count / 1000000000), static_cast<long>(count % 1000000000)};
 }
 
+// Serves both streams until the program has exited and both have ended, the deadline
+// has passed or a wake is raised; says which (the exit status is not known yet).
+Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
+                          Clock::time_point deadline, std::span<const Notification* const> wake,
+                          std::size_t limit) {
+  const auto buffer = std::make_unique<char[]>(kReadSize);
+  bool exited = false;
+  std::vector<pollfd> watched;
+  CapturedRun run;
+  for (;;) {
+    if (exited && !streams[0].fd.valid() && !streams[1].fd.valid()) return run;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      run.end = CapturedRun::End::timed_out;
+      return run;
+    }
+    // Notifications first: their indices are the wake indices.
+    watched.clear();
+    for (const Notification* notification : wake) {
+      watched.push_back({static_cast<int>(notification->native()), POLLIN, 0});
+    }
+    watched.push_back({exited ? -1 : fd_of(exit_watch), POLLIN, 0});
+    for (const Stream& stream : streams) {
+      watched.push_back({stream.fd.valid() ? fd_of(stream.fd) : -1, POLLIN, 0});
+    }
+    const timespec timeout = to_timespec(left);
+    if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0) {
+      if (errno == EINTR) continue;
+      return last_os_error();
+    }
+
+    // A wake wins over whatever else is ready, so a busy program cannot delay it.
+    const auto raised = std::find_if(watched.begin(), watched.begin() + wake.size(),
+                                     [](const pollfd& entry) { return entry.revents != 0; });
+    if (raised != watched.begin() + wake.size()) {
+      run.end = CapturedRun::End::woken;
+      run.woken_by = static_cast<std::size_t>(raised - watched.begin());
+      return run;
+    }
+    if (watched[wake.size()].revents != 0) exited = true;
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+      if (watched[wake.size() + 1 + s].revents == 0) continue;
+      if (auto read = read_some(streams[s], buffer.get(), limit); !read) return read.error();
+    }
+  }
+}
+
 }  // namespace
 
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
@@ -174,59 +223,19 @@ Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLim
   const File exit_watch(::syscall(SYS_pidfd_open, leader->pid(), 0U));
   if (!exit_watch.valid()) return last_os_error();
 
-  const auto buffer = std::make_unique<char[]>(kReadSize);
-  bool exited = false;
-  std::vector<pollfd> watched;
-  CapturedRun run;
-  for (;;) {
-    if (exited && !streams[0].fd.valid() && !streams[1].fd.valid()) break;
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-      run.end = CapturedRun::End::timed_out;
-      break;
-    }
-    // Notifications first: their indices are the wake indices.
-    watched.clear();
-    for (const Notification* notification : wake) {
-      watched.push_back({static_cast<int>(notification->native()), POLLIN, 0});
-    }
-    watched.push_back({exited ? -1 : fd_of(exit_watch), POLLIN, 0});
-    for (const Stream& stream : streams) {
-      watched.push_back({stream.fd.valid() ? fd_of(stream.fd) : -1, POLLIN, 0});
-    }
-    const timespec timeout = to_timespec(left);
-    if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0) {
-      if (errno == EINTR) continue;
-      return last_os_error();
-    }
-
-    // A wake wins over whatever else is ready, so a busy program cannot delay it.
-    const auto raised = std::find_if(watched.begin(), watched.begin() + wake.size(),
-                                     [](const pollfd& entry) { return entry.revents != 0; });
-    if (raised != watched.begin() + wake.size()) {
-      run.end = CapturedRun::End::woken;
-      run.woken_by = static_cast<std::size_t>(raised - watched.begin());
-      break;
-    }
-    if (watched[wake.size()].revents != 0) exited = true;
-    for (std::size_t s = 0; s < 2; ++s) {
-      if (watched[wake.size() + 1 + s].revents == 0) continue;
-      if (auto read = read_some(streams[s], buffer.get(), limits.kept_bytes); !read) {
-        return read.error();
-      }
-    }
-  }
-
-  if (run.end != CapturedRun::End::exited) {
+  // Any failure from here on leaves through the leader, which kills the group.
+  auto run = watch(exit_watch, streams, deadline, wake, limits.kept_bytes);
+  if (!run) return run.error();
+  if (run->end != CapturedRun::End::exited) {
     leader->kill_group();
     (void)leader->reap();
     return run;
   }
   auto status = leader->reap();
   if (!status) return status.error();
-  run.exit_status = status.value();
-  run.output = std::move(streams[0].kept);
-  run.error_output = std::move(streams[1].kept);
+  run->exit_status = status.value();
+  run->output = std::move(streams[0].kept);
+  run->error_output = std::move(streams[1].kept);
   return run;
 }
 

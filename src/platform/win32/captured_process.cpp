@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/os_error.h"
 #include "platform/win32/child_stdio.h"
@@ -188,6 +189,48 @@ DWORD wait_milliseconds(Clock::duration left) {
   return static_cast<DWORD>(std::min<long long>(milliseconds, INFINITE - 1));
 }
 
+// Serves both pipes until the process has exited and both have ended, the deadline has
+// passed or a wake is raised; says which (the exit status is not known yet).
+Result<CapturedRun> watch(const StartedProcess& process, std::span<PipeReader* const, 2> readers,
+                          Clock::time_point deadline, std::span<const Notification* const> wake) {
+  bool exited = false;
+  std::vector<HANDLE> handles;
+  CapturedRun run;
+  for (;;) {
+    if (exited && !readers[0]->open() && !readers[1]->open()) return run;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      run.end = CapturedRun::End::timed_out;
+      return run;
+    }
+    // Notifications first: the wait names the lowest ready index, so a busy pipe
+    // cannot hide a wake, and their indices are the wake indices.
+    handles.clear();
+    for (const Notification* notification : wake) {
+      handles.push_back(reinterpret_cast<HANDLE>(notification->native()));
+    }
+    if (!exited) handles.push_back(process.get());
+    for (const PipeReader* reader : readers) {
+      if (reader->open()) handles.push_back(reader->event());
+    }
+    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                                FALSE, wait_milliseconds(left));
+    if (result == WAIT_FAILED) return last_os_error();
+    if (result == WAIT_TIMEOUT) continue;
+    if (result - WAIT_OBJECT_0 < wake.size()) {
+      run.end = CapturedRun::End::woken;
+      run.woken_by = result - WAIT_OBJECT_0;
+      return run;
+    }
+    // Everything that is ready, not only the one the wait named.
+    if (!exited) exited = process.has_exited();
+    for (PipeReader* reader : readers) {
+      if (!reader->ready()) continue;
+      if (auto read = reader->complete(); !read) return read.error();
+    }
+  }
+}
+
 }  // namespace
 
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
@@ -203,6 +246,7 @@ Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLim
       std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
   auto started = start(command, output.value(), error_output.value());
   if (!started) return started.error();
+  // Any failure from here on leaves through it, which terminates the process.
   const std::unique_ptr<StartedProcess> process = std::move(started).value();
   const auto deadline = Clock::now() + time_limit;
   // Only the child holds the writing ends now, so each pipe ends when it (and whatever
@@ -219,50 +263,15 @@ Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLim
     if (auto read = readers[s]->read_next(); !read) return read.error();
   }
 
-  bool exited = false;
-  std::vector<HANDLE> handles;
-  CapturedRun run;
-  for (;;) {
-    if (exited && !readers[0]->open() && !readers[1]->open()) break;
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-      run.end = CapturedRun::End::timed_out;
-      break;
-    }
-    // Notifications first: the wait names the lowest ready index, so a busy pipe
-    // cannot hide a wake, and their indices are the wake indices.
-    handles.clear();
-    for (const Notification* notification : wake) {
-      handles.push_back(reinterpret_cast<HANDLE>(notification->native()));
-    }
-    if (!exited) handles.push_back(process->get());
-    for (const auto& reader : readers) {
-      if (reader->open()) handles.push_back(reader->event());
-    }
-    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                                FALSE, wait_milliseconds(left));
-    if (result == WAIT_FAILED) return last_os_error();
-    if (result == WAIT_TIMEOUT) continue;
-    if (result - WAIT_OBJECT_0 < wake.size()) {
-      run.end = CapturedRun::End::woken;
-      run.woken_by = result - WAIT_OBJECT_0;
-      break;
-    }
-    // Everything that is ready, not only the one the wait named.
-    if (!exited) exited = process->has_exited();
-    for (const auto& reader : readers) {
-      if (!reader->ready()) continue;
-      if (auto read = reader->complete(); !read) return read.error();
-    }
-  }
-
-  // Given up: the process ends here (StartedProcess), what it wrote is dropped.
-  if (run.end != CapturedRun::End::exited) return run;
+  PipeReader* const watched[2] = {readers[0].get(), readers[1].get()};
+  auto run = watch(*process, watched, deadline, wake);
+  // Given up: the process ends with `process`, what it wrote is dropped.
+  if (!run || run->end != CapturedRun::End::exited) return run;
   auto status = process->exit_status();
   if (!status) return status.error();
-  run.exit_status = status.value();
-  run.output = readers[0]->take();
-  run.error_output = readers[1]->take();
+  run->exit_status = status.value();
+  run->output = readers[0]->take();
+  run->error_output = readers[1]->take();
   return run;
 }
 

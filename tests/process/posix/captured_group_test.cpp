@@ -1,11 +1,10 @@
 // On Linux a captured run that is given up ends the program's whole process group:
 // what the program started goes with it.
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/captured_process.h"
 #include "support/test_support.h"
@@ -22,7 +21,8 @@ TEST(PosixCapturedProcess, AGivenUpRunEndsTheProgramsWholeGroup) {
   std::uint32_t grandchild = 0;
   pid_t group = 0;
   std::thread waker([&] {
-    wait_until([&] { return (grandchild = std::atoi(read_file(dir / "grandchild.pid").c_str())) != 0; });
+    wait_until(
+        [&] { return (grandchild = std::atoi(read_file(dir / "grandchild.pid").c_str())) != 0; });
     group = ::getpgid(static_cast<pid_t>(grandchild));
     wake.value()->raise();
   });
@@ -30,7 +30,8 @@ TEST(PosixCapturedProcess, AGivenUpRunEndsTheProgramsWholeGroup) {
   const auto run = platform::run_captured(
       {program_path("tallowmered"),
        {"--state-directory=" + dir.path().string(), "enroll", "CODE", "--hub=h"},
-       platform::environment_with({{"TALLOWMERED_ENROLL_HANG", "1"}, {"TALLOWMERED_GRANDCHILD", "1"}})},
+       platform::environment_with(
+           {{"TALLOWMERED_ENROLL_HANG", "1"}, {"TALLOWMERED_GRANDCHILD", "1"}})},
       {1h, 1024}, notifications);
   waker.join();
   ASSERT_TRUE(run) << run.error().message;
