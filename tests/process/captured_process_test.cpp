@@ -103,11 +103,14 @@ TEST(CapturedProcess, BringsBackBothStreamsWholeUpToTheCap) {
   }
 }
 
-TEST(CapturedProcess, AMissingProgramIsNotRun) {
+TEST(CapturedProcess, AMissingProgramOrAnArgumentWithANulIsNotRun) {
   TempDir dir;
   const auto run = run_enroll(dir, {}, {10min, kMiB}, {}, dir / "missing.exe");
   ASSERT_FALSE(run);
   EXPECT_EQ(run.error().message, platform::os_error_text(2));
+  const auto cut = platform::run_captured(
+      {program_path("tallowmered"), {std::string("a\0b", 3)}, {}}, {10min, kMiB}, {});
+  EXPECT_FALSE(cut);
 }
 
 TEST(CapturedProcess, TimeLimitAndWakeEndTheRunAndTheProcess) {

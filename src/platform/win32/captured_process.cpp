@@ -157,6 +157,10 @@ class StartedProcess {
 
 Result<std::unique_ptr<StartedProcess>> start(const CaptureCommand& command, OutputPipe& output,
                                               OutputPipe& error_output) {
+  // The command line would end at a NUL and the agent get other arguments than these.
+  for (const std::string& argument : command.arguments) {
+    if (argument.find('\0') != std::string::npos) return os_error(ERROR_INVALID_PARAMETER);
+  }
   auto input = win32::open_null_device(GENERIC_READ);
   if (!input) return input.error();
   auto inherited = win32::InheritedHandles::create(
