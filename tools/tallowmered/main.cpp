@@ -13,11 +13,20 @@
 //   TALLOWMERED_CONFIRM_AFTER_MS=N    ... after N ms (default 1500)
 //   TALLOWMERED_CONNECTED=true|false|absent   what status.json says of the hub (default true)
 //   TALLOWMERED_GRANDCHILD=1          start a child of its own, pid in grandchild.pid
+//                                     (the agent, and "enroll" too)
 //   TALLOWMERED_OUTPUT=TEXT           write TEXT to stdout and to stderr at start
 //   TALLOWMERED_ENROLL_EXIT_CODE=C    exit code of "enroll" (default 0)
-//   TALLOWMERED_ENROLL_OUTPUT=TEXT    what "enroll" prints on stdout (default a greeting)
-//   TALLOWMERED_ENROLL_ERROR=TEXT     what "enroll" prints on stderr
-//   TALLOWMERED_ENROLL_HANG=1         "enroll" never ends
+//   TALLOWMERED_ENROLL_OUTPUT=BYTES   what "enroll" writes to stdout (default a greeting)
+//   TALLOWMERED_ENROLL_ERROR=BYTES    what "enroll" writes to stderr (default nothing)
+//                                     Exactly these bytes, with "\n", "\\" and "\xHH"
+//                                     decoded (Windows writes "\n" as "\r\n"); "-" for
+//                                     none at all, since Windows cannot keep a variable empty
+//   TALLOWMERED_ENROLL_FLOOD=N        "enroll" first writes N bytes to stdout and N to
+//                                     stderr, alternating in 64 KiB pieces; byte i of
+//                                     each stream is '!' + i % 89
+//   TALLOWMERED_ENROLL_STDIN=1        "enroll" first reads stdin to its end and writes
+//                                     "stdin: N bytes" to stdout
+//   TALLOWMERED_ENROLL_HANG=1         "enroll" never ends (after writing its output)
 // Every run records its arguments, working directory and environment in launch.json.
 
 #include <chrono>
@@ -88,6 +97,56 @@ void record_launch(const std::filesystem::path& state_directory, const std::vect
   std::exit(static_cast<int>(exit_code));
 }
 
+void start_grandchild(const std::filesystem::path& state_directory) {
+  const auto self = platform::executable_path();
+  auto grandchild = platform::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
+  if (grandchild) {
+    (void)platform::replace_file_atomically(state_directory / "grandchild.pid",
+                                            std::to_string(grandchild.value()));
+  } else {
+    say(stderr, "tallowmered: no grandchild: " + grandchild.error().message);
+  }
+}
+
+// The text with "\n", "\\" and "\xHH" decoded, so that a setting can name any bytes.
+std::string unescape(const std::string& text) {
+  std::string bytes;
+  if (text == "-") return bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+    } else if (text[i + 1] == 'n') {
+      bytes += '\n';
+      ++i;
+    } else if (text[i + 1] == 'x' && i + 3 < text.size()) {
+      bytes += static_cast<char>(std::strtoul(text.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
+    } else {
+      bytes += text[++i];
+    }
+  }
+  return bytes;
+}
+
+void write_bytes(std::FILE* stream, const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+// Both streams at once, so a reader that waits for one while the other fills up hangs.
+void flood(std::size_t count) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  std::string piece;
+  for (std::size_t done = 0; done < count; done += piece.size()) {
+    piece.clear();
+    for (std::size_t i = done; i < count && i < done + kPiece; ++i) {
+      piece += static_cast<char>('!' + i % 89);
+    }
+    write_bytes(stdout, piece);
+    write_bytes(stderr, piece);
+  }
+}
+
 int run_enroll(const std::filesystem::path& state_directory, const std::vector<std::string>& rest) {
   std::string code, hub;
   for (const std::string& arg : rest) {
@@ -97,6 +156,16 @@ int run_enroll(const std::filesystem::path& state_directory, const std::vector<s
       code = arg;
     }
   }
+  if (setting("TALLOWMERED_GRANDCHILD") == "1") start_grandchild(state_directory);
+  if (setting("TALLOWMERED_ENROLL_STDIN") == "1") {
+    std::size_t count = 0;
+    while (std::fgetc(stdin) != EOF) ++count;
+    write_bytes(stdout, "stdin: " + std::to_string(count) + " bytes");
+  }
+  flood(numeric_setting("TALLOWMERED_ENROLL_FLOOD", 0));
+  const auto output = platform::environment_variable("TALLOWMERED_ENROLL_OUTPUT");
+  write_bytes(stdout, output ? unescape(*output) : "Enrolled with " + hub + ".\n");
+  write_bytes(stderr, unescape(setting("TALLOWMERED_ENROLL_ERROR")));
   if (setting("TALLOWMERED_ENROLL_HANG") == "1") {
     for (;;) std::this_thread::sleep_for(1h);
   }
@@ -106,8 +175,6 @@ int run_enroll(const std::filesystem::path& state_directory, const std::vector<s
       write_json(state_directory / "config.json", {{"hub", {{"url", hub}}}, {"code", code}});
     }
   }
-  say(stdout, setting("TALLOWMERED_ENROLL_OUTPUT", "Enrolled with " + hub + "."));
-  if (const std::string error = setting("TALLOWMERED_ENROLL_ERROR"); !error.empty()) say(stderr, error);
   end_with(exit_code);
 }
 
@@ -135,16 +202,7 @@ int run_agent(const std::filesystem::path& state_directory) {
     say(stdout, output);
     say(stderr, output);
   }
-  if (setting("TALLOWMERED_GRANDCHILD") == "1") {
-    const auto self = platform::executable_path();
-    auto grandchild = platform::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
-    if (grandchild) {
-      (void)platform::replace_file_atomically(state_directory / "grandchild.pid",
-                                              std::to_string(grandchild.value()));
-    } else {
-      say(stderr, "tallowmered: no grandchild: " + grandchild.error().message);
-    }
-  }
+  if (setting("TALLOWMERED_GRANDCHILD") == "1") start_grandchild(state_directory);
 
   const auto started = std::chrono::steady_clock::now();
   const std::string confirm = setting("TALLOWMERED_CONFIRM", "now");

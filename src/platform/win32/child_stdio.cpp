@@ -5,7 +5,6 @@
 #include "platform/os_error.h"
 
 namespace tallow::platform::win32 {
-namespace {
 
 Result<ScopedHandle> open_null_device(DWORD access) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -14,6 +13,8 @@ Result<ScopedHandle> open_null_device(DWORD access) {
   if (!device) return last_os_error();
   return device;
 }
+
+namespace {
 
 Result<ScopedHandle> inheritable_duplicate(HANDLE handle) {
   HANDLE duplicate = nullptr;
