@@ -12,10 +12,14 @@ struct TraySnapshot {
   std::optional<std::string> hub_url;
   AgentStatus status;
   bool launch_at_login = false;
-  bool light_theme = false;
+  bool light_theme = false;  // the taskbar's theme: the icon's colour, not the menu's
   std::optional<bool> hub_connected;
 
-  bool operator==(const TraySnapshot&) const = default;
+  // Every field equal; compared cheapest first: the two flags, the status, then the texts.
+  bool operator==(const TraySnapshot& other) const {
+    return launch_at_login == other.launch_at_login && light_theme == other.light_theme &&
+           status == other.status && hub_url == other.hub_url && hub_connected == other.hub_connected;
+  }
 };
 
 }  // namespace tallow

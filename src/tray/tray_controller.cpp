@@ -1,0 +1,165 @@
+#include "tray/tray_controller.h"
+
+#include <algorithm>
+#include <cassert>
+#include <utility>
+
+#include "common/text.h"
+#include "daemon/enrollment_input.h"
+#include "platform/environment.h"
+
+namespace tallow {
+namespace {
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size()) return false;
+  return std::equal(lower_prefix.begin(), lower_prefix.end(), text.begin(), [](char p, char c) {
+    return p == ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+  });
+}
+
+}  // namespace
+
+bool is_web_url(std::string_view url) {
+  if (!starts_with_ignoring_case(url, "http://") && !starts_with_ignoring_case(url, "https://")) {
+    return false;
+  }
+  return std::none_of(url.begin(), url.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F || c == '"';
+  });
+}
+
+std::string tray_tooltip(const AgentStatus& status) { return "tallowmered: " + status_label(status); }
+
+TrayController::TrayController(TrayHost& host, TrayAgent& agent, IconPainter paint_icon,
+                               std::chrono::milliseconds input_wait)
+    : host_(host), agent_(agent), paint_icon_(std::move(paint_icon)), input_wait_(input_wait) {
+  assert(paint_icon_);
+}
+
+TrayLook TrayController::first_look() {
+  shown_ = take_snapshot();
+  return look_of(*shown_);
+}
+
+void TrayController::run() {
+  while (run_pass()) {
+  }
+}
+
+bool TrayController::run_pass() {
+  // A quit message ends the loop as it stands; the agent is left running.
+  if (!host_.drain_messages()) return false;
+
+  // Taken one at a time, so a command picked while an earlier one's dialog was open
+  // still runs in this pass, after it.
+  while (const std::optional<std::string> command = host_.next_command()) {
+    carry_out(*command);
+  }
+
+  if (host_.close_requested() && !quitting_) {
+    agent_.stop();
+    quitting_ = true;
+  }
+
+  show_notice();
+  refresh();
+
+  if (quitting_ && !agent_.has_child()) return false;
+  host_.wait_for_input(input_wait_);
+  return true;
+}
+
+void TrayController::carry_out(std::string_view command) {
+  if (command == "stop") {
+    agent_.stop();
+  } else if (command == "restart") {
+    agent_.restart();
+  } else if (command == "start") {
+    agent_.start();
+  } else if (command == "web") {
+    open_web_ui();
+  } else if (command == "enroll") {
+    request_enrollment();
+  } else if (command == "log") {
+    host_.open_with_shell(platform::path_text(agent_.log_path()));
+  } else if (command == "state") {
+    host_.open_with_shell(platform::path_text(agent_.state_directory()));
+  } else if (command == "login") {
+    toggle_launch_at_login();
+  } else if (command == "quit") {
+    quit();
+  }
+  // Any other identifier is not one of ours and is ignored.
+}
+
+void TrayController::open_web_ui() {
+  // The hub URL comes from config.json, which anything running as the user can
+  // rewrite; handed to the shell unchecked, a path or another scheme would start a
+  // program or open a share instead of a page.
+  const std::optional<std::string> hub_url = agent_.hub_url();
+  if (hub_url && is_web_url(*hub_url)) host_.open_with_shell(*hub_url);
+}
+
+void TrayController::request_enrollment() {
+  const std::optional<std::string> text =
+      host_.ask_text("Enroll this computer", "Paste the command the hub's web UI shows, or just its code.",
+                     "tallowmered enroll \u2026 --hub=\u2026", "Enroll");
+  if (!text) return;
+  const std::string default_hub = agent_.hub_url().value_or(std::string(kDefaultHubUrl));
+  const std::optional<EnrollmentRequest> request = parse_enrollment_input(*text, default_hub);
+  if (!request) {
+    host_.show_message("Enrollment failed",
+                       "No enrollment code in \u201C" + std::string(trim_white_space(*text)) + "\u201D.",
+                       true);
+    return;
+  }
+  agent_.enroll(request->code, request->hub);
+}
+
+void TrayController::toggle_launch_at_login() {
+  const Result<void> toggled = host_.toggle_launch_at_login();
+  // On success the check mark follows through the next snapshot.
+  if (!toggled) host_.show_message("Could not change Launch at Login", toggled.error().message, true);
+}
+
+void TrayController::quit() {
+  // Stops every time it is picked: a second stop is how a user insists.
+  agent_.stop();
+  quitting_ = true;
+}
+
+void TrayController::show_notice() {
+  const std::optional<Notice> notice = agent_.take_notice();
+  if (notice) host_.show_message(notice->caption, notice->text, notice->caption != "Enrolled");
+}
+
+void TrayController::refresh() {
+  TraySnapshot snapshot = take_snapshot();
+  if (shown_ == snapshot) return;
+  const TrayLook look = look_of(snapshot);
+  host_.set_menu(look.menu);
+  // A refused image or tooltip is not retried: the next change brings a new one.
+  (void)host_.set_icon(look.icon);
+  (void)host_.set_tooltip(look.tooltip);
+  shown_ = std::move(snapshot);
+}
+
+TraySnapshot TrayController::take_snapshot() {
+  TraySnapshot snapshot;
+  // Separate reads of the supervisor's record; nothing relies on them agreeing.
+  snapshot.status = agent_.status();
+  snapshot.hub_url = agent_.hub_url();
+  snapshot.hub_connected = agent_.hub_connected();
+  snapshot.launch_at_login = host_.launch_at_login();
+  snapshot.light_theme = host_.light_theme();
+  return snapshot;
+}
+
+TrayLook TrayController::look_of(const TraySnapshot& snapshot) const {
+  return {build_tray_menu(snapshot), paint_icon_(snapshot.status, snapshot.light_theme),
+          tray_tooltip(snapshot.status)};
+}
+
+}  // namespace tallow

@@ -1,0 +1,75 @@
+#pragma once
+// The tray's event loop: carries menu commands out, shows the notices background
+// tasks leave, keeps the icon, tooltip and menu in step with the agent, and ends once
+// quitting has nothing left to wait for.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tray/menu_model.h"
+#include "tray/tray_host.h"
+#include "tray/tray_snapshot.h"
+
+namespace tallow {
+
+// The longest the loop waits for window input between two passes.
+inline constexpr std::chrono::milliseconds kTrayInputWait{200};
+
+// Where a computer enrolls when no hub is known yet.
+inline constexpr std::string_view kDefaultHubUrl = "https://hub.tallowmere.net";
+
+// True when the shell may be handed `url` as a web page: it begins with "http://" or
+// "https://" (in any letter case) and holds no control character, space or double
+// quote, any of which could end or split the argument the browser is started with.
+bool is_web_url(std::string_view url);
+
+// "tallowmered: " and the status label.
+std::string tray_tooltip(const AgentStatus& status);
+
+// Everything the tray icon shows for one snapshot.
+struct TrayLook {
+  TrayMenu menu;
+  RgbaImage icon;
+  std::string tooltip;
+};
+
+class TrayController {
+ public:
+  TrayController(TrayHost& host, TrayAgent& agent, IconPainter paint_icon,
+                 std::chrono::milliseconds input_wait = kTrayInputWait);
+
+  // Takes the first snapshot and gives what the tray shows for it, for start-up to
+  // create the icon with; later passes rebuild only when a snapshot differs from it.
+  // Without it, the first pass builds the tray.
+  TrayLook first_look();
+
+  // Runs passes until the loop ends.
+  void run();
+  // One pass; false when the loop has ended: a quit message was taken, or quitting
+  // finds no agent child left.
+  bool run_pass();
+
+  bool quitting() const { return quitting_; }
+
+ private:
+  void carry_out(std::string_view command);
+  void open_web_ui();
+  void request_enrollment();
+  void toggle_launch_at_login();
+  void quit();
+  void show_notice();
+  void refresh();
+  TraySnapshot take_snapshot();
+  TrayLook look_of(const TraySnapshot& snapshot) const;
+
+  TrayHost& host_;
+  TrayAgent& agent_;
+  IconPainter paint_icon_;
+  std::chrono::milliseconds input_wait_;
+  std::optional<TraySnapshot> shown_;  // what the tray shows now
+  bool quitting_ = false;
+};
+
+}  // namespace tallow

@@ -1,0 +1,92 @@
+#pragma once
+// What the tray controller asks of the desktop and of the agent side. The controller
+// makes every decision; these interfaces only carry them out or answer questions, so
+// tests drive the controller with fakes and each platform binds its own pieces.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+#include "daemon/agent_status.h"
+#include "daemon/supervisor.h"  // Notice
+#include "tray/menu_model.h"
+
+namespace tallow {
+
+// An icon as 8-bit red, green, blue, alpha pixels, row-major, top row first.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;  // width * height * 4 bytes
+  bool operator==(const RgbaImage&) const = default;
+};
+
+// Paints the tray icon for a status on a light or dark taskbar.
+using IconPainter = std::function<RgbaImage(const AgentStatus& status, bool light_theme)>;
+
+// The desktop, as the main thread's loop sees it: window messages, the tray icon and
+// its menu, message boxes, the shell, the input dialog and the two per-user settings.
+class TrayHost {
+ public:
+  virtual ~TrayHost() = default;
+
+  // Dispatches every waiting window message; false once a quit message was taken.
+  virtual bool drain_messages() = 0;
+  // The oldest menu command not yet taken, or none when the queue is empty.
+  virtual std::optional<std::string> next_command() = 0;
+  // Whether the control window was asked to close; once true, it stays true.
+  virtual bool close_requested() = 0;
+  // Waits at most `limit` for window input to arrive.
+  virtual void wait_for_input(std::chrono::milliseconds limit) = 0;
+
+  // Replace the tray icon's menu, image and tooltip.
+  virtual void set_menu(const TrayMenu& menu) = 0;
+  virtual Result<void> set_icon(const RgbaImage& image) = 0;
+  virtual Result<void> set_tooltip(std::string_view text) = 0;
+
+  // A topmost message box; returns when the user dismisses it.
+  virtual void show_message(std::string_view caption, std::string_view text, bool is_error) = 0;
+  // The shell's "open" on a path or URL; failures are silent.
+  virtual void open_with_shell(std::string_view target) = 0;
+  // The modal one-line dialog: the text entered, or none when cancelled.
+  virtual std::optional<std::string> ask_text(std::string_view caption, std::string_view prompt,
+                                              std::string_view hint, std::string_view accept_label) = 0;
+
+  // Launch at Login: whether it is on, and switching it over.
+  virtual bool launch_at_login() = 0;
+  virtual Result<void> toggle_launch_at_login() = 0;
+  // Whether the taskbar uses the light theme.
+  virtual bool light_theme() = 0;
+};
+
+// The agent side: the supervisor's operations and the record it keeps.
+class TrayAgent {
+ public:
+  virtual ~TrayAgent() = default;
+
+  // Each returns at once; the outcome shows later in the status.
+  virtual void start() = 0;
+  virtual void stop() = 0;
+  virtual void restart() = 0;
+  // Starts an enrollment in the background; its outcome comes back as a notice.
+  virtual void enroll(const std::string& code, const std::string& hub) = 0;
+
+  virtual AgentStatus status() = 0;
+  virtual std::optional<std::string> hub_url() = 0;
+  virtual std::optional<bool> hub_connected() = 0;
+  // Whether an agent child is still held.
+  virtual bool has_child() = 0;
+  // The pending notice, which taking empties.
+  virtual std::optional<Notice> take_notice() = 0;
+
+  virtual std::filesystem::path state_directory() = 0;
+  virtual std::filesystem::path log_path() = 0;
+};
+
+}  // namespace tallow
