@@ -62,8 +62,8 @@ class FakeHost final : public TrayHost {
     menu = m;
     log("set_menu ", m.front().text);
   }
-  Result<void> set_icon(const RgbaImage& image) override {
-    log("set_icon ", std::string(image.pixels.begin(), image.pixels.end()));
+  Result<void> set_icon(const platform::IconImage& image) override {
+    log("set_icon ", std::string(image.rgba.begin(), image.rgba.end()));
     return refused();
   }
   Result<void> set_tooltip(std::string_view text) override {
@@ -121,7 +121,7 @@ class FakeAgent final : public TrayAgent {
 };
 
 // Writes its arguments where the pixels go, so the host's set_icon line names them.
-RgbaImage paint_tag(const AgentStatus& status, bool light_theme) {
+platform::IconImage paint_tag(const AgentStatus& status, bool light_theme) {
   const std::string tag = status_label(status) + (light_theme ? " light" : " dark");
   return {1, 1, std::vector<std::uint8_t>(tag.begin(), tag.end())};
 }

@@ -46,7 +46,7 @@ class HeadlessHost final : public TrayHost {
     if (menu.at(1).kind == MenuEntry::Kind::text) line += " | " + menu[1].text;
     print_line(line);
   }
-  Result<void> set_icon(const RgbaImage&) override { return {}; }
+  Result<void> set_icon(const platform::IconImage&) override { return {}; }
   Result<void> set_tooltip(std::string_view) override { return {}; }
 
   void show_message(std::string_view caption, std::string_view text, bool) override {
@@ -87,7 +87,7 @@ int main() {
   SupervisorAgent agent(supervisor, [](const Supervisor&, const std::string&, const std::string&) {
     print_line("enrollment needs the notification-area interface");
   });
-  TrayController controller(host, agent, [](const AgentStatus&, bool) { return RgbaImage{}; });
+  TrayController controller(host, agent, [](const AgentStatus&, bool) { return platform::IconImage{}; });
   host.set_menu(controller.first_look().menu);
   supervisor.start();
   controller.run();

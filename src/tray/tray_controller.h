@@ -31,7 +31,7 @@ std::string tray_tooltip(const AgentStatus& status);
 // Everything the tray icon shows for one snapshot.
 struct TrayLook {
   TrayMenu menu;
-  RgbaImage icon;
+  platform::IconImage icon;
   std::string tooltip;
 };
 

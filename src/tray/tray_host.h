@@ -15,20 +15,13 @@
 #include "common/result.h"
 #include "daemon/agent_status.h"
 #include "daemon/supervisor.h"  // Notice
+#include "platform/icon_image.h"
 #include "tray/menu_model.h"
 
 namespace tallow {
 
-// An icon as 8-bit red, green, blue, alpha pixels, row-major, top row first.
-struct RgbaImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;  // width * height * 4 bytes
-  bool operator==(const RgbaImage&) const = default;
-};
-
 // Paints the tray icon for a status on a light or dark taskbar.
-using IconPainter = std::function<RgbaImage(const AgentStatus& status, bool light_theme)>;
+using IconPainter = std::function<platform::IconImage(const AgentStatus& status, bool light_theme)>;
 
 // The desktop, as the main thread's loop sees it: window messages, the tray icon and
 // its menu, message boxes, the shell, the input dialog and the two per-user settings.
@@ -47,7 +40,7 @@ class TrayHost {
 
   // Replace the tray icon's menu, image and tooltip.
   virtual void set_menu(const TrayMenu& menu) = 0;
-  virtual Result<void> set_icon(const RgbaImage& image) = 0;
+  virtual Result<void> set_icon(const platform::IconImage& image) = 0;
   virtual Result<void> set_tooltip(std::string_view text) = 0;
 
   // A topmost message box; returns when the user dismisses it.
