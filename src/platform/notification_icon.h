@@ -52,7 +52,9 @@ struct NotificationIconTiming {
 // One icon in the notification area, owned by the thread that created it: every call,
 // and the message dispatch that delivers its clicks, happens on that thread.
 // A left or right click (or the keyboard) opens the menu; a picked item's command goes
-// onto the queue below. The icon is added again when the taskbar is re-created.
+// onto the queue below. The menu runs its own loop inside dispatch_window_messages
+// (platform/message_loop.h), which returns once the menu has closed. The icon is added
+// again when the taskbar is re-created.
 class NotificationIcon {
  public:
   // Makes the icon and asks the notification area to add it. Fails only when the icon

@@ -23,7 +23,9 @@
 
 namespace {
 
-// A white disc with a soft edge and a dark notch, so that alpha and colour both show.
+// A white disc with a soft edge, a half-transparent grey ring and an opaque amber
+// square: on a screenshot the ring shows whether alpha was taken as straight (the
+// panel shows through, darker than grey on white) or premultiplied (lighter).
 std::vector<std::uint8_t> demo_pixels(int side) {
   std::vector<std::uint8_t> rgba(static_cast<std::size_t>(side * side * 4));
   const double centre = (side - 1) / 2.0, radius = side / 2.0 - 1;
@@ -31,12 +33,16 @@ std::vector<std::uint8_t> demo_pixels(int side) {
     for (int x = 0; x < side; ++x) {
       const double distance = std::hypot(x - centre, y - centre);
       const double coverage = std::fmin(1.0, std::fmax(0.0, radius - distance + 0.5));
-      const bool notch = y > side / 3 && y < side * 2 / 3 && x > side / 3 && x < side * 2 / 3;
+      const bool square = y > side / 3 && y < side * 2 / 3 && x > side / 3 && x < side * 2 / 3;
+      const bool ring = !square && distance > radius * 0.55 && distance < radius * 0.75;
       std::uint8_t* pixel = &rgba[static_cast<std::size_t>((y * side + x) * 4)];
-      pixel[0] = notch ? 245 : 255;
-      pixel[1] = notch ? 158 : 255;
-      pixel[2] = notch ? 11 : 255;
-      pixel[3] = static_cast<std::uint8_t>(coverage * 255);
+      const std::uint8_t colour[3] = {static_cast<std::uint8_t>(square ? 245 : ring ? 128 : 255),
+                                      static_cast<std::uint8_t>(square ? 158 : ring ? 128 : 255),
+                                      static_cast<std::uint8_t>(square ? 11 : ring ? 128 : 255)};
+      pixel[0] = colour[0];
+      pixel[1] = colour[1];
+      pixel[2] = colour[2];
+      pixel[3] = static_cast<std::uint8_t>(ring ? 128 : coverage * 255);
     }
   }
   return rgba;

@@ -48,7 +48,9 @@ TEST(Win32NotificationIconAcrossProcesses, ClicksAndPicksReachTheOtherProcess) {
     // Wine 8 keeps a menu inside its process: the handle from MN_GETHMENU means nothing
     // here and the items cannot be read. Where they can, they are the demo's.
     EXPECT_NE(open_menu_handle(popup), nullptr);
-    if (const auto items = read_open_menu(popup)) EXPECT_EQ(items->size(), demo_menu().size());
+    if (const auto items = read_open_menu(popup)) {
+      EXPECT_EQ(items->size(), demo_menu().size());
+    }
     pick_with_keyboard(popup, down_presses_to(is_separator, c.position));
     EXPECT_TRUE(wait_for_menu_closed(popup));
     expected += std::string(c.command) + "\n";
