@@ -1,0 +1,64 @@
+# Shared by the package tests: named checks that are counted, and waiting on conditions.
+# Source it; end the test with `finish NAME`.
+
+CHECKS_PASSED=0
+CHECKS_FAILED=0
+CHECK_LOG=${CHECK_LOG:-/dev/null}
+
+note() { printf '\n--- %s\n' "$*"; }
+
+# The test cannot go on: counts as one more failure and ends it.
+die() {
+  printf 'FAIL  %s\n' "$*"
+  CHECKS_FAILED=$((CHECKS_FAILED + 1))
+  finish "${0##*/}"
+}
+
+pass() { printf 'ok    %s\n' "$1"; CHECKS_PASSED=$((CHECKS_PASSED + 1)); }
+fail() { printf 'FAIL  %s\n' "$1"; CHECKS_FAILED=$((CHECKS_FAILED + 1)); }
+
+# check NAME COMMAND...: passes when the command succeeds. Its output goes to the log,
+# and to the screen when it fails.
+check() {
+  local name=$1 output status=0
+  shift
+  output=$("$@" 2>&1) || status=$?
+  printf '%s\n' "$output" >>"$CHECK_LOG"
+  if ((status == 0)); then
+    pass "$name"
+  else
+    fail "$name (status $status)"
+    [[ -n $output ]] && printf '%s\n' "$output" | head -n 20 | sed 's/^/      /'
+  fi
+  return 0
+}
+
+# check_eq NAME ACTUAL EXPECTED
+check_eq() {
+  if [[ $2 == "$3" ]]; then
+    pass "$1"
+  else
+    fail "$1"
+    printf '      expected: %s\n      actual:   %s\n' "${3//$'\n'/$'\n'                }" \
+      "${2//$'\n'/$'\n'                }"
+  fi
+  return 0
+}
+
+# wait_until SECONDS COMMAND...: polls the command every 0.2 s until it succeeds.
+wait_until() {
+  local limit=$1 deadline
+  shift
+  deadline=$((SECONDS + limit))
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.2
+  done
+}
+
+# The number of the failed and passed checks, and an exit status for them.
+finish() {
+  printf '%s: %d checks passed, %d failed\n' "$1" "$CHECKS_PASSED" "$CHECKS_FAILED"
+  ((CHECKS_FAILED == 0)) && exit 0
+  exit 1
+}

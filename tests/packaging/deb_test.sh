@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# The Debian package, looked at, installed, used and removed on this machine:
+#
+#   tests/packaging/deb_test.sh BUILD_DIR
+#
+# BUILD_DIR is the Linux build (build/linux) after `scripts/package deb`. Needs root:
+# it installs the package with dpkg, and removes it again at the end, also on failure.
+# It ends with the package not installed, whatever the state it found.
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: deb_test.sh BUILD_DIR}" && pwd)
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$HERE/checks.sh"
+
+PACKAGE=tallowmere-tray
+shopt -s nullglob
+debs=("$BUILD"/packages/${PACKAGE}_*.deb)
+shopt -u nullglob
+((${#debs[@]} == 1)) || die "expected one package in $BUILD/packages, found ${#debs[@]}"
+DEB=${debs[0]}
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+[[ -n $VERSION ]] || die "$BUILD is not a configured build"
+((EUID == 0)) || die "dpkg -i needs root"
+OUT=${TALLOW_PACKAGING_OUT:-$BUILD/../test-logs/packaging}
+mkdir -p "$OUT"
+CHECK_LOG=$(cd "$OUT" && pwd)/deb-checks.log
+: >"$CHECK_LOG"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-deb.XXXXXX")
+
+installed() { dpkg-query -W -f='${db:Status-Status}' "$PACKAGE" 2>/dev/null | grep -qv '^not-installed$'; }
+cleanup() {
+  installed && dpkg -P "$PACKAGE" >/dev/null 2>&1
+  rm -rf "$WORK"
+  return 0
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+if installed; then
+  note "$PACKAGE is installed already; purging it first"
+  dpkg -P "$PACKAGE" >/dev/null
+fi
+note "$(basename "$DEB"), version $VERSION"
+
+# ---------------------------------------------------------------------------
+# 1. The package as a file
+# ---------------------------------------------------------------------------
+field() { dpkg-deb -f "$DEB" "$1"; }
+check_eq "control: package, version, architecture, section" \
+  "$(field Package) $(field Version) $(field Architecture) $(field Section)" \
+  "$PACKAGE $VERSION $(dpkg --print-architecture) net"
+check "control: dependencies read from the program (libc6, libstdc++6)" \
+  sh -c "dpkg-deb -f '$DEB' Depends | grep -q 'libc6 (>=' && dpkg-deb -f '$DEB' Depends | grep -q 'libstdc++6'"
+
+# Exactly these files: no stand-in agent, no test program, nothing else.
+expected_files="/usr/bin/tallowmere-tray
+/usr/share/applications/tallowmere-tray.desktop
+/usr/share/doc/tallowmere-tray/changelog.gz
+/usr/share/doc/tallowmere-tray/copyright"
+for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
+  expected_files+=$'\n'"/usr/share/icons/hicolor/$size/apps/tallowmere-tray.png"
+done
+expected_files+=$'\n'"/usr/share/icons/hicolor/scalable/apps/tallowmere-tray.svg"
+expected_files+=$'\n'"/usr/share/man/man1/tallowmere-tray.1.gz"
+package_files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | LC_ALL=C sort; }
+check_eq "holds the tray, its desktop entry, icons, manual page, copyright and changelog" \
+  "$(package_files "$DEB")" "$(LC_ALL=C sort <<<"$expected_files")"
+
+dpkg-deb -x "$DEB" "$WORK/root"
+check "the program is stripped" \
+  sh -c "! readelf -S '$WORK/root/usr/bin/tallowmere-tray' | grep -qE '\\.(symtab|debug_)'"
+check "the desktop entry passes desktop-file-validate" \
+  desktop-file-validate "$WORK/root/usr/share/applications/tallowmere-tray.desktop"
+check_eq "the changelog's latest entry is this version" \
+  "$(zcat "$WORK/root/usr/share/doc/tallowmere-tray/changelog.gz" | head -n 1 | sed -E 's/^[^ ]+ \(([^)]+)\).*/\1/')" \
+  "$VERSION"
+check "the copyright file is machine-readable" \
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$WORK/root/usr/share/doc/tallowmere-tray/copyright"
+
+# lintian: no error. Its warnings and notes are shown, for a person to judge.
+lintian --display-info --tag-display-limit 0 "$DEB" >"$WORK/lintian.txt" 2>&1 || true
+grep -v '^running with root privileges' "$WORK/lintian.txt" | sed 's/^/      lintian: /' || true
+check "lintian reports no error" sh -c "! grep -q '^E: ' '$WORK/lintian.txt'"
+
+# An agent goes in only when one is named, and never the tests' stand-in.
+agent_copy=$WORK/agent/tallowmered
+mkdir -p "$WORK/agent" "$WORK/with-agent" "$WORK/refused"
+cp "$BUILD/bin/tallowmered" "$agent_copy"
+cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/with-agent" \
+  -D CPACK_TALLOW_AGENT_EXE="$agent_copy" >"$WORK/cpack.log" 2>&1 || true
+with_agent=("$WORK"/with-agent/*.deb)
+check_eq "a named agent lands in /usr/bin, beside the tray" \
+  "$(package_files "${with_agent[0]}" 2>/dev/null | grep '^/usr/bin/')" \
+  $'/usr/bin/tallowmere-tray\n/usr/bin/tallowmered'
+refuse_stand_in() {
+  ! cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/refused" \
+    -D CPACK_TALLOW_AGENT_EXE="$BUILD/bin/tallowmered" >"$WORK/refused.log" 2>&1 &&
+    grep -q "stand-in" "$WORK/refused.log"
+}
+check "the stand-in agent is refused" refuse_stand_in
+
+# ---------------------------------------------------------------------------
+# 2. Installed
+# ---------------------------------------------------------------------------
+# Every file and directory where a package can put one, apart from dpkg's own records
+# and the caches other packages' triggers rebuild (man-db, the icon theme's cache).
+file_list() {
+  find /usr /etc /opt /var/lib -xdev \
+    \( -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/lib/lintian -o -path /var/cache \
+       -o -path /var/lib/systemd -o -path /var/lib/ucf \) -prune -o \
+    \( -name icon-theme.cache -o -name mimeinfo.cache \) -prune -o -print 2>/dev/null |
+    LC_ALL=C sort
+}
+file_list >"$WORK/before"
+
+install_package() {
+  dpkg -i "$DEB" && return 0
+  # Dependencies dpkg could not find are apt's to bring.
+  DEBIAN_FRONTEND=noninteractive apt-get -f install -y -q
+}
+check "installs with dpkg -i" install_package
+check "is installed" installed
+check_eq "tallowmere-tray --version prints the version" \
+  "$(cd / && timeout 10 tallowmere-tray --version 2>&1; echo "status $?")" \
+  "tallowmere-tray $VERSION
+status 0"
+check_eq "the installed program is /usr/bin/tallowmere-tray" "$(command -v tallowmere-tray)" \
+  /usr/bin/tallowmere-tray
+check "the installed desktop entry passes desktop-file-validate" \
+  desktop-file-validate /usr/share/applications/tallowmere-tray.desktop
+check_eq "dpkg knows each installed file" \
+  "$(dpkg -L "$PACKAGE" | while read -r path; do [[ -d $path ]] || echo "$path"; done | LC_ALL=C sort)" \
+  "$(LC_ALL=C sort <<<"$expected_files")"
+man_page_warnings() { man --warnings -l /usr/share/man/man1/tallowmere-tray.1.gz 2>&1 >/dev/null; }
+check_eq "the manual page reads without warnings" "$(man_page_warnings)" ""
+
+# ---------------------------------------------------------------------------
+# 3. Removed, then purged: nothing is left behind
+# ---------------------------------------------------------------------------
+check "removes with dpkg -r" dpkg -r "$PACKAGE"
+file_list >"$WORK/after-remove"
+check "dpkg -r leaves no file behind" diff "$WORK/before" "$WORK/after-remove"
+check "purges with dpkg -P" dpkg -P "$PACKAGE"
+not_installed() { ! installed; }
+check "is not installed any more" not_installed
+dpkg_records() { ls /var/lib/dpkg/info/"$PACKAGE".* 2>/dev/null; }
+check_eq "dpkg keeps no record of it" "$(dpkg_records)" ""
+file_list >"$WORK/after-purge"
+check "dpkg -P leaves no file behind" diff "$WORK/before" "$WORK/after-purge"
+
+finish deb_test
