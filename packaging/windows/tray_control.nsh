@@ -28,7 +28,7 @@ Function ${un}EndRunningTray
   ${If} $0 = 0
     Return
   ${EndIf}
-  DetailPrint "Ending the running tallowmered and its agent..."
+  DetailPrint "Ending the running tallowmered and its agent…"
   StrCpy $TrayWasEnded 1
   ${Do}
     FindWindow $0 "${TRAY_CONTROL_CLASS}"

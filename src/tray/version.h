@@ -10,10 +10,13 @@ namespace tallow {
 // "tallowmere-tray 0.1.0": the program's name and the project's version.
 std::string version_line();
 
-// `--version` anywhere on the command line prints the version line to standard output
-// and asks for exit status 0, before anything else starts. Any other command line asks
-// for nothing, and the program goes on as if it had no arguments: the tray takes no
-// options. The first element is the program's own name, as in main's argv.
+// What the program prints before anything else starts when the command line asks for the
+// version: `--version` anywhere after the program's name (arguments[0], as in main's argv)
+// gives the version line and a line feed. Any other command line asks for nothing, and
+// the program goes on as if it had no arguments: the tray takes no options.
+std::optional<std::string> version_request_reply(std::span<const char* const> arguments);
+
+// Prints that reply to standard output and returns exit status 0 when there is one.
 std::optional<int> answer_version_request(std::span<const char* const> arguments);
 
 }  // namespace tallow

@@ -8,9 +8,8 @@
 # installer that carries a copy of the stand-in as its agent is made here, for the
 # stories with a running agent; it never leaves the work directory.
 #
-# Uses WINEPREFIX and DISPLAY when they are set (scripts/test sets both); otherwise it
-# makes a throwaway Wine prefix and starts its own Xvfb. Needs trayer, xwininfo and
-# imagemagick. Screenshots go to TALLOW_PACKAGING_OUT (default BUILD_DIR/../test-logs/packaging).
+# Makes a throwaway Wine prefix of its own. Uses DISPLAY when it is set, else starts its
+# own Xvfb. Needs trayer, xwininfo and imagemagick. Screenshots go to TALLOW_PACKAGING_OUT (default BUILD_DIR/../test-logs/packaging).
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: nsis_test.sh BUILD_DIR}" && pwd)
@@ -39,14 +38,14 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-nsis.XXXXXX")
 OWN_XVFB= OWN_PREFIX= TRAYER_PID= TRAY_PID=
 cleanup() {
   # Whatever the story left running ends with the tray: it stops its agent itself.
-  [[ -n ${WINEPREFIX:-} ]] && timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
-    timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
-  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" 2>/dev/null
-  [[ -n $TRAYER_PID ]] && kill "$TRAYER_PID" 2>/dev/null
   if [[ -n $OWN_PREFIX ]]; then
+    timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
+      timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
   fi
+  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" 2>/dev/null
+  [[ -n $TRAYER_PID ]] && kill "$TRAYER_PID" 2>/dev/null
   [[ -n $OWN_XVFB ]] && kill "$OWN_XVFB" 2>/dev/null
   rm -rf "$WORK"
   return 0
@@ -61,18 +60,16 @@ if [[ -z ${DISPLAY:-} ]]; then
   wait_until 30 test -s "$WORK/display" || die "Xvfb did not start"
   export DISPLAY=":$(head -n 1 "$WORK/display")"
 fi
-export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+# Always a Wine prefix of its own: the story installs, uninstalls and writes the user's
+# state directory, which must not happen to a prefix someone uses.
+OWN_PREFIX=$WORK/prefix
+export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} WINEPREFIX=$OWN_PREFIX
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-if [[ -z ${WINEPREFIX:-} ]]; then
-  OWN_PREFIX=$WORK/prefix
-  export WINEPREFIX=$OWN_PREFIX
-  note "making a Wine prefix"
-  { wineboot -i && wineserver -w &&
-    wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f &&
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f &&
-    wineserver -w && wineserver -p && wine cmd.exe /c exit; } >"$WORK/wine.log" 2>&1 ||
-    die "no Wine prefix: $(tail -n 5 "$WORK/wine.log")"
-fi
+note "making a Wine prefix"
+{ wineboot -i && wineserver -w &&
+  wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f &&
+  wineserver -w && wineserver -p && wine cmd.exe /c exit; } >"$WORK/wine.log" 2>&1 ||
+  die "no Wine prefix: $(tail -n 5 "$WORK/wine.log")"
 
 trayer --edge top --align right --widthtype request --height 40 --SetDockType true \
   --transparent false --expand true >"$WORK/trayer.log" 2>&1 &
@@ -96,7 +93,6 @@ SHORTCUT=$(winepath -u "$SHORTCUT_WIN" 2>/dev/null)
 STATE=$(winepath -u "$LOCAL_WIN\\tallowmere" 2>/dev/null)
 UNINSTALL_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tallowmere'
 RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-[[ ! -e $INSTDIR ]] || die "$INSTDIR exists already: this prefix is not fresh"
 
 # A registry value's data, or nothing when it is missing.
 reg_value() {
@@ -116,10 +112,23 @@ docked_icon() {
     grep .
 }
 
+# Wine paints a docked icon when X asks for it. Under load an icon can be docked after
+# its last change and stay blank until then; covering it for a moment with a window, as
+# a user moving a window across it would, makes X ask.
+expose() {
+  local geometry=$1 cover
+  xev -geometry "$geometry" >/dev/null 2>&1 &
+  cover=$!
+  sleep 0.5
+  kill "$cover" 2>/dev/null
+  wait "$cover" 2>/dev/null
+  sleep 0.5
+}
+
 # Waits until the docked icon holds the white rook of a running agent (on the dark
 # taskbar Wine's default theme asks for), and leaves a screenshot in $OUT/$1.png.
 icon_shows_running() {
-  local shot=$OUT/$1.png geometry white deadline=$((SECONDS + 30))
+  local shot=$OUT/$1.png geometry white=0 deadline=$((SECONDS + 30))
   wait_until 60 docked_icon || { echo "no icon in the dock"; return 1; }
   geometry=$(docked_icon)
   while ((SECONDS < deadline)); do
@@ -127,7 +136,7 @@ icon_shows_running() {
     white=$(convert "$shot" -crop "$geometry" +repage -fill black +opaque white -fill white \
       -opaque white -format '%[fx:round(mean*w*h)]' info:)
     ((white >= 30)) && return 0
-    sleep 0.5
+    expose "$geometry"
   done
   echo "the icon at $geometry has $white white pixels"
   return 1
@@ -211,6 +220,7 @@ wine "$TRAY_WIN" >"$WORK/tray.log" 2>&1 &
 TRAY_PID=$!
 check "the installed tray starts: its control window exists" tray_window present 60
 check "its icon is in the notification area (docked in trayer)" wait_until 60 docked_icon
+expose "$(docked_icon)"
 import -window root "$OUT/nsis-installed.png"
 
 # ---------------------------------------------------------------------------
