@@ -7,6 +7,9 @@ CHECK_LOG=${CHECK_LOG:-/dev/null}
 
 note() { printf '\n--- %s\n' "$*"; }
 
+# Under `set -e` a command that fails outside a check ends the test; say where.
+trap 'printf "FAIL  stopped at line %s: %s\n" "$LINENO" "$BASH_COMMAND"' ERR
+
 # The test cannot go on: counts as one more failure and ends it.
 die() {
   printf 'FAIL  %s\n' "$*"

@@ -121,7 +121,7 @@ expose() {
   cover=$!
   sleep 0.5
   kill "$cover" 2>/dev/null
-  wait "$cover" 2>/dev/null
+  wait "$cover" 2>/dev/null || true
   sleep 0.5
 }
 
