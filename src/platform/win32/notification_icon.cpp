@@ -41,14 +41,19 @@ BOOL real_shell_notify(DWORD message, NOTIFYICONDATAW* data) {
 }  // namespace
 
 struct NotificationIcon::Impl {
-  enum class Stage { adding, added, waiting, removed };
+  enum class Stage {
+    adding,   // the shell has refused the add so far; retried on the timer
+    added,    // the shell holds the icon
+    waiting,  // retried for the whole limit in vain; the next "TaskbarCreated" tries again
+    removed,  // taken away by its owner, for good
+  };
 
   Impl(ShellNotify notify, NotificationIconTiming retry_timing)
       : shell_notify(std::move(notify)), timing(retry_timing) {}
 
   ~Impl() {
     remove();
-    // The window outlives nothing that it points to.
+    // Messages sent while the window is destroyed must not reach this half-gone object.
     if (window) SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
     window.reset();
   }
