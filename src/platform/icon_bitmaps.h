@@ -1,0 +1,24 @@
+#pragma once
+// The two bitmaps a Windows icon is made of, computed from RGBA pixels.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/notification_icon.h"
+
+namespace tallow::platform {
+
+// The colour bitmap: 4 bytes a pixel in the order blue, green, red, alpha, top row
+// first, as a 32-bit top-down DIB holds it. Alpha stays straight: icons take it so.
+// `pixels` must have passed check_rgba_pixels.
+std::vector<std::uint8_t> icon_colour_bits(const RgbaPixels& pixels);
+
+// The mask bitmap: 1 bit a pixel, most significant bit leftmost, set where the pixel is
+// fully transparent; top row first, each row padded to a multiple of 16 bits, as a
+// monochrome device-dependent bitmap wants. Only used where alpha is not.
+std::vector<std::uint8_t> icon_mask_bits(const RgbaPixels& pixels);
+
+// Bytes in one row of the mask bitmap.
+std::size_t icon_mask_stride(std::uint32_t width);
+
+}  // namespace tallow::platform

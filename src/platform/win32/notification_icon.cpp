@@ -1,0 +1,355 @@
+// The notification icon over Shell_NotifyIconW: a hidden top-level window receives the
+// shell's notices about the icon (clicks, a re-created taskbar) and owns the icon, its
+// popup menu and the timer that retries a refused add.
+
+#include "platform/notification_icon.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <utility>
+
+#include "platform/notification_text.h"
+#include "platform/os_error.h"
+#include "platform/win32/icon_handle.h"
+#include "platform/win32/notification_icon_win32.h"
+#include "platform/win32/popup_menu.h"
+#include "platform/win32/scoped_gui_object.h"
+
+namespace tallow::platform {
+namespace {
+
+using namespace win32;
+using Clock = std::chrono::steady_clock;
+
+constexpr UINT_PTR kRetryTimer = 1;
+
+// Explorer broadcasts this when it (re)starts; icons added before are gone then.
+UINT taskbar_created_message() {
+  static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+  return message;
+}
+
+BOOL real_shell_notify(DWORD message, NOTIFYICONDATAW* data) {
+  return Shell_NotifyIconW(message, data);
+}
+
+}  // namespace
+
+struct NotificationIcon::Impl {
+  enum class Stage {
+    adding,   // the shell has refused the add so far; retried on the timer
+    added,    // the shell holds the icon
+    waiting,  // retried for the whole limit in vain; the next "TaskbarCreated" tries again
+    removed,  // taken away by its owner, for good
+  };
+
+  Impl(ShellNotify notify, NotificationIconTiming retry_timing)
+      : shell_notify(std::move(notify)), timing(retry_timing) {}
+
+  ~Impl() {
+    remove();
+    // Messages sent while the window is destroyed must not reach this half-gone object.
+    if (window) SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
+    window.reset();
+  }
+
+  static Result<void> register_window_class();
+  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+  Result<void> create_window();
+  Result<void> set_menu(NotificationMenu items);
+  Result<void> set_image(const RgbaPixels& image);
+  Result<void> set_tooltip(std::string_view text);
+  NOTIFYICONDATAW data(UINT flags) const;
+  Result<void> modify(UINT flags);
+
+  void start_adding();
+  bool try_add();
+  void retry_add();
+  void remove();
+  void on_notification(WPARAM wparam, LPARAM lparam);
+  void open_menu(POINT at);
+
+  ShellNotify shell_notify;
+  NotificationIconTiming timing;
+  ScopedWindow window;
+  ScopedIcon icon;
+  // Shared with an open menu, which keeps the one the user sees alive through a set_menu.
+  std::shared_ptr<const PopupMenu> popup;
+  NotificationMenu menu;
+  std::string tooltip;
+  std::u16string tooltip_units;
+
+  Stage stage = Stage::adding;
+  bool ever_added = false;
+  bool version_4 = false;
+  bool menu_open = false;
+  Clock::time_point adding_since;
+  DWORD last_add_error = 0;
+  std::optional<Error> failure;
+};
+
+Result<void> NotificationIcon::Impl::register_window_class() {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = &Impl::procedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = kNotificationIconClass;
+  if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return last_os_error();
+  }
+  return {};
+}
+
+LRESULT CALLBACK NotificationIcon::Impl::procedure(HWND window, UINT message, WPARAM wparam,
+                                                   LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Impl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self != nullptr) {
+    if (const std::optional<LRESULT> result = self->handle(message, wparam, lparam)) return *result;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+std::optional<LRESULT> NotificationIcon::Impl::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == taskbar_created_message()) {
+    // A shell that gave up on us for good stays given up; any other stage adds again.
+    if (stage != Stage::removed && !failure) start_adding();
+    return 0;
+  }
+  switch (message) {
+    case kNotificationIconMessage:
+      on_notification(wparam, lparam);
+      return 0;
+    case WM_TIMER:
+      if (wparam != kRetryTimer) return std::nullopt;
+      retry_add();
+      return 0;
+    case WM_CLOSE:
+      // Only the owner ends this window: closing it would orphan the icon.
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+Result<void> NotificationIcon::Impl::create_window() {
+  if (auto registered = register_window_class(); !registered) return registered;
+  // Top-level rather than message-only: only top-level windows hear the broadcast
+  // "TaskbarCreated". A tool window is never shown and has no taskbar button.
+  window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, kNotificationIconClass, L"", WS_POPUP, 0, 0, 0, 0,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), this));
+  if (!window) return last_os_error();
+  // A process running with higher integrity than Explorer would otherwise never hear
+  // its broadcast, nor its notices about the icon.
+  ChangeWindowMessageFilterEx(window.get(), taskbar_created_message(), MSGFLT_ALLOW, nullptr);
+  ChangeWindowMessageFilterEx(window.get(), kNotificationIconMessage, MSGFLT_ALLOW, nullptr);
+  return {};
+}
+
+Result<void> NotificationIcon::Impl::set_menu(NotificationMenu items) {
+  auto built = PopupMenu::build(items);
+  if (!built) return built.error();
+  popup = std::make_shared<const PopupMenu>(std::move(built.value()));
+  menu = std::move(items);
+  return {};
+}
+
+Result<void> NotificationIcon::Impl::set_image(const RgbaPixels& image) {
+  auto made = create_icon_from_rgba(image);
+  if (!made) return made.error();
+  // The old icon goes only after the shell has been handed the new one.
+  const ScopedIcon old = std::exchange(icon, std::move(made.value()));
+  return modify(NIF_ICON);
+}
+
+Result<void> NotificationIcon::Impl::set_tooltip(std::string_view text) {
+  tooltip = std::string(text);
+  tooltip_units = tooltip_text(text);
+  return modify(NIF_TIP | NIF_SHOWTIP);
+}
+
+NOTIFYICONDATAW NotificationIcon::Impl::data(UINT flags) const {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = window.get();
+  data.uID = kNotificationIconId;
+  data.uFlags = flags;
+  data.uCallbackMessage = kNotificationIconMessage;
+  data.hIcon = icon.get();
+  // tooltip_text left room for the terminating NUL, which the zeroed buffer holds.
+  static_assert(sizeof(data.szTip) / sizeof(data.szTip[0]) == kTooltipUnits + 1);
+  std::copy(tooltip_units.begin(), tooltip_units.end(), data.szTip);
+  return data;
+}
+
+Result<void> NotificationIcon::Impl::modify(UINT flags) {
+  // Before the add succeeds the values are only kept; the add shows the latest.
+  if (stage != Stage::added) return {};
+  NOTIFYICONDATAW update = data(flags);
+  SetLastError(0);
+  if (shell_notify(NIM_MODIFY, &update)) return {};
+  const DWORD error = GetLastError();
+  return error != 0 ? os_error(error) : Error{"the notification area refused the change"};
+}
+
+void NotificationIcon::Impl::start_adding() {
+  stage = Stage::adding;
+  adding_since = Clock::now();
+  if (try_add()) return;
+  const auto interval = std::clamp<std::chrono::milliseconds::rep>(
+      timing.retry_interval.count(), USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+  SetTimer(window.get(), kRetryTimer, static_cast<UINT>(interval), nullptr);
+}
+
+bool NotificationIcon::Impl::try_add() {
+  NOTIFYICONDATAW add = data(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
+  SetLastError(0);
+  bool added = shell_notify(NIM_ADD, &add);
+  last_add_error = GetLastError();
+  // After a "TaskbarCreated" that did not come from a new shell, the icon is still
+  // there and the add is refused: bringing it up to date is all it needs.
+  if (!added && ever_added) added = shell_notify(NIM_MODIFY, &add);
+  if (!added) return false;
+  // Version 4: the shell reports a left click as NIN_SELECT and a right click as
+  // WM_CONTEXTMENU, with the point to open the menu at, and the keyboard reaches it too.
+  add.uVersion = NOTIFYICON_VERSION_4;
+  version_4 = shell_notify(NIM_SETVERSION, &add);
+  stage = Stage::added;
+  ever_added = true;
+  KillTimer(window.get(), kRetryTimer);
+  return true;
+}
+
+void NotificationIcon::Impl::retry_add() {
+  if (stage != Stage::adding) {
+    KillTimer(window.get(), kRetryTimer);
+    return;
+  }
+  if (try_add()) return;
+  const auto waited = Clock::now() - adding_since;
+  if (waited < timing.give_up_after) return;
+  KillTimer(window.get(), kRetryTimer);
+  // An icon once shown waits for the next "TaskbarCreated"; one never shown has failed.
+  stage = Stage::waiting;
+  if (ever_added) return;
+  const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(waited).count();
+  char waited_text[32];
+  std::snprintf(waited_text, sizeof(waited_text), "%.1f", seconds);
+  std::string message = std::string("the notification area refused it for ") + waited_text + " s";
+  if (last_add_error != 0) message += ": " + os_error_text(last_add_error);
+  failure = Error{std::move(message)};
+}
+
+void NotificationIcon::Impl::remove() {
+  if (stage == Stage::removed) return;
+  if (window) KillTimer(window.get(), kRetryTimer);
+  if (stage == Stage::added) {
+    NOTIFYICONDATAW removal = data(0);
+    shell_notify(NIM_DELETE, &removal);
+  }
+  stage = Stage::removed;
+}
+
+void NotificationIcon::Impl::on_notification(WPARAM wparam, LPARAM lparam) {
+  const UINT event = LOWORD(lparam);
+  if (version_4) {
+    // The shell sends the button messages as well; answering those too would open the
+    // menu twice. The point to open at comes with the notice.
+    if (event == NIN_SELECT || event == NIN_KEYSELECT || event == WM_CONTEXTMENU) {
+      open_menu({static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam))});
+    }
+  } else if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) {
+    POINT at{};
+    GetCursorPos(&at);
+    open_menu(at);
+  }
+}
+
+void NotificationIcon::Impl::open_menu(POINT at) {
+  // A second notice while the menu is open would start a menu inside the menu.
+  if (menu_open || !popup) return;
+  const std::shared_ptr<const PopupMenu> shown = popup;
+  menu_open = true;
+  // Without being the foreground window, the menu would not close when the user
+  // clicks elsewhere.
+  SetForegroundWindow(window.get());
+  const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+  const BOOL picked = TrackPopupMenuEx(shown->handle(),
+                                       TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | align,
+                                       at.x, at.y, window.get(), nullptr);
+  // Lets the menu's own loop finish the switch of foreground, so the next click on the
+  // icon opens it again instead of being swallowed.
+  PostMessageW(window.get(), WM_NULL, 0, 0);
+  menu_open = false;
+  if (std::optional<std::string> command = shown->command_for(static_cast<UINT_PTR>(picked))) {
+    queue_picked_command(std::move(*command));
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+NotificationIcon::NotificationIcon(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+NotificationIcon::NotificationIcon(NotificationIcon&&) noexcept = default;
+NotificationIcon& NotificationIcon::operator=(NotificationIcon&&) noexcept = default;
+NotificationIcon::~NotificationIcon() = default;
+
+Result<NotificationIcon> NotificationIcon::create(NotificationMenu menu, const RgbaPixels& image,
+                                                  std::string_view tooltip,
+                                                  NotificationIconTiming timing) {
+  return NotificationIconAccess::create(std::move(menu), image, tooltip, timing,
+                                        &real_shell_notify);
+}
+
+Result<void> NotificationIcon::set_menu(NotificationMenu menu) {
+  return impl_->set_menu(std::move(menu));
+}
+Result<void> NotificationIcon::set_image(const RgbaPixels& image) { return impl_->set_image(image); }
+Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) {
+  return impl_->set_tooltip(tooltip);
+}
+void NotificationIcon::remove() { impl_->remove(); }
+bool NotificationIcon::is_added() const { return impl_->stage == Impl::Stage::added; }
+std::optional<Error> NotificationIcon::add_failure() const { return impl_->failure; }
+const NotificationMenu& NotificationIcon::menu() const { return impl_->menu; }
+const std::string& NotificationIcon::tooltip() const { return impl_->tooltip; }
+
+Result<NotificationIcon> NotificationIconAccess::create(NotificationMenu menu,
+                                                        const RgbaPixels& image,
+                                                        std::string_view tooltip,
+                                                        NotificationIconTiming timing,
+                                                        ShellNotify shell_notify) {
+  auto impl = std::make_unique<NotificationIcon::Impl>(std::move(shell_notify), timing);
+  // Everything is in place before the window exists, so no notice finds it half made.
+  if (auto made = impl->set_menu(std::move(menu)); !made) return made.error();
+  if (auto made = impl->set_image(image); !made) return made.error();
+  if (auto made = impl->set_tooltip(tooltip); !made) return made.error();
+  if (auto made = impl->create_window(); !made) return made.error();
+  impl->start_adding();
+  return NotificationIcon(std::move(impl));
+}
+
+HWND NotificationIconAccess::window(const NotificationIcon& icon) {
+  return icon.impl_->window.get();
+}
+HICON NotificationIconAccess::icon(const NotificationIcon& icon) { return icon.impl_->icon.get(); }
+HMENU NotificationIconAccess::menu(const NotificationIcon& icon) {
+  return icon.impl_->popup ? icon.impl_->popup->handle() : nullptr;
+}
+bool NotificationIconAccess::uses_version_4(const NotificationIcon& icon) {
+  return icon.impl_->version_4;
+}
+bool NotificationIconAccess::retrying(const NotificationIcon& icon) {
+  return icon.impl_->stage == NotificationIcon::Impl::Stage::adding;
+}
+
+}  // namespace tallow::platform

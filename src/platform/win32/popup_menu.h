@@ -1,0 +1,36 @@
+#pragma once
+// A Win32 popup menu built from a menu value, with the table from its item ids to
+// the items' commands.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "platform/notification_icon.h"
+#include "platform/win32/scoped_gui_object.h"
+
+namespace tallow::platform::win32 {
+
+class PopupMenu {
+ public:
+  // A new menu holding `items` in order. Item n (from 0) gets the id n + 1, since a
+  // popup menu reports "nothing picked" as 0.
+  static Result<PopupMenu> build(const NotificationMenu& items);
+
+  HMENU handle() const { return menu_.get(); }
+
+  // The command of the item with `id`; none for 0, unknown ids and items without one.
+  std::optional<std::string> command_for(UINT_PTR id) const;
+
+ private:
+  PopupMenu(ScopedMenu menu, std::vector<std::optional<std::string>> commands)
+      : menu_(std::move(menu)), commands_(std::move(commands)) {}
+
+  ScopedMenu menu_;
+  std::vector<std::optional<std::string>> commands_;  // by id - 1
+};
+
+}  // namespace tallow::platform::win32

@@ -1,0 +1,135 @@
+// What every platform's notification icon shares: the tooltip cut, menu labels, the icon
+// bitmaps made from RGBA pixels, the pixel check, the queue of picked commands, and an
+// icon that keeps what it is given.
+
+#include "platform/notification_icon.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/icon_bitmaps.h"
+#include "platform/notification_text.h"
+#include "support/test_support.h"
+
+namespace tallow::platform {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const std::string kSmile = test::encode_utf8(0x1F600);  // two UTF-16 units
+
+TEST(NotificationText, TooltipsAreCutBetweenCharactersAndLabelsKeepTheirAmpersands) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t max_units;
+    std::u16string expected;
+  };
+  const std::u16string a126(126, u'a');
+  for (const Case& c : std::vector<Case>{
+           {"whole", "tallowmered: Running", kTooltipUnits, u"tallowmered: Running"},
+           {"exactly_127", std::string(127, 'a'), kTooltipUnits, a126 + u"a"},
+           {"128_lose_the_last", std::string(128, 'a'), kTooltipUnits, a126 + u"a"},
+           {"pair_across_the_cut_goes_whole", std::string(126, 'a') + kSmile, kTooltipUnits, a126},
+           {"pair_before_the_cut_stays", std::string(125, 'a') + kSmile + "b", kTooltipUnits,
+            std::u16string(125, u'a') + u"\U0001F600"},
+           {"ellipsis_is_one_unit", std::string(126, 'a') + test::encode_utf8(0x2026) + "x", kTooltipUnits,
+            a126 + u"\u2026"},
+           {"invalid_utf8_replaced", "a\xFF", kTooltipUnits, u"a\uFFFD"},
+           {"room_for_half_a_pair", kSmile, 1, u""},
+       }) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(tooltip_text(c.text, c.max_units), c.expected);
+  }
+  for (const auto& [text, label] : std::vector<std::pair<std::string, std::u16string>>{
+           {"Show Log", u"Show Log"}, {"Stop & go", u"Stop && go"}, {"R&&D", u"R&&&&D"},
+           {"&x&", u"&&x&&"}, {"", u""}, {"Enroll\u2026 & " + kSmile, u"Enroll\u2026 && \U0001F600"}}) {
+    EXPECT_EQ(menu_label_text(text), label) << text;
+  }
+}
+
+TEST(IconBitmaps, PixelsMustFillTheirSizeAndBecomeBgraAndAMaskOfClearPixels) {
+  const auto check = [](std::uint32_t width, std::uint32_t height, std::size_t bytes) {
+    const auto checked = check_rgba_pixels(RgbaPixels{width, height, Bytes(bytes)});
+    return checked.ok() ? std::string("ok") : checked.error().message;
+  };
+  EXPECT_EQ(check(36, 36, 5184), "ok");
+  EXPECT_EQ(check(2, 3, 24), "ok");
+  EXPECT_EQ(check(36, 36, 5183), "36\u00D736 RGBA pixels take 5184 bytes, not 5183");
+  EXPECT_EQ(check(2, 2, 17), "2\u00D72 RGBA pixels take 16 bytes, not 17");
+  EXPECT_EQ(check(0, 5, 0), "an icon needs at least one pixel, not 0\u00D75");
+  EXPECT_EQ(check(5, 0, 0), "an icon needs at least one pixel, not 5\u00D70");
+  EXPECT_EQ(check(0x10000, 0x10000, 0), "65536\u00D765536 RGBA pixels take 17179869184 bytes, not 0");
+
+  struct Case {
+    const char* name;
+    std::uint32_t width, height;
+    Bytes rgba, colour, mask;
+  };
+  Bytes clear_row(17 * 2 * 4, 255);  // 17 clear pixels above 17 opaque ones
+  for (std::size_t x = 0; x < 17; ++x) clear_row[x * 4 + 3] = 0;
+  Bytes clear_row_bgra = clear_row;
+  for (const Case& c : std::vector<Case>{
+           {"opaque", 1, 1, {1, 2, 3, 255}, {3, 2, 1, 255}, {0x00, 0x00}},
+           {"clear_keeps_its_colour", 1, 1, {9, 8, 7, 0}, {7, 8, 9, 0}, {0x80, 0x00}},
+           {"any_coverage_is_not_clear", 3, 1, {10, 20, 30, 0, 40, 50, 60, 1, 70, 80, 90, 0},
+            {30, 20, 10, 0, 60, 50, 40, 1, 90, 80, 70, 0}, {0xA0, 0x00}},
+           {"top_row_first", 1, 2, {0, 0, 0, 255, 0, 0, 0, 0}, {0, 0, 0, 255, 0, 0, 0, 0}, {0, 0, 0x80, 0}},
+           {"rows_padded_to_words", 17, 2, clear_row, clear_row_bgra, {0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0}},
+       }) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(icon_colour_bits(RgbaPixels{c.width, c.height, c.rgba}), c.colour);
+    EXPECT_EQ(icon_mask_bits(RgbaPixels{c.width, c.height, c.rgba}), c.mask);
+  }
+  EXPECT_EQ(icon_mask_stride(16), 2u);
+  EXPECT_EQ(icon_mask_stride(36), 6u);
+}
+
+TEST(PickedCommands, ComeOutOnceInTheOrderPickedFromAnyThread) {
+  (void)take_picked_commands();
+  for (const char* command : {"stop", "start", "stop"}) queue_picked_command(command);
+  EXPECT_EQ(take_picked_commands(), (std::vector<std::string>{"stop", "start", "stop"}));
+  EXPECT_TRUE(take_picked_commands().empty());
+
+  constexpr int kThreads = 4, kEach = 500;
+  std::vector<std::thread> pickers;
+  for (int t = 0; t < kThreads; ++t) {
+    pickers.emplace_back([t] {
+      for (int i = 0; i < kEach; ++i) queue_picked_command(std::to_string(t) + ":" + std::to_string(i));
+    });
+  }
+  std::vector<int> next(kThreads, 0);
+  for (std::size_t taken = 0; taken < kThreads * kEach;) {
+    for (const std::string& command : take_picked_commands()) {
+      EXPECT_EQ(command.substr(2), std::to_string(next[command[0] - '0']++)) << "lost or reordered";
+      ++taken;
+    }
+  }
+  for (auto& picker : pickers) picker.join();
+  EXPECT_TRUE(take_picked_commands().empty());
+}
+
+TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
+  const Bytes pixels(4 * 4 * 4, 200);
+  using Item = NotificationMenuItem;
+  const NotificationMenu first = {{Item::Kind::text, "Running", false, false, {}}, {},
+                                  {Item::Kind::check, "Launch at Login", true, true, "login"}};
+  const NotificationMenu second = {{Item::Kind::text, "Quit", true, false, "quit"}};
+  auto made = NotificationIcon::create(first, RgbaPixels{4, 4, pixels}, "tallowmered: Running");
+  ASSERT_TRUE(made.ok()) << made.error().message;
+  NotificationIcon icon = std::move(made.value());
+  EXPECT_EQ(icon.menu(), first);
+  EXPECT_EQ(icon.tooltip(), "tallowmered: Running");
+  EXPECT_TRUE(icon.set_menu(second).ok() && icon.set_tooltip("tallowmered: Stopped").ok());
+  EXPECT_EQ(icon.menu(), second);
+  EXPECT_EQ(icon.tooltip(), "tallowmered: Stopped");
+  EXPECT_TRUE(icon.set_image(RgbaPixels{4, 4, pixels}).ok());
+  EXPECT_FALSE(icon.set_image(RgbaPixels{4, 5, pixels}).ok());
+  EXPECT_EQ(icon.add_failure(), std::nullopt);
+  icon.remove();
+  EXPECT_FALSE(icon.is_added());
+  EXPECT_FALSE(NotificationIcon::create(first, RgbaPixels{5, 4, pixels}, "t").ok());
+}
+
+}  // namespace
+}  // namespace tallow::platform
