@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "common/failure.h"
+
 namespace tallow {
 
 Result<std::shared_ptr<TaskRuntime>> TaskRuntime::create() {
@@ -22,7 +24,13 @@ bool TaskRuntime::spawn(std::function<void()> task) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     std::thread thread([task = std::move(task), finished]() mutable {
-      task();
+      // A failure ends this task only; it has been reported already, or is reported here.
+      try {
+        task();
+      } catch (const TaskAbandoned&) {
+      } catch (...) {
+        report_escaped_exception(std::current_exception());
+      }
       // Release what the task captured before announcing the end, so nothing it
       // owned outlives a join.
       task = nullptr;

@@ -1,5 +1,5 @@
 #pragma once
-// Move-only owners of the window system's objects: icons, menus, bitmaps and windows,
+// Move-only owners of the window system's objects: icons, menus, bitmaps, fonts and windows,
 // each released with its own function when the owner goes away.
 
 #include <windows.h>
@@ -61,6 +61,12 @@ struct BitmapTraits {
   static void release(HBITMAP bitmap) { DeleteObject(bitmap); }
 };
 
+struct FontTraits {
+  using Handle = HFONT;
+  static void release(HFONT font) { DeleteObject(font); }
+};
+
+// Destroying a window also destroys its child windows.
 struct WindowTraits {
   using Handle = HWND;
   static void release(HWND window) { DestroyWindow(window); }
@@ -69,6 +75,7 @@ struct WindowTraits {
 using ScopedIcon = ScopedGuiObject<IconTraits>;
 using ScopedMenu = ScopedGuiObject<MenuTraits>;
 using ScopedBitmap = ScopedGuiObject<BitmapTraits>;
+using ScopedFont = ScopedGuiObject<FontTraits>;
 using ScopedWindow = ScopedGuiObject<WindowTraits>;
 
 }  // namespace tallow::platform::win32

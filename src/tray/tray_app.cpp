@@ -1,0 +1,75 @@
+#include "tray/tray_app.h"
+
+#include <optional>
+#include <string>
+
+#include "common/failure.h"
+#include "daemon/agent_locations.h"
+#include "daemon/enrollment.h"
+#include "daemon/task_runtime.h"
+#include "platform/desktop.h"
+#include "platform/session_control.h"
+#include "platform/single_instance.h"
+#include "tray/platform_tray_host.h"
+#include "tray/rook_icon.h"
+#include "tray/supervisor_agent.h"
+
+namespace tallow {
+
+int run_tray_app(const TrayAppTimings& timings) {
+  install_failure_hook([](const std::string& text) {
+    platform::show_message(kFailureCaption, text, /*is_error=*/true);
+  });
+  platform::make_process_dpi_aware();
+
+  // Held until the process ends, so a second tray is refused also while this one waits
+  // for its agent to stop.
+  const platform::SingleInstance instance = platform::SingleInstance::claim();
+  if (instance.state() == platform::SingleInstance::Claim::already_running) {
+    platform::show_message(kAlreadyRunningCaption, kAlreadyRunningText, /*is_error=*/false);
+    return 0;
+  }
+
+  auto runtime = TaskRuntime::create();
+  if (!runtime) fail("the task runtime failed to start: " + runtime.error().message);
+
+  SupervisorOptions supervisor_options;
+  supervisor_options.state_directory = resolve_state_directory();
+  supervisor_options.agent_path = resolve_agent_path();
+  supervisor_options.timings = timings.supervisor;
+  const Supervisor supervisor = Supervisor::create(runtime.value(), std::move(supervisor_options));
+
+  auto mask = build_rook_mask();
+  if (!mask) fail(mask.error().message);
+
+  PlatformTrayHost host(timings.icon);
+  SupervisorAgent agent(supervisor, [](const Supervisor& s, const std::string& code,
+                                       const std::string& hub) { run_enrollment(s, code, hub); });
+  TrayController controller(
+      host, agent,
+      [&mask](const AgentStatus& status, bool light_theme) {
+        return render_rook_icon(mask.value(), status, light_theme);
+      },
+      timings.input_wait);
+  if (auto shown = host.show_icon(controller.first_look()); !shown) {
+    fail("failed to add the notification area icon: " + shown.error().message);
+  }
+
+  // The session's end stops the agent and waits a few seconds for it, from inside the
+  // control's message handling; the loop does not run again before the process ends.
+  // Without the control the tray still works; only close and session-end requests are lost.
+  std::optional<platform::SessionControl> session;
+  if (auto control = platform::SessionControl::create([supervisor] { supervisor.stop_and_wait(); })) {
+    session.emplace(std::move(control).value());
+    host.listen_to(*session);
+  }
+
+  agent.start();
+  controller.run();
+
+  host.remove_icon();
+  runtime.value()->shutdown();
+  return 0;
+}
+
+}  // namespace tallow
