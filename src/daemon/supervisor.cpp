@@ -1,5 +1,6 @@
 #include "daemon/supervisor.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "daemon/agent_launch.h"
@@ -181,8 +182,11 @@ void Supervisor::restart() const {
 void Supervisor::stop_and_wait() const {
   stop();
   const auto deadline = std::chrono::steady_clock::now() + context_->timings.logoff_wait;
-  while (has_child() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(context_->timings.logoff_poll);
+  // Checked at once, then every poll; the last sleep is cut short so the session's end
+  // is never held up past the deadline.
+  for (auto now = std::chrono::steady_clock::now(); has_child() && now < deadline;
+       now = std::chrono::steady_clock::now()) {
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(context_->timings.logoff_poll, deadline - now));
   }
 }
 
