@@ -1,0 +1,125 @@
+# Shell functions for running the Windows tray under Wine on an X display with a
+# notification-area host, and for looking at it. Sourced by scripts/run and
+# scripts/tray-screenshots; needs Xvfb, trayer, xdotool, x11-utils and imagemagick.
+#
+# Every function that starts something records its pid in DESKTOP_PIDS, which
+# desktop_cleanup ends (only those, in reverse order).
+
+DESKTOP_PIDS=()
+DESKTOP_PREFIX_MADE=
+
+desktop_cleanup() {
+  local i
+  if [[ -n $DESKTOP_PREFIX_MADE ]]; then
+    WINEPREFIX=$DESKTOP_PREFIX_MADE wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX=$DESKTOP_PREFIX_MADE wineserver -w >/dev/null 2>&1 || true
+    rm -rf "$DESKTOP_PREFIX_MADE"
+    DESKTOP_PREFIX_MADE=
+  fi
+  for ((i = ${#DESKTOP_PIDS[@]} - 1; i >= 0; i--)); do
+    kill "${DESKTOP_PIDS[i]}" >/dev/null 2>&1 || true
+    wait "${DESKTOP_PIDS[i]}" >/dev/null 2>&1 || true
+  done
+  DESKTOP_PIDS=()
+}
+
+# wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds.
+wait_for() {
+  local limit=$1 i
+  shift
+  for ((i = 0; i < limit * 10; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "gave up after ${limit}s waiting for: $*" >&2
+  return 1
+}
+
+# desktop_start_xvfb DIR: a private Xvfb; exports DISPLAY.
+desktop_start_xvfb() {
+  local dir=$1
+  : >"$dir/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  DESKTOP_PIDS+=($!)
+  wait_for 30 test -s "$dir/display"
+  export DISPLAY=":$(head -n 1 "$dir/display")"
+}
+
+# desktop_make_prefix DIR: a throwaway Wine prefix in DIR, as scripts/test makes one.
+desktop_make_prefix() {
+  export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  DESKTOP_PREFIX_MADE=$WINEPREFIX
+  mkdir -p "$WINEPREFIX"
+  {
+    wineboot -i && wineserver -w &&
+      wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f &&
+      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f && wineserver -w
+  } >"$WINEPREFIX.log" 2>&1
+}
+
+# desktop_start_trayer: trayer docked at the top right on a mid-grey panel, on which
+# a white, a black and an amber icon all stand out.
+desktop_start_trayer() {
+  trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+    --transparent true --alpha 0 --tint 0x808080 --expand true >/dev/null 2>&1 &
+  DESKTOP_PIDS+=($!)
+  wait_for 30 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+}
+
+# The absolute "X Y W H" of the icon docked in trayer, or nothing.
+desktop_icon_geometry() {
+  xwininfo -root -tree | grep -A6 '"panel": ("panel" "trayer")' | grep -m1 '"explorer.exe"' |
+    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\3 \4 \1 \2/'
+}
+
+# The absolute "X Y W H" of the largest visible window of PROGRAM (a menu, a dialog or a
+# message box), or nothing when it shows none larger than MIN_WIDTH pixels.
+desktop_window_geometry() {
+  local program=$1 min_width=${2:-40}
+  xwininfo -root -tree | grep "(\"$program\" \"$program\")" |
+    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\3 \4 \1 \2/' |
+    awk -v min="$min_width" '$3 > min { print $3 * $4, $0 }' | sort -rn | head -n 1 | cut -d' ' -f2-
+}
+
+# desktop_has_window PROGRAM MIN_WIDTH: true while PROGRAM shows such a window.
+desktop_has_window() { [[ -n $(desktop_window_geometry "$@") ]]; }
+
+# desktop_shot FILE [X Y W H]: the screen, or a part of it, as a PNG.
+desktop_shot() {
+  local file=$1
+  shift
+  if (($# == 4)); then
+    import -window root -crop "$3x$4+$1+$2" +repage "$file"
+  else
+    import -window root "$file"
+  fi
+}
+
+# desktop_painted X Y W H: true once that part of the screen is more than one flat colour.
+desktop_painted() {
+  local spread
+  spread=$(import -window root -crop "$3x$4+$1+$2" +repage png:- | convert - -colorspace gray -format '%[fx:int(standard_deviation*1000)]' info:)
+  ((spread > 0))
+}
+
+# desktop_icon_look X Y W H: how the docked icon looks now: "amber" when amber pixels
+# show, else "bright", "dark" or "dim" from the extreme grey levels against the panel.
+desktop_icon_look() {
+  local picture amber range
+  picture=$(mktemp --suffix=.png)
+  import -window root -crop "$3x$4+$1+$2" +repage "$picture"
+  amber=$(convert "$picture" -fuzz 8% -fill '#ff00ff' -opaque 'rgb(245,158,11)' txt:- | grep -ci 'FF00FF' || true)
+  range=$(convert "$picture" -colorspace gray -format '%[fx:int(minima*255)] %[fx:int(maxima*255)]' info:)
+  rm -f "$picture"
+  local low=${range% *} high=${range#* }
+  if ((amber > 4)); then
+    echo amber
+  elif ((high > 240)); then
+    echo bright
+  elif ((low < 40)); then
+    echo dark
+  else
+    echo dim
+  fi
+}
