@@ -60,18 +60,26 @@ desktop_make_prefix() {
 
 # desktop_start_trayer: trayer docked at the top right on a mid-grey panel, on which
 # a white, a black and an amber icon all stand out.
+# Its panel's window id is DESKTOP_PANEL.
 desktop_start_trayer() {
+  local before
+  before=$(desktop_panels)
   trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
     --transparent true --alpha 0 --tint 0x808080 --expand true >/dev/null 2>&1 &
   DESKTOP_PIDS+=($!)
-  wait_for 30 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+  wait_for 30 desktop_new_panel "$before"
+  DESKTOP_PANEL=$(comm -13 <(echo "$before") <(desktop_panels) | head -n 1)
 }
+desktop_panels() { xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "panel": ("panel" "trayer").*/\1/p' | sort; }
+desktop_new_panel() { [[ -n $(comm -13 <(echo "$1") <(desktop_panels)) ]]; }
 
-# The absolute "X Y W H" of the icon docked in trayer, or nothing.
+# The absolute "X Y W H" of the NTH (default first) icon docked in our trayer, or nothing.
 desktop_icon_geometry() {
-  xwininfo -root -tree | grep -A6 '"panel": ("panel" "trayer")' | grep -m1 '"explorer.exe"' |
+  xwininfo -id "$DESKTOP_PANEL" -tree | grep '"explorer.exe"' | sed -n "${1:-1}p" |
     sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\3 \4 \1 \2/'
 }
+# How many icons are docked in our trayer.
+desktop_icon_count() { xwininfo -id "$DESKTOP_PANEL" -tree | grep -c '"explorer.exe"' || true; }
 
 # The absolute "X Y W H" of the largest visible window of PROGRAM (a menu, a dialog or a
 # message box), or nothing when it shows none larger than MIN_WIDTH pixels.
