@@ -36,6 +36,7 @@ source "$ROOT/scripts/lib/wine-desktop.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-bench.XXXXXX")
 STARTED=()
 finish() {
+  set +e
   local pid
   for pid in "${STARTED[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
   # A tray ended by a signal under Wine leaves its agent behind.
@@ -79,31 +80,9 @@ agent_pid() {
     fi
   done
 }
-icons_more_than() { (($(desktop_icon_count) > $1)); }
 has_agent() { [[ -n $(agent_pid) ]]; }
 tray_menu_open() { desktop_has_window tallowmere-tray.exe 40; }
 no_menu() { ! tray_menu_open && ! desktop_has_window minimal_tray.exe 40; }
-# Waits for a menu of PROGRAM (a window wider than 40 pixels) and its first paint.
-wait_menu() {
-  wait_for 30 desktop_has_window "$1" 40
-  read -r MX MY MW MH <<<"$(desktop_window_geometry "$1" 40)"
-  wait_for 30 desktop_painted "$MX" "$MY" "$MW" "$MH"
-}
-# open_menu PROGRAM NTH: clicks the NTH docked icon until PROGRAM's menu shows (a click
-# that lands while the host re-docks a changed icon is lost).
-open_menu() {
-  local attempt
-  for ((attempt = 0; attempt < 10; attempt++)); do
-    read -r X Y W H <<<"$(desktop_icon_geometry "$2")"
-    xdotool mousemove $((X + W / 2)) $((Y + H / 2)) click 1
-    if wait_for 3 desktop_has_window "$1" 40 2>/dev/null; then
-      wait_menu "$1"
-      return 0
-    fi
-  done
-  echo "no menu of $1 opened" >&2
-  return 1
-}
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 max() { sort -n | tail -n 1; }
 # A process has ended once it is gone or a zombie its parent has not reaped yet.
@@ -113,15 +92,22 @@ ended() {
   [[ -z $state || $state == Z ]]
 }
 
-# start_program PATH [ARGS]: starts it; its launcher's pid in LAST_PID.
+# start_program PATH [ARGS]: starts it and waits for its icon; its launcher's pid in
+# LAST_PID, its docked icon's window id in LAST_ICON.
 start_program() {
+  local before started
+  before=$(desktop_live_icon_ids)
+  started=$(now_ns)
   wine "$@" >>"$WORK/programs.log" 2>&1 &
   LAST_PID=$!
   STARTED+=("$LAST_PID")
+  wait_for 60 desktop_has_new_icon "$before"
+  LAST_ICON_MS=$(ms_since "$started")
+  LAST_ICON=$(desktop_new_icon "$before")
 }
-# quit_program LAUNCHER_PID PROGRAM_NAME NTH: its menu's last item is the quit.
+# quit_program LAUNCHER_PID PROGRAM_NAME ICON: its menu's last item is the quit.
 quit_program() {
-  open_menu "$2" "$3"
+  desktop_open_menu "$2" "$3"
   xdotool key End Return
   wait "$1" || true
 }
@@ -130,64 +116,24 @@ say "== start → icon docked in trayer ($RUNS runs each; polled with xwininfo, 
 for name in tray minimal; do
   times=()
   for ((run = 0; run < RUNS; run++)); do
-    before=$(desktop_icon_count)
-    started=$(now_ns)
     if [[ $name == tray ]]; then start_program "$TRAY"; else start_program "$MINIMAL" "$(winepath -w "$WORK/marker")"; fi
-    wait_for 60 icons_more_than "$before"
-    times+=("$(ms_since "$started")")
+    times+=("$LAST_ICON_MS")
     if [[ $name == tray ]]; then
       wait_for 60 has_agent || true
-      quit_program "$LAST_PID" tallowmere-tray.exe 1
+      quit_program "$LAST_PID" tallowmere-tray.exe "$LAST_ICON"
     else
-      quit_program "$LAST_PID" minimal_tray.exe 1
+      quit_program "$LAST_PID" minimal_tray.exe "$LAST_ICON"
     fi
   done
   say "$(printf '%-8s median %4d ms  max %4d ms  (%s)' "$name" "$(printf '%s\n' "${times[@]}" | median)" \
     "$(printf '%s\n' "${times[@]}" | max)" "${times[*]}")"
 done
 
-say ""
-say "== a menu pick → its effect ($RUNS picks each; from the key press)"
 start_program "$TRAY"
-TRAY_LAUNCHER=$LAST_PID
+TRAY_LAUNCHER=$LAST_PID TRAY_ICON=$LAST_ICON
 wait_for 60 has_agent
 start_program "$MINIMAL" "$(winepath -w "$WORK/marker")"
-MINIMAL_LAUNCHER=$LAST_PID
-wait_for 60 icons_more_than 1
-# Two icons now: which is whose shows by whose menu the first one opens.
-read -r X Y W H <<<"$(desktop_icon_geometry 1)"
-xdotool mousemove $((X + W / 2)) $((Y + H / 2)) click 1
-if wait_for 10 tray_menu_open 2>/dev/null; then TRAY_ICON=1 MINIMAL_ICON=2; else TRAY_ICON=2 MINIMAL_ICON=1; fi
-xdotool key Escape
-wait_for 10 no_menu
-picks=()
-for ((run = 0; run < RUNS; run++)); do
-  agent=$(agent_pid)
-  open_menu tallowmere-tray.exe "$TRAY_ICON"
-  started=$(now_ns)
-  xdotool key Down Down Return # Running, Stop
-  while ! ended "$agent"; do sleep 0.001; done
-  picks+=("$(ms_since "$started")")
-  wait_for 10 no_menu
-  open_menu tallowmere-tray.exe "$TRAY_ICON"
-  xdotool key Down Down Return # Stopped, Start
-  wait_for 60 has_agent
-done
-say "$(printf '%-8s median %4d ms  max %4d ms  (%s)  \"Stop\" → agent process gone' tray \
-  "$(printf '%s\n' "${picks[@]}" | median)" "$(printf '%s\n' "${picks[@]}" | max)" "${picks[*]}")"
-picks=()
-for ((run = 0; run < RUNS; run++)); do
-  rm -f "$WORK/marker"
-  open_menu minimal_tray.exe "$MINIMAL_ICON"
-  started=$(now_ns)
-  xdotool key Down Return # Stop
-  while [[ ! -e $WORK/marker ]]; do sleep 0.001; done
-  picks+=("$(ms_since "$started")")
-  wait_for 10 no_menu
-done
-say "$(printf '%-8s median %4d ms  max %4d ms  (%s)  \"Stop\" → marker file written' minimal \
-  "$(printf '%s\n' "${picks[@]}" | median)" "$(printf '%s\n' "${picks[@]}" | max)" "${picks[*]}")"
-
+MINIMAL_LAUNCHER=$LAST_PID MINIMAL_ICON=$LAST_ICON
 say ""
 say "== idle for ${IDLE_SECONDS}s, the agent running, side by side"
 TRAY_PID=$(linux_pid "$TRAY")
@@ -211,11 +157,43 @@ say "$(printf 'tray / minimal CPU %.2f (target ≤ 1.20); PSS difference %d kB (
   "$(awk -v t="$tray_ns" -v m="$minimal_ns" 'BEGIN { print t / (m > 0 ? m : 1) }')" $((tray_pss - minimal_pss)))"
 
 say ""
+say "== a menu pick → its effect ($RUNS picks each; from the key press)"
+picks=()
+for ((run = 0; run < RUNS; run++)); do
+  agent=$(agent_pid)
+  desktop_open_menu tallowmere-tray.exe "$TRAY_ICON"
+  started=$(now_ns)
+  xdotool key Down Down Return # Running, Stop
+  while ! ended "$agent"; do sleep 0.001; done
+  picks+=("$(ms_since "$started")")
+  wait_for 10 no_menu
+  desktop_open_menu tallowmere-tray.exe "$TRAY_ICON"
+  xdotool key Down Down Return # Stopped, Start
+  wait_for 60 has_agent
+done
+say "$(printf '%-8s median %4d ms  max %4d ms  (%s)  \"Stop\" → agent process gone' tray \
+  "$(printf '%s\n' "${picks[@]}" | median)" "$(printf '%s\n' "${picks[@]}" | max)" "${picks[*]}")"
+picks=()
+for ((run = 0; run < RUNS; run++)); do
+  rm -f "$WORK/marker"
+  desktop_open_menu minimal_tray.exe "$MINIMAL_ICON"
+  started=$(now_ns)
+  xdotool key Down Return # Stop
+  while [[ ! -e $WORK/marker ]]; do sleep 0.001; done
+  picks+=("$(ms_since "$started")")
+  wait_for 10 no_menu
+done
+say "$(printf '%-8s median %4d ms  max %4d ms  (%s)  \"Stop\" → marker file written' minimal \
+  "$(printf '%s\n' "${picks[@]}" | median)" "$(printf '%s\n' "${picks[@]}" | max)" "${picks[*]}")"
+
+say "$(printf 'PSS after the stops and starts: tray %d kB, minimal %d kB, difference %d kB' "$(pss_kb "$TRAY_PID")" \
+  "$(pss_kb "$MINIMAL_PID")" $(($(pss_kb "$TRAY_PID") - $(pss_kb "$MINIMAL_PID"))))"
+say ""
 say "== a new state → new icon and tooltip handed to the notification area (theme flips)"
 say "polled only:      $(wine "$BIN/tray_latency.exe" "$SAMPLES" 2>&1 | tr -d '\r')"
 say "with broadcast:   $(wine "$BIN/tray_latency.exe" $((SAMPLES / 3)) --broadcast 2>&1 | tr -d '\r')"
 
 quit_program "$MINIMAL_LAUNCHER" minimal_tray.exe "$MINIMAL_ICON"
 wait_for 10 no_menu
-quit_program "$TRAY_LAUNCHER" tallowmere-tray.exe 1
+quit_program "$TRAY_LAUNCHER" tallowmere-tray.exe "$TRAY_ICON"
 echo "results in $REPORT"

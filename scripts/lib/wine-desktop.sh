@@ -9,6 +9,7 @@ DESKTOP_PIDS=()
 DESKTOP_PREFIX_MADE=
 
 desktop_cleanup() {
+  set +e
   local i
   if [[ -n $DESKTOP_PREFIX_MADE ]]; then
     WINEPREFIX=$DESKTOP_PREFIX_MADE wineserver -k >/dev/null 2>&1 || true
@@ -73,13 +74,54 @@ desktop_start_trayer() {
 desktop_panels() { xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "panel": ("panel" "trayer").*/\1/p' | sort; }
 desktop_new_panel() { [[ -n $(comm -13 <(echo "$1") <(desktop_panels)) ]]; }
 
-# The absolute "X Y W H" of the NTH (default first) icon docked in our trayer, or nothing.
-desktop_icon_geometry() {
-  xwininfo -id "$DESKTOP_PANEL" -tree | grep '"explorer.exe"' | sed -n "${1:-1}p" |
-    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\3 \4 \1 \2/'
+# The window ids of the icons docked in our trayer, sorted, one a line. Wine's
+# explorer may dock icons of programs that have ended too, until it notices.
+desktop_icon_ids() {
+  xwininfo -id "$DESKTOP_PANEL" -tree | sed -n 's/^ *\(0x[0-9a-f]*\) .*("explorer.exe" "explorer.exe").*/\1/p' | sort
 }
-# How many icons are docked in our trayer.
-desktop_icon_count() { xwininfo -id "$DESKTOP_PANEL" -tree | grep -c '"explorer.exe"' || true; }
+# Passes the pointer over every docked icon: Wine's explorer drops an icon whose program
+# has ended once it fails to tell it about the pointer. Returns the ids left.
+desktop_live_icon_ids() {
+  local id x y w h
+  for id in $(desktop_icon_ids); do
+    read -r x y w h <<<"$(desktop_geometry_of "$id")"
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) mousemove $((x + w / 2)) $((y + h + 60)) 2>/dev/null || true
+  done
+  sleep 0.2 # explorer handles the motion asynchronously
+  desktop_icon_ids
+}
+# desktop_new_icon BEFORE: an icon docked since BEFORE (a desktop_icon_ids list) was
+# taken; nothing while there is none.
+desktop_new_icon() { comm -13 <(echo "$1") <(desktop_icon_ids) | head -n 1; }
+desktop_has_new_icon() { [[ -n $(desktop_new_icon "$1") ]]; }
+# The absolute "X Y W H" of the window with id ID.
+desktop_geometry_of() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+    /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
+}
+# desktop_click ID: a left click in the middle of window ID.
+desktop_click() {
+  local x y w h
+  read -r x y w h <<<"$(desktop_geometry_of "$1")"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
+
+# desktop_open_menu PROGRAM ICON: clicks the docked icon ICON until PROGRAM shows its
+# menu (a click that lands while the host re-docks a changed icon is lost), then waits
+# for the menu's first paint; sets MX MY MW MH to the menu's geometry.
+desktop_open_menu() {
+  local attempt
+  for ((attempt = 0; attempt < 10; attempt++)); do
+    desktop_click "$2"
+    if wait_for 3 desktop_has_window "$1" 40 2>/dev/null; then
+      read -r MX MY MW MH <<<"$(desktop_window_geometry "$1" 40)"
+      wait_for 30 desktop_painted "$MX" "$MY" "$MW" "$MH"
+      return
+    fi
+  done
+  echo "no menu of $1 opened" >&2
+  return 1
+}
 
 # The absolute "X Y W H" of the largest visible window of PROGRAM (a menu, a dialog or a
 # message box), or nothing when it shows none larger than MIN_WIDTH pixels.

@@ -101,6 +101,7 @@ struct ShellRecorder {
   std::vector<NOTIFYICONDATAW> data;
   int adds_to_refuse = 0;  // negative: every one
   bool refuse_version = false;
+  bool add_then_refuse = false;  // the shell takes the first add but says it did not
 
   std::size_t count(DWORD message) const { return std::count(calls.begin(), calls.end(), message); }
   const NOTIFYICONDATAW& last(DWORD message) const {
@@ -116,6 +117,11 @@ platform::win32::ShellNotify through(std::shared_ptr<ShellRecorder> recorder) {
   return [recorder](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
     recorder->calls.push_back(message);
     recorder->data.push_back(*data);
+    if (message == NIM_ADD && recorder->add_then_refuse) {
+      recorder->add_then_refuse = false;
+      Shell_NotifyIconW(message, data);
+      return FALSE;
+    }
     if (message == NIM_ADD && recorder->adds_to_refuse != 0) {
       if (recorder->adds_to_refuse > 0) --recorder->adds_to_refuse;
       SetLastError(ERROR_TIMEOUT);
@@ -311,11 +317,23 @@ TEST(Win32NotificationIcon, ARefusedFirstAddIsRetriedWithTheLatestValues) {
   EXPECT_TRUE(icon.set_image(kImage).ok());
 
   ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
-  EXPECT_EQ(recorder->calls, (std::vector<DWORD>{NIM_ADD, NIM_ADD, NIM_ADD, NIM_ADD, NIM_SETVERSION}));
+  // Each refused add asks whether the shell holds the icon already.
+  EXPECT_EQ(recorder->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY,
+                                                 NIM_ADD, NIM_SETVERSION}));
   EXPECT_EQ(std::wstring(recorder->last(NIM_ADD).szTip), L"tallowmered: Starting\u2026");
   EXPECT_EQ(recorder->last(NIM_ADD).hIcon, NotificationIconAccess::icon(icon));
   EXPECT_TRUE(shell_holds_icon(window));
   EXPECT_EQ(icon.add_failure(), std::nullopt);
+}
+
+TEST(Win32NotificationIcon, AnIconTheShellStillHoldsUnderThisWindowIsTakenOver) {
+  auto recorder = std::make_shared<ShellRecorder>();
+  recorder->add_then_refuse = true;
+  NotificationIcon icon = make_icon(recorder, kMenu, {std::chrono::hours(1), std::chrono::hours(2)});
+  EXPECT_TRUE(icon.is_added()) << "no retry needed";
+  EXPECT_EQ(recorder->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_SETVERSION}));
+  EXPECT_EQ(std::wstring(recorder->last(NIM_MODIFY).szTip), L"tallowmered: Running");
+  EXPECT_TRUE(shell_holds_icon(NotificationIconAccess::window(icon)));
 }
 
 TEST(Win32NotificationIcon, TaskbarCreatedRetriesAWaitingAddAtOnce) {
