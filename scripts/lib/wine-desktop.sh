@@ -67,9 +67,39 @@ desktop_start_trayer() {
   before=$(desktop_panels)
   trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
     --transparent true --alpha 0 --tint 0x808080 --expand true >/dev/null 2>&1 &
+  DESKTOP_TRAYER_PID=$!
   DESKTOP_PIDS+=($!)
   wait_for 30 desktop_new_panel "$before"
   DESKTOP_PANEL=$(comm -13 <(echo "$before") <(desktop_panels) | head -n 1)
+  # Wine's explorer docks every icon it knows into a new host, also those of programs
+  # that were killed, a moment after the host appears; those go once the pointer
+  # passes over them. Then the panel holds only live icons, and a new one is the
+  # program's that was started.
+  desktop_settle_icons
+  desktop_live_icon_ids >/dev/null
+  desktop_settle_icons
+}
+
+# A new trayer in place of ours. Wine's docking now and then leaves an icon that is
+# neither drawn nor clickable (seen with Wine 8 when the icon changes soon after it was
+# docked); docked anew, it is both. Icon ids change.
+desktop_redock() {
+  kill "$DESKTOP_TRAYER_PID" >/dev/null 2>&1
+  wait "$DESKTOP_TRAYER_PID" >/dev/null 2>&1
+  echo "re-docking the notification icons in a new trayer" >&2
+  desktop_start_trayer
+}
+
+# Waits until the docked icons stay the same for half a second.
+desktop_settle_icons() {
+  local last now i
+  last=$(desktop_icon_ids)
+  for ((i = 0; i < 40; i++)); do
+    sleep 0.5
+    now=$(desktop_icon_ids)
+    [[ $now == "$last" ]] && return 0
+    last=$now
+  done
 }
 desktop_panels() { xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "panel": ("panel" "trayer").*/\1/p' | sort; }
 desktop_new_panel() { [[ -n $(comm -13 <(echo "$1") <(desktop_panels)) ]]; }
@@ -87,7 +117,7 @@ desktop_live_icon_ids() {
     read -r x y w h <<<"$(desktop_geometry_of "$id")"
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) mousemove $((x + w / 2)) $((y + h + 60)) 2>/dev/null || true
   done
-  sleep 0.2 # explorer handles the motion asynchronously
+  desktop_settle_icons
   desktop_icon_ids
 }
 # desktop_new_icon BEFORE: an icon docked since BEFORE (a desktop_icon_ids list) was
@@ -106,18 +136,27 @@ desktop_click() {
   xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
 }
 
-# desktop_open_menu PROGRAM ICON: clicks the docked icon ICON until PROGRAM shows its
-# menu (a click that lands while the host re-docks a changed icon is lost), then waits
-# for the menu's first paint; sets MX MY MW MH to the menu's geometry.
+# desktop_open_menu PROGRAM [ICON]: clicks the docked icon ICON, or else every docked
+# icon in turn, until PROGRAM shows its menu; a menu of another program is closed
+# again. When no icon answers, the icons are docked anew once. Then waits for the
+# menu's first paint; sets MX MY MW MH to its geometry and DESKTOP_MENU_ICON to the
+# icon that opened it.
 desktop_open_menu() {
-  local attempt
-  for ((attempt = 0; attempt < 10; attempt++)); do
-    desktop_click "$2"
-    if wait_for 3 desktop_has_window "$1" 40 2>/dev/null; then
-      read -r MX MY MW MH <<<"$(desktop_window_geometry "$1" 40)"
-      wait_for 30 desktop_painted "$MX" "$MY" "$MW" "$MH"
-      return
-    fi
+  local round id candidates
+  for ((round = 0; round < 4; round++)); do
+    ((round == 2)) && desktop_redock
+    candidates=$(desktop_icon_ids)
+    [[ -n ${2:-} && $round == 0 ]] && candidates=$2
+    for id in $candidates; do
+      desktop_click "$id"
+      if wait_for 3 desktop_has_window "$1" 40 2>/dev/null; then
+        read -r MX MY MW MH <<<"$(desktop_window_geometry "$1" 40)"
+        wait_for 30 desktop_painted "$MX" "$MY" "$MW" "$MH"
+        DESKTOP_MENU_ICON=$id
+        return 0
+      fi
+      xdotool key Escape # whatever else opened
+    done
   done
   echo "no menu of $1 opened" >&2
   return 1
