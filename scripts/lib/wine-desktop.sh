@@ -84,8 +84,8 @@ desktop_start_trayer() {
 # neither drawn nor clickable (seen with Wine 8 when the icon changes soon after it was
 # docked); docked anew, it is both. Icon ids change.
 desktop_redock() {
-  kill "$DESKTOP_TRAYER_PID" >/dev/null 2>&1
-  wait "$DESKTOP_TRAYER_PID" >/dev/null 2>&1
+  kill "$DESKTOP_TRAYER_PID" >/dev/null 2>&1 || true
+  wait "$DESKTOP_TRAYER_PID" >/dev/null 2>&1 || true
   echo "re-docking the notification icons in a new trayer" >&2
   desktop_start_trayer
 }

@@ -115,11 +115,4 @@ extern "C" __declspec(dllexport) DWORD WINAPI tallow_probe_message_box(void* out
                                      utf8(window_text(GetDlgItem(box, 0xFFFF))));
 }
 
-// The process's DPI awareness, as a new thread of it starts with: 0 unaware, 1 system
-// aware, 2 per-monitor aware.
-extern "C" __declspec(dllexport) DWORD WINAPI tallow_probe_dpi_awareness(void* output_path) {
-  const DPI_AWARENESS awareness = GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext());
-  return write_file(output_path, std::to_string(static_cast<int>(awareness)));
-}
-
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

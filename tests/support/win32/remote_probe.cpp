@@ -75,10 +75,4 @@ std::optional<ShownMessageBox> probe_message_box(DWORD process_id) {
   return parse_probed_message_box(*text);
 }
 
-std::optional<int> probe_dpi_awareness(DWORD process_id) {
-  const std::optional<std::string> text = run_probe(process_id, "tallow_probe_dpi_awareness");
-  if (!text || text->empty()) return std::nullopt;
-  return std::stoi(*text);
-}
-
 }  // namespace tallow::test::win32

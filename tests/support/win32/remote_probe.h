@@ -34,9 +34,6 @@ struct ShownMessageBox {
 };
 std::optional<ShownMessageBox> probe_message_box(DWORD process_id);
 
-// The DPI awareness of `process_id` (0 unaware, 1 system aware, 2 per monitor).
-std::optional<int> probe_dpi_awareness(DWORD process_id);
-
 // One item a line when a comparison fails.
 inline void PrintTo(const ShownMenuItem& item, std::ostream* out) {
   if (item.separator) {
