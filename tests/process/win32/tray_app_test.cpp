@@ -20,7 +20,6 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/win32/scoped_handle.h"
-#include "platform/win32/wide_text.h"
 #include "support/agent_fixture.h"
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
@@ -31,7 +30,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::win32::ScopedHandle;
-using platform::win32::wide_from_utf8;
 using Menu = std::vector<ShownMenuItem>;
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
