@@ -62,6 +62,7 @@ struct ShellRecorder {
   std::vector<NOTIFYICONDATAW> data;
   int adds_to_refuse = 0;
   bool refuse_version = false;
+  bool add_then_refuse = false;  // the shell takes the first add but says it did not
 
   std::size_t count(DWORD message) const { return std::count(calls.begin(), calls.end(), message); }
   const NOTIFYICONDATAW& last(DWORD message) const {
@@ -75,6 +76,11 @@ NotificationIcon make_icon(std::shared_ptr<ShellRecorder> shell, NotificationMen
                              [shell](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
                                shell->calls.push_back(message);
                                shell->data.push_back(*data);
+                               if (message == NIM_ADD && shell->add_then_refuse) {
+                                 shell->add_then_refuse = false;
+                                 Shell_NotifyIconW(message, data);
+                                 return FALSE;
+                               }
                                if (message == NIM_ADD && shell->adds_to_refuse != 0) {
                                  shell->adds_to_refuse -= shell->adds_to_refuse > 0;
                                  SetLastError(ERROR_TIMEOUT);
@@ -198,7 +204,9 @@ TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) 
     // Changes before the add are kept for it, not sent.
     EXPECT_TRUE(icon.set_tooltip("tallowmered: Starting\u2026").ok());
     ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
-    EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_ADD, NIM_ADD, NIM_ADD, NIM_SETVERSION}));
+    // Each refused add asks whether the shell holds the icon already.
+    EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD,
+                                                NIM_MODIFY, NIM_ADD, NIM_SETVERSION}));
     EXPECT_EQ(std::wstring(shell->last(NIM_ADD).szTip), L"tallowmered: Starting\u2026");
     EXPECT_TRUE(shell_holds_icon(window));
 
@@ -247,6 +255,18 @@ TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) 
   }
   EXPECT_EQ(shell->count(NIM_DELETE), 2u);
   EXPECT_FALSE(shell_holds_icon(window) || IsWindow(window));
+}
+
+// A new tray may be handed the window handle of one that was killed; the shell then
+// refuses the add as a duplicate, and the entry is simply taken over.
+TEST(Win32NotificationIcon, AnIconTheShellStillHoldsUnderThisWindowIsTakenOver) {
+  auto shell = std::make_shared<ShellRecorder>();
+  shell->add_then_refuse = true;
+  NotificationIcon icon = make_icon(shell, kMenu, {std::chrono::hours(1), std::chrono::hours(2)});
+  EXPECT_TRUE(icon.is_added()) << "no retry needed";
+  EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_SETVERSION}));
+  EXPECT_EQ(std::wstring(shell->last(NIM_MODIFY).szTip), L"tallowmered: Running");
+  EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
 }
 
 TEST(Win32NotificationIcon, AnIconNeverShownFailsAfterTheLimitForGood) {
