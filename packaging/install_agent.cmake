@@ -24,7 +24,7 @@ file(MAKE_DIRECTORY "${directory}")
 file(COPY_FILE "${agent}" "${target}")
 file(CHMOD "${target}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
                                         GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-# Stripped like the tray where the package wants it (Debian). A Windows program is left
+# Stripped where the package wants it (Debian), as the tray is. A Windows program is left
 # exactly as given: stripping would break its signature.
 if(CPACK_TALLOW_AGENT_STRIP)
   execute_process(COMMAND "${CPACK_TALLOW_AGENT_STRIP}" --remove-section=.comment

@@ -29,8 +29,8 @@ set(CPACK_PACKAGE_CONTACT "${TALLOW_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "notification-area companion of the tallowmered agent")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/packages")
-# The packages carry stripped programs; the build directory keeps the debug information.
-set(CPACK_STRIP_FILES ON)
+# The packages carry the tray as it is built: stripped, with its debug information kept
+# apart in the build directory (tallow_strip_debug in CMakeLists.txt).
 # The agent, a separate program, only when a path to it is given (install_agent.cmake).
 set(CPACK_INSTALL_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/install_agent.cmake)
 set(CPACK_TALLOW_AGENT_EXE "${TALLOW_AGENT_EXE}")
@@ -58,14 +58,11 @@ else()
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
           FILES_MATCHING PATTERN "tallowmere-tray.png" PATTERN "tallowmere-tray.svg")
 
-  # A stripped install (as CPack makes it) also drops the compiler's notes, as Debian's
-  # own packages do.
+  # The installed copy also goes without the compiler's notes, as in Debian's own packages.
   install(CODE "
-    if(CMAKE_INSTALL_DO_STRIP)
-      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tallowmere-tray\"
-        COMMAND_ERROR_IS_FATAL ANY)
-    endif()")
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tallowmere-tray\"
+      COMMAND_ERROR_IS_FATAL ANY)")
 
   # Debian wants the manual page and the changelog compressed, without a time stamp.
   find_program(TALLOW_GZIP gzip REQUIRED)
