@@ -1,4 +1,4 @@
-# Shared by the package tests: named checks that are counted, and waiting on conditions.
+# Shared by the package tests: named checks, counted.
 # Source it; end the test with `finish NAME`.
 
 CHECKS_PASSED=0
@@ -46,17 +46,6 @@ check_eq() {
       "${2//$'\n'/$'\n'                }"
   fi
   return 0
-}
-
-# wait_until SECONDS COMMAND...: polls the command every 0.2 s until it succeeds.
-wait_until() {
-  local limit=$1 deadline
-  shift
-  deadline=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.2
-  done
 }
 
 # The number of the failed and passed checks, and an exit status for them.

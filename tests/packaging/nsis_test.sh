@@ -9,12 +9,14 @@
 # stories with a running agent; it never leaves the work directory.
 #
 # Makes a throwaway Wine prefix of its own. Uses DISPLAY when it is set, else starts its
-# own Xvfb. Needs trayer, xwininfo and imagemagick. Screenshots go to TALLOW_PACKAGING_OUT (default BUILD_DIR/../test-logs/packaging).
+# own Xvfb. Needs trayer, xdotool, xwininfo and imagemagick (scripts/lib/wine-desktop.sh). Screenshots go to TALLOW_PACKAGING_OUT (default BUILD_DIR/../test-logs/packaging).
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: nsis_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/checks.sh"
+# shellcheck source=../../scripts/lib/wine-desktop.sh
+source "$HERE/../../scripts/lib/wine-desktop.sh"
 
 shopt -s nullglob
 installers=("$BUILD"/packages/tallowmere-tray-*-win64-setup.exe)
@@ -35,18 +37,16 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-nsis.XXXXXX")
 # ---------------------------------------------------------------------------
 # A display, a Wine prefix and an XEmbed tray host
 # ---------------------------------------------------------------------------
-OWN_XVFB= OWN_PREFIX= TRAYER_PID= TRAY_PID=
+TRAY_PID=
 cleanup() {
+  set +e
   # Whatever the story left running ends with the tray: it stops its agent itself.
-  if [[ -n $OWN_PREFIX ]]; then
+  if [[ -n $DESKTOP_PREFIX_MADE ]]; then
     timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
       timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
   fi
-  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" 2>/dev/null
-  [[ -n $TRAYER_PID ]] && kill "$TRAYER_PID" 2>/dev/null
-  [[ -n $OWN_XVFB ]] && kill "$OWN_XVFB" 2>/dev/null
+  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" >/dev/null 2>&1
+  desktop_cleanup
   rm -rf "$WORK"
   return 0
 }
@@ -54,28 +54,13 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-if [[ -z ${DISPLAY:-} ]]; then
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-  OWN_XVFB=$!
-  wait_until 30 test -s "$WORK/display" || die "Xvfb did not start"
-  export DISPLAY=":$(head -n 1 "$WORK/display")"
-fi
+[[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
 # Always a Wine prefix of its own: the story installs, uninstalls and writes the user's
 # state directory, which must not happen to a prefix someone uses.
-OWN_PREFIX=$WORK/prefix
-export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} WINEPREFIX=$OWN_PREFIX
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 note "making a Wine prefix"
-{ wineboot -i && wineserver -w &&
-  wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f &&
-  wineserver -w && wineserver -p && wine cmd.exe /c exit; } >"$WORK/wine.log" 2>&1 ||
-  die "no Wine prefix: $(tail -n 5 "$WORK/wine.log")"
-
-trayer --edge top --align right --widthtype request --height 40 --SetDockType true \
-  --transparent false --expand true >"$WORK/trayer.log" 2>&1 &
-TRAYER_PID=$!
-wait_until 30 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-  die "trayer did not start"
+desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
+{ wineserver -p && wine cmd.exe /c exit; } >>"$WORK/prefix.log" 2>&1
+desktop_start_trayer || die "trayer did not start"
 
 # ---------------------------------------------------------------------------
 # Where things land, in Windows and Linux terms
@@ -104,47 +89,30 @@ tray_window() { win "$PROBE" tray "$1" "$2" >/dev/null 2>>"$WORK/probe.log"; }
 agent_runs() { pgrep -f 'Programs\\tallowmere\\tallowmered\.exe' >/dev/null; }
 agent_ended() { ! agent_runs; }
 
-# The tray's icon in trayer's dock: Wine's notification area embeds one window there for
-# each icon added. Prints the window's geometry as "WxH+X+Y".
-docked_icon() {
-  xwininfo -root -tree | grep -A5 '"panel": ("panel" "trayer")' | grep -m1 explorer.exe |
-    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1x\2+\3+\4/' |
-    grep .
-}
+# The tray's icon in trayer's dock, where Wine's notification area docks one window for
+# each icon: the one that was not there before the tray started.
+ICONS_BEFORE=
+note_icons() { ICONS_BEFORE=$(desktop_live_icon_ids); }
+icon_looks() { [[ $(desktop_icon_look $(desktop_geometry_of "$ICON")) == "$1" ]]; }
 
-# Wine paints a docked icon when X asks for it. Under load an icon can be docked after
-# its last change and stay blank until then; covering it for a moment with a window, as
-# a user moving a window across it would, makes X ask.
-expose() {
-  local geometry=$1 cover
-  xev -geometry "$geometry" >/dev/null 2>&1 &
-  cover=$!
-  sleep 0.5
-  kill "$cover" 2>/dev/null
-  wait "$cover" 2>/dev/null || true
-  sleep 0.5
-}
-
-# Waits until the docked icon holds the white rook of a running agent (on the dark
-# taskbar Wine's default theme asks for), and leaves a screenshot in $OUT/$1.png.
-icon_shows_running() {
-  local shot=$OUT/$1.png geometry white=0 deadline=$((SECONDS + 30))
-  wait_until 60 docked_icon || { echo "no icon in the dock"; return 1; }
-  geometry=$(docked_icon)
-  while ((SECONDS < deadline)); do
-    import -window root "$shot" || return 1
-    white=$(convert "$shot" -crop "$geometry" +repage -fill black +opaque white -fill white \
-      -opaque white -format '%[fx:round(mean*w*h)]' info:)
-    ((white >= 30)) && return 0
-    expose "$geometry"
-  done
-  echo "the icon at $geometry has $white white pixels"
-  return 1
+# icon_takes_look LOOK SHOT: waits until the tray's icon looks so ("amber" once the agent
+# has failed, "bright" while it runs, on trayer's grey panel), and leaves a screenshot in
+# $OUT/SHOT.png. Wine now and then leaves a docked icon undrawn; docked anew, it is drawn.
+icon_takes_look() {
+  wait_for 60 desktop_has_new_icon "$ICONS_BEFORE" || { echo "no new icon in the dock"; return 1; }
+  ICON=$(desktop_new_icon "$ICONS_BEFORE")
+  if ! wait_for 20 icon_looks "$1"; then
+    desktop_redock
+    ICON=$(desktop_icon_ids | head -n 1)
+    wait_for 40 icon_looks "$1" ||
+      { echo "the icon looks $(desktop_icon_look $(desktop_geometry_of "$ICON")), not $1"; return 1; }
+  fi
+  desktop_shot "$OUT/$2.png"
 }
 
 # Waits at most $2 seconds for the process $1 (a child) to end; returns its status.
 exit_status_of() {
-  wait_until "$2" sh -c "! kill -0 $1" || { echo timeout; return; }
+  wait_for "$2" sh -c "! kill -0 $1" || { echo timeout; return; }
   local status=0
   wait "$1" || status=$?
   echo "$status"
@@ -157,7 +125,7 @@ install_silently() { win "$1" /S >>"$WORK/installer.log" 2>&1; }
 # The uninstaller copies itself away and returns at once; the copy does the work.
 uninstall() {
   win "$INSTDIR_WIN\\Uninstall.exe" /S >>"$WORK/installer.log" 2>&1 || return 1
-  wait_until 60 sh -c "! test -e '$INSTDIR'"
+  wait_for 60 sh -c "! test -e '$INSTDIR'"
 }
 
 note "installer $(basename "$INSTALLER"), version $VERSION, Wine prefix $WINEPREFIX"
@@ -216,29 +184,30 @@ check "the state directory is untouched" state_intact
 # ---------------------------------------------------------------------------
 # 2. The installed tray starts and shows its icon
 # ---------------------------------------------------------------------------
+note_icons
 wine "$TRAY_WIN" >"$WORK/tray.log" 2>&1 &
 TRAY_PID=$!
 check "the installed tray starts: its control window exists" tray_window present 60
-check "its icon is in the notification area (docked in trayer)" wait_until 60 docked_icon
-expose "$(docked_icon)"
-import -window root "$OUT/nsis-installed.png"
+check "its icon shows the agent missing, in amber: $OUT/nsis-installed.png" \
+  icon_takes_look amber nsis-installed
 
 # ---------------------------------------------------------------------------
 # 3. An upgrade over the running tray, now with an agent
 # ---------------------------------------------------------------------------
+note_icons
 check "installs over the running tray" install_silently "$WITH_AGENT"
 check_eq "the running tray was asked to end, and ended with status 0" \
   "$(exit_status_of "$TRAY_PID" 30)" 0
 TRAY_PID=
 check "the agent is installed beside the tray" test -f "$INSTDIR/tallowmered.exe"
 check "the silent upgrade started the tray again" tray_window present 60
-check "which runs the installed agent" wait_until 60 agent_runs
-check "its icon shows the running agent: $OUT/nsis-running.png" icon_shows_running nsis-running
+check "which runs the installed agent" wait_for 60 agent_runs
+check "its icon shows the agent running: $OUT/nsis-running.png" icon_takes_look bright nsis-running
 
 # The agent's program file is locked while it runs: the installer must end the tray,
 # which stops the agent, before it writes the file.
 check "installs again over the running tray and agent" install_silently "$WITH_AGENT"
-check "the tray and its agent run again" wait_until 60 agent_runs
+check "the tray and its agent run again" wait_for 60 agent_runs
 
 # ---------------------------------------------------------------------------
 # 4. Uninstall: Launch at Login pointing here goes, the state directory stays
