@@ -43,6 +43,11 @@ void show_message(std::string_view caption, std::string_view text, bool is_error
   GtkWidget* box = gtk->gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
                                                is_error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
                                                GTK_BUTTONS_OK, "%s", body.c_str());
+  // GTK 3 draws no icon of its own for the message type.
+  GtkWidget* icon = gtk->gtk_image_new_from_icon_name(is_error ? "dialog-error" : "dialog-information",
+                                                      GTK_ICON_SIZE_DIALOG);
+  gtk->gtk_widget_show(icon);
+  gtk->gtk_message_dialog_set_image(posix::gtk_cast<GtkMessageDialog>(box), icon);
   gtk->gtk_window_set_title(posix::gtk_cast<GtkWindow>(box), caption_text.c_str());
   gtk->gtk_window_set_keep_above(posix::gtk_cast<GtkWindow>(box), TRUE);
   gtk->gtk_window_set_position(posix::gtk_cast<GtkWindow>(box), GTK_WIN_POS_CENTER);

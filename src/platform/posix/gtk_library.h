@@ -39,6 +39,9 @@ namespace tallow::platform::posix {
   X(gtk_dialog_get_content_area)                                                            \
   X(gtk_dialog_run)                                                                         \
   X(gtk_message_dialog_new)                                                                 \
+  X(gtk_message_dialog_set_image)                                                           \
+  X(gtk_image_new_from_icon_name)                                                           \
+  X(gtk_widget_show)                                                                        \
   X(gtk_box_set_spacing)                                                                    \
   X(gtk_container_add)                                                                      \
   X(gtk_label_new)                                                                          \
