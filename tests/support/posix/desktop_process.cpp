@@ -96,12 +96,34 @@ std::filesystem::path screenshot_directory() {
   return program_path("tallowmere-tray").parent_path().parent_path() / "screenshots";
 }
 
-std::optional<std::filesystem::path> take_screenshot(const std::string& name) {
+std::optional<std::filesystem::path> take_screenshot(const std::string& name, const std::string& geometry) {
   std::error_code error;
   std::filesystem::create_directories(screenshot_directory(), error);
   const auto path = screenshot_directory() / (name + ".png");
-  if (!run_command("import -window root '" + path.string() + "' 2>/dev/null")) return std::nullopt;
+  const std::string crop = geometry.empty() ? "" : " -crop " + geometry + " +repage";
+  if (!run_command("import -window root" + crop + " '" + path.string() + "' 2>/dev/null")) return std::nullopt;
   return path;
+}
+
+bool xdotool(const std::string& arguments) {
+  return run_command("xdotool " + arguments + " >/dev/null 2>&1").has_value();
+}
+
+std::size_t top_level_windows() {
+  const auto tree = run_command("xwininfo -root -children 2>/dev/null");
+  if (!tree) return 0;
+  std::size_t count = 0;
+  for (std::size_t at = tree->find("\n     0x"); at != std::string::npos; at = tree->find("\n     0x", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+bool bus_name_has_owner(const std::string& address, const std::string& name) {
+  const auto reply = run_command("dbus-send --bus='" + address +
+                                 "' --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:" +
+                                 name + " 2>/dev/null");
+  return reply && reply->find("boolean true") != std::string::npos;
 }
 
 std::optional<std::string> find_window(const std::string& title, std::chrono::milliseconds limit) {

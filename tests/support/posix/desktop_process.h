@@ -46,8 +46,18 @@ std::string x_display();
 // Where screenshots of this run go: <build>/screenshots.
 std::filesystem::path screenshot_directory();
 
-// A screenshot of the whole screen into screenshot_directory()/<name>.png; its path.
-std::optional<std::filesystem::path> take_screenshot(const std::string& name);
+// A screenshot into screenshot_directory()/<name>.png: the whole screen, or the area
+// `geometry` ("WxH+X+Y"); its path.
+std::optional<std::filesystem::path> take_screenshot(const std::string& name, const std::string& geometry = "");
+
+// Runs `xdotool` with `arguments`; false when it failed.
+bool xdotool(const std::string& arguments);
+
+// Top-level windows on the screen, for telling when a menu has opened.
+std::size_t top_level_windows();
+
+// Whether `name` has an owner on the bus at `address`.
+bool bus_name_has_owner(const std::string& address, const std::string& name);
 
 // The first visible window whose title is exactly `title`, waited for up to `limit`.
 std::optional<std::string> find_window(const std::string& title,
