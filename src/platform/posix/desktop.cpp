@@ -1,13 +1,16 @@
-// Message boxes with GTK, loaded for the first one; the shell's "open" through GIO's
-// default handlers (the desktop's own, as xdg-open would choose).
+// Message boxes through tallowmere-dialog, the program beside the tray that holds GTK;
+// the shell's "open" through GIO's default handlers (the desktop's own, as xdg-open
+// would choose).
 
 #include "platform/desktop.h"
+
+#include <gio/gio.h>
 
 #include <cstdio>
 #include <string>
 
+#include "platform/posix/dialog_helper.h"
 #include "platform/posix/glib_ptr.h"
-#include "platform/posix/gtk_library.h"
 
 namespace tallow::platform {
 namespace {
@@ -21,6 +24,12 @@ void write_message_line(std::string_view caption, std::string_view text, bool is
   std::fflush(stderr);
 }
 
+bool has_display() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
+
 bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
   if (text.size() < lower_prefix.size()) return false;
   for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
@@ -32,30 +41,12 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view lower_pre
 }  // namespace
 
 void show_message(std::string_view caption, std::string_view text, bool is_error) {
-  const posix::GtkFunctions* gtk = posix::gtk();
-  if (!gtk) {
-    write_message_line(caption, text, is_error);
-    return;
+  if (has_display()) {
+    const auto shown = posix::run_dialog_helper(
+        {"message", is_error ? "error" : "information", std::string(caption), std::string(text)});
+    if (shown && shown->exit_status == 0) return;
   }
-  const std::string caption_text(caption);
-  const std::string body(text);
-  // "%s": the text is shown as it is, never read as a format.
-  GtkWidget* box = gtk->gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
-                                               is_error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
-                                               GTK_BUTTONS_OK, "%s", body.c_str());
-  // GTK 3 draws no icon of its own for the message type.
-  GtkWidget* icon = gtk->gtk_image_new_from_icon_name(is_error ? "dialog-error" : "dialog-information",
-                                                      GTK_ICON_SIZE_DIALOG);
-  gtk->gtk_widget_show(icon);
-  gtk->gtk_message_dialog_set_image(posix::gtk_cast<GtkMessageDialog>(box), icon);
-  gtk->gtk_window_set_title(posix::gtk_cast<GtkWindow>(box), caption_text.c_str());
-  gtk->gtk_window_set_keep_above(posix::gtk_cast<GtkWindow>(box), TRUE);
-  gtk->gtk_window_set_position(posix::gtk_cast<GtkWindow>(box), GTK_WIN_POS_CENTER);
-  gtk->gtk_window_set_icon_name(posix::gtk_cast<GtkWindow>(box), "tallowmere-tray");
-  gtk->gtk_window_present(posix::gtk_cast<GtkWindow>(box));
-  gtk->gtk_dialog_run(posix::gtk_cast<GtkDialog>(box));
-  gtk->gtk_widget_destroy(box);
-  posix::settle_gtk(*gtk);
+  write_message_line(caption, text, is_error);
 }
 
 void open_with_shell(std::string_view target) {

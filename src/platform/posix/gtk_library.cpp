@@ -32,9 +32,4 @@ const GtkFunctions* gtk() {
   return functions;
 }
 
-void settle_gtk(const GtkFunctions& functions) {
-  // Bounded: an idle source that keeps itself ready must not hold the caller here.
-  for (int i = 0; i < 100 && functions.gtk_events_pending(); ++i) functions.gtk_main_iteration_do(FALSE);
-}
-
 }  // namespace tallow::platform::posix

@@ -1,8 +1,8 @@
 #pragma once
-// GTK 3, loaded when the first window needs it: a message box, the input dialog or the
-// XEmbed fallback icon. The idle tray lives on GIO alone; linking GTK would load it,
-// with its theme and its display connection, into every tray whether or not it ever
-// opens a window.
+// GTK 3, loaded only for the XEmbed fallback icon, which must live in the tray's own
+// process. The idle tray lives on GIO alone; linking GTK would load it, with its theme
+// and its display connection, into every tray. Message boxes and the input dialog run
+// in tallowmere-dialog instead, so the tray does not keep GTK after a dialog.
 
 // GTK's headers give the exact prototypes; nothing is linked against them. GtkStatusIcon
 // is deprecated, and is still what XEmbed trays take.
@@ -15,42 +15,9 @@ namespace tallow::platform::posix {
 
 #define TALLOW_GTK_FUNCTIONS(X)                                                              \
   X(gtk_init_check)                                                                         \
-  X(gtk_events_pending)                                                                     \
-  X(gtk_main_iteration_do)                                                                  \
   X(gtk_widget_destroy)                                                                     \
   X(gtk_widget_show_all)                                                                    \
   X(gtk_widget_set_sensitive)                                                               \
-  X(gtk_widget_grab_focus)                                                                  \
-  X(gtk_widget_set_margin_start)                                                            \
-  X(gtk_widget_set_margin_end)                                                              \
-  X(gtk_widget_set_margin_top)                                                              \
-  X(gtk_widget_set_margin_bottom)                                                           \
-  X(gtk_window_set_title)                                                                   \
-  X(gtk_window_set_keep_above)                                                              \
-  X(gtk_window_set_position)                                                                \
-  X(gtk_window_set_default_size)                                                            \
-  X(gtk_window_set_resizable)                                                               \
-  X(gtk_window_set_icon_name)                                                               \
-  X(gtk_window_set_urgency_hint)                                                            \
-  X(gtk_window_present)                                                                     \
-  X(gtk_dialog_new)                                                                         \
-  X(gtk_dialog_add_button)                                                                  \
-  X(gtk_dialog_set_default_response)                                                        \
-  X(gtk_dialog_get_content_area)                                                            \
-  X(gtk_dialog_run)                                                                         \
-  X(gtk_message_dialog_new)                                                                 \
-  X(gtk_message_dialog_set_image)                                                           \
-  X(gtk_image_new_from_icon_name)                                                           \
-  X(gtk_widget_show)                                                                        \
-  X(gtk_box_set_spacing)                                                                    \
-  X(gtk_container_add)                                                                      \
-  X(gtk_label_new)                                                                          \
-  X(gtk_label_set_xalign)                                                                   \
-  X(gtk_label_set_line_wrap)                                                                \
-  X(gtk_entry_new)                                                                          \
-  X(gtk_entry_get_text)                                                                     \
-  X(gtk_entry_set_placeholder_text)                                                         \
-  X(gtk_entry_set_activates_default)                                                        \
   X(gtk_status_icon_new_from_pixbuf)                                                        \
   X(gtk_status_icon_set_from_pixbuf)                                                        \
   X(gtk_status_icon_set_tooltip_text)                                                       \
@@ -88,8 +55,5 @@ To* gtk_cast(gpointer widget) {
 // GTK stays loaded for the life of the process, since it cannot be unloaded safely.
 const GtkFunctions* gtk();
 
-// Lets GTK finish what a destroyed window left pending (unmapping it), so the screen
-// shows it gone before the caller goes on.
-void settle_gtk(const GtkFunctions& functions);
 
 }  // namespace tallow::platform::posix

@@ -7,8 +7,7 @@
 #include <glib.h>
 
 #include <algorithm>
-
-#include "platform/posix/glib_ptr.h"
+#include <vector>
 
 namespace tallow::platform {
 namespace {
@@ -16,6 +15,12 @@ namespace {
 // Enough for any burst of bus traffic; a source that is always ready cannot keep the
 // caller here for ever.
 constexpr int kMostDispatchesAtOnce = 1000;
+
+// The descriptors of one wait, kept between waits; the main thread's alone.
+std::vector<GPollFD>& poll_fds() {
+  static std::vector<GPollFD> fds(16);
+  return fds;
+}
 
 }  // namespace
 
@@ -29,15 +34,24 @@ PumpResult dispatch_window_messages() {
 
 void wait_for_window_input(std::chrono::milliseconds limit) {
   GMainContext* context = g_main_context_default();
-  // The timeout is a source of its own, so the one blocking iteration returns at the
-  // limit or with the first event, whichever comes first. What that iteration
-  // dispatches is part of the input the next pass would have drained anyway.
-  const auto ms = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXUINT);
-  const posix::GSourcePtr timeout(g_timeout_source_new(static_cast<guint>(ms)));
-  g_source_set_callback(timeout.get(), [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr,
-                        nullptr);
-  g_source_attach(timeout.get(), context);
-  g_main_context_iteration(context, TRUE);
+  // One round of GLib's own iteration, with the poll bounded by `limit` as well: it
+  // returns with the first event or at the limit, and dispatches what woke it, which is
+  // input the next pass would have drained anyway. Nothing is allocated per wait.
+  if (!g_main_context_acquire(context)) return;
+  gint max_priority = 0;
+  g_main_context_prepare(context, &max_priority);
+  gint timeout = 0;
+  gint count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(),
+                                    static_cast<gint>(poll_fds().size()));
+  if (count > static_cast<gint>(poll_fds().size())) {
+    poll_fds().resize(static_cast<std::size_t>(count));
+    count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(), count);
+  }
+  const auto most = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXINT);
+  if (timeout < 0 || timeout > most) timeout = static_cast<gint>(most);
+  g_main_context_get_poll_func(context)(poll_fds().data(), static_cast<guint>(count), timeout);
+  if (g_main_context_check(context, max_priority, poll_fds().data(), count)) g_main_context_dispatch(context);
+  g_main_context_release(context);
 }
 
 }  // namespace tallow::platform
