@@ -175,3 +175,39 @@ TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
 
 }  // namespace
 }  // namespace tallow::test
+
+namespace tallow::test {
+namespace {
+
+TEST_F(TrayDesktop, WebUiLogAndStateDirectoryOpenWithTheDesktopsHandlers) {
+  // A handler of our own for web pages, logs and directories records what it is given.
+  const auto data = scratch_ / "data";
+  const auto opened = scratch_ / "opened";
+  std::filesystem::create_directories(data / "applications");
+  write_file(data / "applications/recorder.desktop",
+             "[Desktop Entry]\nType=Application\nName=Recorder\n"
+             "Exec=sh -c 'printf \"%%s\\\\n\" \"$1\" >>\"" + opened.string() + "\"' recorder %u\n");
+  std::filesystem::create_directories(config_);
+  std::string defaults = "[Default Applications]\n";
+  for (const char* type : {"x-scheme-handler/https", "x-scheme-handler/http", "inode/directory", "text/x-log",
+                           "text/plain", "application/octet-stream"}) {
+    defaults += std::string(type) + "=recorder.desktop\n";
+  }
+  write_file(config_ / "mimeapps.list", defaults);
+  // A state directory whose name needs escaping in a URI.
+  state_ = scratch_ / "state dir \u00E9";
+  std::filesystem::create_directories(state_);
+  write_config();
+  auto tray = start_tray("tray.log", {{"XDG_DATA_HOME", data.string()}});
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  for (const char* label : {"Open Web UI", "Show Log", "Open State Directory"}) ASSERT_TRUE(click(*item, label));
+  // The handler takes URIs (%u); GIO hands it a local file as its path, the very bytes.
+  const std::string expected = std::string(kHubUrl) + "\n" + (state_ / "tallowmered.log").string() + "\n" +
+                               state_.string() + "\n";
+  EXPECT_TRUE(wait_until([&] { return read_file(opened) == expected; })) << read_file(opened);
+}
+
+}  // namespace
+}  // namespace tallow::test
