@@ -117,7 +117,9 @@ void NotificationIcon::Impl::watch_for_watcher() {
         self->watcher_present = false;
         self->registered = false;
         self->last_error = "no StatusNotifierWatcher runs on the session bus";
-        self->use_xembed(true);
+        // The XEmbed icon waits one retry: a panel that restarts, or one that starts
+        // just after the tray at login, brings its watcher back within moments, and
+        // the fallback would load GTK into the tray for the rest of its life.
         self->check_added();
       },
       this, nullptr);
@@ -188,6 +190,7 @@ void NotificationIcon::Impl::start_retrying() {
 }
 
 gboolean NotificationIcon::Impl::retry() {
+  if (!watcher_present && !registered) use_xembed(true);
   if (is_added()) {
     ever_added = true;
     retry_timer.reset();

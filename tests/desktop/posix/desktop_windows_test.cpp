@@ -73,11 +73,15 @@ TEST_F(DesktopWindows, TheDialogGivesTypedTextAsItIsAndNoneOnEscape) {
   for (std::size_t n = 1; n <= cases.size(); ++n) {
     const Case& c = cases[n - 1];
     SCOPED_TRACE(c.name);
-    // The dialog before has gone with its answer; this one is the next.
-    const auto dialog = find_window("Enroll this computer");
-    ASSERT_TRUE(dialog) << read_file(scratch_ / "probe.log");
+    // The dialog before has gone with its answer; this one is the next. A dialog is a
+    // program started afresh, which a loaded machine may take a while to show.
+    const auto dialog = find_window("Enroll this computer", 60s);
+    ASSERT_TRUE(dialog) << "probe: " << read_file(scratch_ / "probe.log") << "\nwindows:\n"
+                        << run_command("xwininfo -root -tree 2>&1").value_or("") << "\nprobe alive: "
+                        << process_alive(probe.pid());
+    if (n == 1) take_screenshot("linux-dialog-hint", "500x200+262+284");
     type_into(*dialog, c.typed);
-    if (n == 1) take_screenshot("linux-dialog");
+    if (n == 1) take_screenshot("linux-dialog", "500x200+262+284");
     press(*dialog, c.key);
     const auto answer = scratch_ / ("answer-" + std::to_string(n));
     ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(answer); }));

@@ -26,8 +26,11 @@ Environment TrayDesktop::environment() const {
           {"XDG_STATE_HOME", (scratch_ / "state-home").string()},
           {"TALLOWMERE_STATE_DIRECTORY", state_.string()},
           {"TALLOWMERE_LISTEN", ""},
+          // GTK's windows start without the accessibility bus or a settings daemon: on a
+          // private bus those would be started on demand, slowly under load.
           {"NO_AT_BRIDGE", "1"},
-          {"GTK_A11Y", "none"}};
+          {"GTK_A11Y", "none"},
+          {"GSETTINGS_BACKEND", "memory"}};
 }
 
 std::unique_ptr<ChildProcess> TrayDesktop::start_tray(const std::string& log_name, const Environment& extra) {

@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kDialogWidth = 460;
 constexpr int kMargin = 16;
+// Where an entry's own text starts, so the hint sits where the text will.
+constexpr int kHintIndent = 9;
 
 void settle() {
   for (int i = 0; i < 100 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
@@ -77,11 +79,24 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_container_add(GTK_CONTAINER(content), label);
 
+  // GTK 3 hides an entry's placeholder while the entry has the focus, and the field has
+  // it from the start; the hint is a dimmed label over the field instead, shown while
+  // the field is empty, focused or not.
   GtkWidget* entry = gtk_entry_new();
-  gtk_entry_set_placeholder_text(GTK_ENTRY(entry), hint);
-  // Enter in the field presses the default button.
-  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-  gtk_container_add(GTK_CONTAINER(content), entry);
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);  // Enter presses the default button
+  GtkWidget* overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay), entry);
+  GtkWidget* hint_label = gtk_label_new(hint);
+  gtk_style_context_add_class(gtk_widget_get_style_context(hint_label), "dim-label");
+  gtk_widget_set_halign(hint_label, GTK_ALIGN_START);
+  gtk_widget_set_margin_start(hint_label, kHintIndent);
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), hint_label);
+  gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), hint_label, TRUE);
+  g_signal_connect(entry, "changed", G_CALLBACK(+[](GtkEditable* field, gpointer label) {
+                     gtk_widget_set_visible(GTK_WIDGET(label), gtk_entry_get_text_length(GTK_ENTRY(field)) == 0);
+                   }),
+                   hint_label);
+  gtk_container_add(GTK_CONTAINER(content), overlay);
 
   gtk_widget_show_all(dialog);
   gtk_widget_grab_focus(entry);
