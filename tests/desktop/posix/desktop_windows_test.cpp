@@ -85,7 +85,7 @@ TEST_F(DesktopWindows, TheDialogGivesTypedTextAsItIsAndNoneOnEscape) {
     press(*dialog, c.key);
     const auto answer = scratch_ / ("answer-" + std::to_string(n));
     ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(answer); }));
-    EXPECT_EQ(read_file(answer), c.answer);
+    EXPECT_EQ(read_file(answer), c.answer) << read_file(scratch_ / "probe.log");
   }
   EXPECT_EQ(probe.wait_for_exit(20s), 0);
 }
@@ -114,7 +114,7 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
   ChildProcess settings({*xfconfd}, environment(), scratch_ / "xfconfd.log");
   ChildProcess panel({"xfce4-panel"}, environment(), scratch_ / "panel.log");
   // Without a window manager the panel waits a few seconds for one, then goes on.
-  ASSERT_TRUE(wait_until([&] { return bus_name_has_owner(bus_->address(), "org.kde.StatusNotifierWatcher"); }, 60s))
+  ASSERT_TRUE(wait_for_x([&] { return bus_name_has_owner(bus_->address(), "org.kde.StatusNotifierWatcher"); }, 60s))
       << read_file(scratch_ / "panel.log");
 
   write_config();
@@ -126,7 +126,7 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
   // The notification area is the panel's only plugin: its first icon is at the left end.
   take_screenshot("linux-panel-icon", "240x40+0+0");
   ASSERT_TRUE(xdotool("mousemove 18 18 click 1"));
-  EXPECT_TRUE(wait_until([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
+  EXPECT_TRUE(wait_for_x([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
   take_screenshot("linux-panel-menu", "360x300+0+0");
   ASSERT_TRUE(xdotool("key Escape"));
 
@@ -141,7 +141,7 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
   ASSERT_TRUE(box) << "the no-code message";
   take_screenshot("linux-message-box");
   press(*box, "Return");
-  EXPECT_TRUE(wait_until([&] { return window_gone("Enrollment failed"); }));
+  EXPECT_TRUE(wait_for_x([&] { return window_gone("Enrollment failed"); }));
 
   ASSERT_TRUE(tray->signal(SIGTERM));
   EXPECT_EQ(tray->wait_for_exit(30s), 0);
@@ -153,23 +153,23 @@ TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
   ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
                        "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
                       environment(), scratch_ / "trayer.log");
-  ASSERT_TRUE(wait_until([&] { return xdotool("search --onlyvisible --class trayer"); }, 20s));
+  ASSERT_TRUE(wait_for_x([&] { return xdotool("search --onlyvisible --class trayer"); }));
   write_config();
   auto tray = start_tray();
   // GtkStatusIcon docks a plug window named after the program into the tray.
-  ASSERT_TRUE(wait_until([&] {
+  ASSERT_TRUE(wait_for_x([&] {
     const auto tree = run_command("xwininfo -root -tree 2>/dev/null");
     return tree && tree->find("\"tallowmere-tray\"") != std::string::npos;
   })) << read_file(scratch_ / "tray.log");
   // The Running rook is opaque white: the brightest pixel of the docked icon says so.
-  EXPECT_TRUE(wait_until([&] {
+  EXPECT_TRUE(wait_for_x([&] {
     const auto brightest = run_command("import -window root -crop 36x36+0+0 -colorspace gray -format '%[fx:maxima]' info:");
     return brightest && std::stod(*brightest) > 0.9;
   }));
   take_screenshot("linux-xembed-icon", "240x40+0+0");
   const std::size_t windows = top_level_windows();
   ASSERT_TRUE(xdotool("mousemove 10 18 click 3"));
-  EXPECT_TRUE(wait_until([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
+  EXPECT_TRUE(wait_for_x([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
   take_screenshot("linux-xembed-menu", "360x300+0+0");
   ASSERT_TRUE(xdotool("key Escape"));
   ASSERT_TRUE(tray->signal(SIGTERM));

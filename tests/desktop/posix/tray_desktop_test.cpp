@@ -194,8 +194,8 @@ TEST_F(TrayDesktop, WebUiLogAndStateDirectoryOpenWithTheDesktopsHandlers) {
     defaults += std::string(type) + "=recorder.desktop\n";
   }
   write_file(config_ / "mimeapps.list", defaults);
-  // A state directory whose name needs escaping in a URI.
-  state_ = scratch_ / "state dir \u00E9";
+  // A state directory whose name needs escaping in a URI, and is not even UTF-8.
+  state_ = scratch_ / "state dir \u00E9 \xFF";
   std::filesystem::create_directories(state_);
   write_config();
   auto tray = start_tray("tray.log", {{"XDG_DATA_HOME", data.string()}});

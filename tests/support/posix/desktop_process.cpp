@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -71,6 +72,16 @@ std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) 
   return status_;
 }
 
+bool wait_for_x(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  return wait_until(
+      [&] {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
+      },
+      limit);
+}
+
 bool has_program(const std::string& name) {
   return run_command("command -v " + name + " >/dev/null 2>&1").has_value();
 }
@@ -128,14 +139,17 @@ bool bus_name_has_owner(const std::string& address, const std::string& name) {
 
 std::optional<std::string> find_window(const std::string& title, std::chrono::milliseconds limit) {
   std::optional<std::string> found;
-  wait_until(
-      [&] {
-        auto output = run_command("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
-        if (!output || output->empty()) return false;
-        found = output->substr(0, output->find('\n'));
-        return true;
-      },
-      limit);
+  const auto search = [&] {
+    auto output = run_command("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
+    if (!output || output->empty()) return false;
+    found = output->substr(0, output->find('\n'));
+    return true;
+  };
+  if (limit.count() == 0) {
+    search();
+  } else {
+    wait_for_x(search, limit);
+  }
   return found;
 }
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,6 +34,11 @@ class ChildProcess {
   int pid_ = -1;
   std::optional<int> status_;
 };
+
+// wait_until for conditions that ask the X server: a pause between tries, so a loaded
+// server is not flooded with connections (it refuses new ones, our programs' among them,
+// when it cannot take them as fast as they come).
+bool wait_for_x(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // Whether a program is on PATH.
 bool has_program(const std::string& name);

@@ -118,7 +118,11 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
   if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6)) return 2;
-  if (!gtk_init_check(nullptr, nullptr)) return 3;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    const char* display = g_getenv("DISPLAY");
+    std::fprintf(stderr, "tallowmere-dialog: cannot open the display %s\n", display ? display : "(none)");
+    return 3;
+  }
   if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
   return ask(argv[2], argv[3], argv[4], argv[5]);
 }
