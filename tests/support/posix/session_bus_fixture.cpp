@@ -98,7 +98,6 @@ PrivateSessionBus::~PrivateSessionBus() {
 
 TestWatcher::TestWatcher(const std::string& bus_address) {
   context_ = g_main_context_new();
-  loop_ = g_main_loop_new(context_, FALSE);
   // Everything the connection dispatches goes to this watcher's own thread.
   g_main_context_push_thread_default(context_);
   connection_ = g_dbus_connection_new_for_address_sync(
@@ -116,7 +115,8 @@ TestWatcher::TestWatcher(const std::string& bus_address) {
   g_main_context_pop_thread_default(context_);
   thread_ = std::thread([this] {
     g_main_context_push_thread_default(context_);
-    g_main_loop_run(loop_);
+    // A flag rather than g_main_loop_quit: a quit that comes before the loop runs is lost.
+    while (!stopping_) g_main_context_iteration(context_, TRUE);
     g_main_context_pop_thread_default(context_);
   });
   own_name();
@@ -127,10 +127,10 @@ TestWatcher::~TestWatcher() {
     if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
     g_dbus_connection_close_sync(connection_, nullptr, nullptr);
   }
-  g_main_loop_quit(loop_);
+  stopping_ = true;
+  g_main_context_wakeup(context_);
   thread_.join();
   if (connection_) g_object_unref(connection_);
-  g_main_loop_unref(loop_);
   g_main_context_unref(context_);
 }
 

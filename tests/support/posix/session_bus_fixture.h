@@ -5,6 +5,7 @@
 
 #include <gio/gio.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -80,7 +81,7 @@ class TestWatcher {
                                const gchar* property, GError**, gpointer data);
 
   GMainContext* context_ = nullptr;
-  GMainLoop* loop_ = nullptr;
+  std::atomic<bool> stopping_{false};
   GDBusConnection* connection_ = nullptr;
   guint registration_ = 0;
   std::thread thread_;
