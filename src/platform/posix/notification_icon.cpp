@@ -71,6 +71,7 @@ struct NotificationIcon::Impl {
 
   bool removed = false;
   bool watcher_present = false;
+  unsigned watcher_generation = 0;  // one more for every watcher that appears
   bool registering = false;
   bool registered = false;
   bool ever_added = false;
@@ -110,6 +111,9 @@ void NotificationIcon::Impl::watch_for_watcher() {
         auto* self = static_cast<Impl*>(data);
         self->watcher_present = true;
         self->registered = false;
+        // An answer still due from the watcher before belongs to that one.
+        ++self->watcher_generation;
+        self->registering = false;
         self->register_item();
       },
       [](GDBusConnection*, const gchar*, gpointer data) {
@@ -128,19 +132,25 @@ void NotificationIcon::Impl::watch_for_watcher() {
 void NotificationIcon::Impl::register_item() {
   if (removed || !watcher_present || registering) return;
   registering = true;
+  struct Call {
+    Impl* self;
+    unsigned generation;
+  };
   g_dbus_connection_call(
       bus, kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
       g_variant_new("(s)", item->bus_name().c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
       cancellable.get(),
       [](GObject* source, GAsyncResult* result, gpointer data) {
+        const std::unique_ptr<Call> call(static_cast<Call*>(data));
         GError* raw_error = nullptr;
         const posix::GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
         const posix::GErrorPtr error(raw_error);
         // A cancelled call belongs to an icon that no longer exists.
         if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
-        static_cast<Impl*>(data)->on_registered(reply != nullptr, posix::error_text(error.get()));
+        if (call->generation != call->self->watcher_generation) return;
+        call->self->on_registered(reply != nullptr, posix::error_text(error.get()));
       },
-      this);
+      new Call{this, watcher_generation});
 }
 
 void NotificationIcon::Impl::on_registered(bool ok, std::string error) {
