@@ -15,15 +15,24 @@
 #include "tray/supervisor_agent.h"
 
 namespace tallow {
+namespace {
+
+void report_failure(const std::string& text) {
+  platform::show_message(kFailureCaption, text, /*is_error=*/true);
+}
+
+void run_enrollment_task(const Supervisor& supervisor, const std::string& code, const std::string& hub) {
+  run_enrollment(supervisor, code, hub);
+}
+
+}  // namespace
 
 int run_tray_app(const TrayAppTimings& timings) {
-  install_failure_hook([](const std::string& text) {
-    platform::show_message(kFailureCaption, text, /*is_error=*/true);
-  });
+  install_failure_hook(&report_failure);
   platform::make_process_dpi_aware();
 
   // Held until the process ends, so a second tray is refused also while this one waits
-  // for its agent to stop.
+  // for its agent to stop. Nothing else exists yet when it is refused.
   const platform::SingleInstance instance = platform::SingleInstance::claim();
   if (instance.state() == platform::SingleInstance::Claim::already_running) {
     platform::show_message(kAlreadyRunningCaption, kAlreadyRunningText, /*is_error=*/false);
@@ -39,35 +48,40 @@ int run_tray_app(const TrayAppTimings& timings) {
   supervisor_options.timings = timings.supervisor;
   const Supervisor supervisor = Supervisor::create(runtime.value(), std::move(supervisor_options));
 
-  auto mask = build_rook_mask();
+  const auto mask = build_rook_mask();
   if (!mask) fail(mask.error().message);
 
-  PlatformTrayHost host(timings.icon);
-  SupervisorAgent agent(supervisor, [](const Supervisor& s, const std::string& code,
-                                       const std::string& hub) { run_enrollment(s, code, hub); });
-  TrayController controller(
-      host, agent,
-      [&mask](const AgentStatus& status, bool light_theme) {
-        return render_rook_icon(mask.value(), status, light_theme);
-      },
-      timings.input_wait);
-  if (auto shown = host.show_icon(controller.first_look()); !shown) {
-    fail("failed to add the notification area icon: " + shown.error().message);
+  {
+    PlatformTrayHost host(timings.icon);
+    SupervisorAgent agent(supervisor, &run_enrollment_task);
+    TrayController controller(
+        host, agent,
+        [&mask](const AgentStatus& status, bool light_theme) {
+          return render_rook_icon(mask.value(), status, light_theme);
+        },
+        timings.input_wait);
+    // A refused add is retried for a while; this fails only when no icon can exist at all.
+    if (auto shown = host.show_icon(controller.first_look()); !shown) {
+      fail("failed to add the notification area icon: " + shown.error().message);
+    }
+
+    // How other programs and the session's end reach the tray. The session's end stops
+    // the agent and waits a few seconds for it, inside the control's message handling;
+    // the loop does not run again before the process ends. Without the control the tray
+    // still works; only close and session-end requests are lost.
+    std::optional<platform::SessionControl> session;
+    if (auto control = platform::SessionControl::create([supervisor] { supervisor.stop_and_wait(); })) {
+      session.emplace(std::move(control).value());
+      host.listen_to(*session);
+    }
+
+    agent.start();
+    controller.run();
+
+    // The icon leaves the notification area and the control stops listening before
+    // the runtime goes, so nothing reaches a supervisor that is shutting down.
+    host.remove_icon();
   }
-
-  // The session's end stops the agent and waits a few seconds for it, from inside the
-  // control's message handling; the loop does not run again before the process ends.
-  // Without the control the tray still works; only close and session-end requests are lost.
-  std::optional<platform::SessionControl> session;
-  if (auto control = platform::SessionControl::create([supervisor] { supervisor.stop_and_wait(); })) {
-    session.emplace(std::move(control).value());
-    host.listen_to(*session);
-  }
-
-  agent.start();
-  controller.run();
-
-  host.remove_icon();
   runtime.value()->shutdown();
   return 0;
 }

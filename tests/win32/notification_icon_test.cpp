@@ -1,23 +1,18 @@
 // The notification icon under a real shell (Wine's): clicks open the menu, picks reach
 // the queue, menus and images are replaced and released, and the icon finds its way
-// back into the notification area after a refused add or a re-created taskbar.
+// back into the notification area after refused adds and re-created taskbars.
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
-#include <thread>
-#include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include "platform/message_loop.h"
 #include "platform/notification_icon.h"
-#include "platform/notification_text.h"
 #include "platform/os_error.h"
 #include "platform/win32/notification_icon_win32.h"
 #include "platform/win32/scoped_gui_object.h"
@@ -27,213 +22,146 @@
 namespace tallow::test::win32 {
 
 void PrintTo(const ShownMenuItem& item, std::ostream* out) {
-  if (item.separator) {
-    *out << "----";
-    return;
-  }
-  *out << '"' << item.label << '"' << (item.grayed ? " grayed" : "") << (item.checked ? " checked" : "");
+  *out << (item.separator ? "----" : '"' + item.label + '"') << (item.grayed ? " grayed" : "")
+       << (item.checked ? " checked" : "");
 }
 
 namespace {
 
-using platform::NotificationIcon;
-using platform::NotificationIconAccess;
-using platform::NotificationIconTiming;
-using platform::NotificationMenu;
-using platform::NotificationMenuItem;
-using platform::RgbaPixels;
-using platform::take_picked_commands;
+using namespace platform;
+using namespace platform::win32;
+using Access = NotificationIconAccess;
 using Kind = NotificationMenuItem::Kind;
 using Commands = std::vector<std::string>;
+using Shown = std::vector<ShownMenuItem>;
+using std::chrono::milliseconds;
 
-NotificationMenuItem item(std::string text, std::optional<std::string> command, bool enabled = true) {
+NotificationMenuItem item(std::string text, std::optional<std::string> command) {
+  const bool enabled = command.has_value();
   return {Kind::text, std::move(text), enabled, false, std::move(command)};
 }
-NotificationMenuItem check(std::string text, bool checked, std::string command) {
-  return {Kind::check, std::move(text), true, checked, std::move(command)};
-}
-NotificationMenuItem separator() { return {}; }
+const NotificationMenuItem kSeparator{};
 
-const NotificationMenu kMenu = {item("Running", std::nullopt, false), separator(),
-                                item("Stop & go", "stop"), check("Launch at Login", true, "login"),
-                                separator(), item("Quit", "quit")};
-const std::vector<ShownMenuItem> kShownMenu = {
-    shown_item("Running", true), shown_separator(), shown_item("Stop && go"),
-    shown_item("Launch at Login", false, true), shown_separator(), shown_item("Quit")};
-
-const std::vector<std::uint8_t> kPixels(2 * 2 * 4, 0xFF);
-const RgbaPixels kImage{2, 2, kPixels};
-
+const NotificationMenu kMenu = {item("Running", {}), kSeparator, item("Stop & go", "stop"),
+                                {Kind::check, "Launch at Login", true, true, "login"}, kSeparator,
+                                item("Quit", "quit")};
+const Shown kShownMenu = {shown_item("Running", true), shown_separator(), shown_item("Stop && go"),
+                          shown_item("Launch at Login", false, true), shown_separator(), shown_item("Quit")};
+const std::vector<std::uint8_t> kWhite(2 * 2 * 4, 0xFF);
 const DWORD kSelf = GetCurrentProcessId();
+const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
-UINT taskbar_created() { return RegisterWindowMessageW(L"TaskbarCreated"); }
-
-// Asks the shell itself, past any stand-in, whether it holds the icon of `window`.
-bool shell_holds_icon(HWND window) {
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof(data);
-  data.hWnd = window;
-  data.uID = platform::win32::kNotificationIconId;
-  return Shell_NotifyIconW(NIM_MODIFY, &data);
-}
-
-// The shell forgets the icon, as when Explorer restarts.
-void shell_forgets_icon(HWND window) {
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof(data);
-  data.hWnd = window;
-  data.uID = platform::win32::kNotificationIconId;
-  Shell_NotifyIconW(NIM_DELETE, &data);
-}
-
-// Dispatches this thread's messages until `condition` holds.
 bool pump_until(const std::function<bool()>& condition) {
-  return wait_until([&] {
-    (void)platform::dispatch_window_messages();
-    return condition();
-  });
+  return wait_until([&] { return dispatch_window_messages() == PumpResult::drained && condition(); });
 }
 
-// A stand-in between the icon and the shell: records every call, refuses what it is
-// told to, and passes the rest on to the real Shell_NotifyIconW.
+// Between the icon and the shell: records every call, refuses adds (all of them when
+// negative) and the version when told, passes the rest on.
 struct ShellRecorder {
   std::vector<DWORD> calls;
   std::vector<NOTIFYICONDATAW> data;
-  int adds_to_refuse = 0;  // negative: every one
+  int adds_to_refuse = 0;
   bool refuse_version = false;
+  bool add_then_refuse = false;  // the shell takes the first add but says it did not
 
   std::size_t count(DWORD message) const { return std::count(calls.begin(), calls.end(), message); }
   const NOTIFYICONDATAW& last(DWORD message) const {
-    for (std::size_t i = calls.size(); i-- > 0;) {
-      if (calls[i] == message) return data[i];
-    }
-    static const NOTIFYICONDATAW none{};
-    return none;
+    return data[std::find(calls.rbegin(), calls.rend(), message).base() - calls.begin() - 1];
   }
 };
 
-platform::win32::ShellNotify through(std::shared_ptr<ShellRecorder> recorder) {
-  return [recorder](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
-    recorder->calls.push_back(message);
-    recorder->data.push_back(*data);
-    if (message == NIM_ADD && recorder->adds_to_refuse != 0) {
-      if (recorder->adds_to_refuse > 0) --recorder->adds_to_refuse;
-      SetLastError(ERROR_TIMEOUT);
-      return FALSE;
-    }
-    if (message == NIM_SETVERSION && recorder->refuse_version) return FALSE;
-    return Shell_NotifyIconW(message, data);
-  };
-}
-
-NotificationIcon make_icon(std::shared_ptr<ShellRecorder> recorder, NotificationMenu menu = kMenu,
+NotificationIcon make_icon(std::shared_ptr<ShellRecorder> shell, NotificationMenu menu = kMenu,
                            NotificationIconTiming timing = {}) {
-  auto icon = NotificationIconAccess::create(std::move(menu), kImage, "tallowmered: Running", timing,
-                                             through(std::move(recorder)));
+  auto icon = Access::create(std::move(menu), RgbaPixels{2, 2, kWhite}, "tallowmered: Running", timing,
+                             [shell](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
+                               shell->calls.push_back(message);
+                               shell->data.push_back(*data);
+                               if (message == NIM_ADD && shell->add_then_refuse) {
+                                 shell->add_then_refuse = false;
+                                 Shell_NotifyIconW(message, data);
+                                 return FALSE;
+                               }
+                               if (message == NIM_ADD && shell->adds_to_refuse != 0) {
+                                 shell->adds_to_refuse -= shell->adds_to_refuse > 0;
+                                 SetLastError(ERROR_TIMEOUT);
+                                 return FALSE;
+                               }
+                               if (message == NIM_SETVERSION && shell->refuse_version) return FALSE;
+                               return Shell_NotifyIconW(message, data);
+                             });
   EXPECT_TRUE(icon.ok()) << icon.error().message;
   return std::move(icon.value());
 }
 
-// ---------------------------------------------------------------------------
-// Clicks, the menu and the queue.
-
-struct ClickCase {
-  const char* name;
-  MouseButton button;
-  std::optional<std::size_t> position;  // none: closed with Escape
-  Commands queued;
-};
-
-// Every click opens the menu once, shows it as built and queues what is picked; the
-// notices of the other way of reporting clicks, alone, open nothing.
-void click_and_pick(OwnerThreadPump& pump, HWND window, const std::vector<ClickCase>& cases,
-                    const std::vector<UINT>& ignored_notices) {
-  pump.drive([&] {
-    for (const UINT notice : ignored_notices) {
-      SCOPED_TRACE(notice);
-      post_icon_notice(window, notice);
-      ASSERT_TRUE(pump.run_on_owner([] {}));
-      if (const HWND opened = find_open_menu(kSelf)) {
-        ADD_FAILURE() << "the notice opened the menu";
-        close_open_menu(opened);
-        wait_for_menu_closed(opened);
-      }
-    }
-    for (const ClickCase& c : cases) {
-      SCOPED_TRACE(c.name);
-      click_notification_icon(window, c.button);
-      const HWND popup = wait_for_open_menu(kSelf);
-      ASSERT_NE(popup, nullptr);
-      EXPECT_EQ(read_open_menu(popup), kShownMenu);
-      if (c.position) {
-        EXPECT_TRUE(pick_open_menu_item(popup, *c.position));
-      } else {
-        close_open_menu(popup);
-      }
-      ASSERT_TRUE(wait_for_menu_closed(popup));
-      // By the time this runs every message of the click has been handled; a notice
-      // answered twice would have opened a second menu.
-      std::vector<std::string> taken;
-      ASSERT_TRUE(pump.run_on_owner([&] { taken = take_picked_commands(); }));
-      EXPECT_EQ(taken, c.queued);
-      if (const HWND again = find_open_menu(kSelf)) {
-        ADD_FAILURE() << "the menu opened twice";
-        close_open_menu(again);
-        wait_for_menu_closed(again);
-      }
-    }
-  });
+// After this, every message posted before has been handled; a menu open now was opened
+// by one of them, and is closed again.
+bool no_menu_opened_meanwhile(OwnerThreadPump& pump) {
+  if (!pump.run_on_owner([] {})) return false;
+  const HWND opened = find_open_menu(kSelf);
+  if (opened == nullptr) return true;
+  close_open_menu(opened);
+  wait_for_menu_closed(opened);
+  return false;
 }
 
-const std::vector<ClickCase> kClicks = {
-    {"left_click_picks_stop", MouseButton::left, 2, {"stop"}},
-    {"right_click_picks_the_check_item", MouseButton::right, 3, {"login"}},
-    {"right_click_picks_quit", MouseButton::right, 5, {"quit"}},
-    {"escape_picks_nothing", MouseButton::left, std::nullopt, {}},
-};
+TEST(Win32NotificationIcon, EitherClickOpensTheMenuOnceAndPicksReachTheQueue) {
+  struct Case {
+    MouseButton button;
+    std::optional<std::size_t> position;  // none: closed with Escape
+    Commands queued;
+  };
+  const std::vector<Case> clicks = {{MouseButton::left, 2, {"stop"}}, {MouseButton::right, 3, {"login"}},
+                                    {MouseButton::right, 5, {"quit"}}, {MouseButton::left, {}, {}}};
+  for (const bool version_4 : {true, false}) {
+    SCOPED_TRACE(version_4 ? "version 4" : "older shell");
+    (void)take_picked_commands();
+    auto shell = std::make_shared<ShellRecorder>();
+    shell->refuse_version = !version_4;
+    NotificationIcon icon = make_icon(shell);
+    const HWND window = Access::window(icon);
+    ASSERT_TRUE(icon.is_added());
+    EXPECT_EQ(Access::uses_version_4(icon), version_4);
+    EXPECT_TRUE(shell_holds_icon(window));
+    EXPECT_EQ(find_notification_icon_window(kSelf), window);
+    const NOTIFYICONDATAW& add = shell->last(NIM_ADD);
+    EXPECT_EQ(add.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP), UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP});
+    EXPECT_EQ(add.uCallbackMessage, kNotificationIconMessage);
+    EXPECT_EQ(add.hIcon, Access::icon(icon));
+    EXPECT_EQ(std::wstring(add.szTip), L"tallowmered: Running");
 
-TEST(Win32NotificationIcon, ClicksOpenTheMenuAndPicksReachTheQueue) {
-  (void)take_picked_commands();
-  auto recorder = std::make_shared<ShellRecorder>();
-  NotificationIcon icon = make_icon(recorder);
-  const HWND window = NotificationIconAccess::window(icon);
-  EXPECT_TRUE(icon.is_added());
-  EXPECT_EQ(icon.add_failure(), std::nullopt);
-  EXPECT_TRUE(NotificationIconAccess::uses_version_4(icon));
-  EXPECT_TRUE(shell_holds_icon(window));
-  EXPECT_EQ(find_notification_icon_window(kSelf), window);
-  // The first add carries everything: the callback, the icon and the tooltip.
-  const NOTIFYICONDATAW& add = recorder->last(NIM_ADD);
-  EXPECT_EQ(add.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP), UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP});
-  EXPECT_EQ(add.uCallbackMessage, platform::win32::kNotificationIconMessage);
-  EXPECT_EQ(add.hIcon, NotificationIconAccess::icon(icon));
-  EXPECT_EQ(std::wstring(add.szTip), L"tallowmered: Running");
-
-  OwnerThreadPump pump;
-  click_and_pick(pump, window, kClicks, {WM_LBUTTONUP, WM_RBUTTONUP});
-  EXPECT_EQ(take_picked_commands(), Commands{});
-}
-
-TEST(Win32NotificationIcon, AShellWithoutVersion4OpensTheMenuOnButtonUp) {
-  (void)take_picked_commands();
-  auto recorder = std::make_shared<ShellRecorder>();
-  recorder->refuse_version = true;
-  NotificationIcon icon = make_icon(recorder);
-  EXPECT_FALSE(NotificationIconAccess::uses_version_4(icon));
-  OwnerThreadPump pump;
-  click_and_pick(pump, NotificationIconAccess::window(icon), kClicks, {NIN_SELECT, WM_CONTEXTMENU});
+    OwnerThreadPump pump;
+    pump.drive([&] {
+      // Alone, the notices of the other way of reporting clicks open nothing; together
+      // with them the menu would open twice.
+      for (const UINT notice : version_4 ? std::vector<UINT>{WM_LBUTTONUP, WM_RBUTTONUP}
+                                         : std::vector<UINT>{NIN_SELECT, WM_CONTEXTMENU}) {
+        post_icon_notice(window, notice);
+        EXPECT_TRUE(no_menu_opened_meanwhile(pump)) << notice;
+      }
+      for (const Case& c : clicks) {
+        click_notification_icon(window, c.button);
+        const HWND popup = wait_for_open_menu(kSelf);
+        ASSERT_NE(popup, nullptr);
+        EXPECT_EQ(read_open_menu(popup), kShownMenu);
+        if (c.position) {
+          EXPECT_TRUE(pick_open_menu_item(popup, *c.position));
+        } else {
+          close_open_menu(popup);
+        }
+        ASSERT_TRUE(wait_for_menu_closed(popup));
+        EXPECT_TRUE(no_menu_opened_meanwhile(pump));
+        EXPECT_EQ(take_picked_commands(), c.queued);
+      }
+    });
+  }
 }
 
 TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
   (void)take_picked_commands();
-  const NotificationMenu stopped = {item("Stopped", std::nullopt, false), separator(),
-                                    item("Start", "start"), item("Quit", "quit")};
-  const NotificationMenu running = {item("Running", std::nullopt, false), separator(),
-                                    item("Stop", "stop"), item("Restart", "restart"),
-                                    item("Quit", "quit")};
+  const NotificationMenu stopped = {item("Stopped", {}), kSeparator, item("Start", "start")};
+  const NotificationMenu running = {item("Running", {}), kSeparator, item("Stop", "stop"), item("Restart", "restart")};
   NotificationIcon icon = make_icon(std::make_shared<ShellRecorder>(), stopped);
-  const HWND window = NotificationIconAccess::window(icon);
-
+  const HWND window = Access::window(icon);
   OwnerThreadPump pump;
   pump.drive([&] {
     click_notification_icon(window, MouseButton::left);
@@ -241,17 +169,10 @@ TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
     ASSERT_NE(popup, nullptr);
     const HMENU shown = open_menu_handle(popup);
     // Runs inside the open menu's own loop, as a refresh would.
-    HMENU current = nullptr;
-    ASSERT_TRUE(pump.run_on_owner([&] {
-      EXPECT_TRUE(icon.set_menu(running).ok());
-      current = NotificationIconAccess::menu(icon);
-    }));
-    EXPECT_NE(current, shown);
-    EXPECT_TRUE(IsMenu(shown));
-    EXPECT_EQ(read_open_menu(popup),
-              (std::vector<ShownMenuItem>{shown_item("Stopped", true), shown_separator(),
-                                          shown_item("Start"), shown_item("Quit")}));
-    // Position 2 is "Start" in what the user sees and "Stop" in the new menu.
+    ASSERT_TRUE(pump.run_on_owner([&] { EXPECT_TRUE(icon.set_menu(running).ok()); }));
+    EXPECT_NE(Access::menu(icon), shown);
+    EXPECT_EQ(read_open_menu(popup), (Shown{shown_item("Stopped", true), shown_separator(), shown_item("Start")}));
+    // Position 2 is "Start" in what the user sees, "Stop" in the new menu.
     EXPECT_TRUE(pick_open_menu_item(popup, 2));
     ASSERT_TRUE(wait_for_menu_closed(popup));
     ASSERT_TRUE(pump.run_on_owner([] {}));
@@ -261,8 +182,7 @@ TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
     const HWND next = wait_for_open_menu(kSelf);
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(read_open_menu(next),
-              (std::vector<ShownMenuItem>{shown_item("Running", true), shown_separator(),
-                                          shown_item("Stop"), shown_item("Restart"), shown_item("Quit")}));
+              (Shown{shown_item("Running", true), shown_separator(), shown_item("Stop"), shown_item("Restart")}));
     close_open_menu(next);
     EXPECT_TRUE(wait_for_menu_closed(next));
   });
@@ -270,264 +190,180 @@ TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
   EXPECT_EQ(icon.menu(), running);
 }
 
-// ---------------------------------------------------------------------------
-// Reaching the notification area: the first add, a re-created taskbar, giving up.
-
-TEST(Win32NotificationIcon, TaskbarCreatedAddsTheIconAgain) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  NotificationIcon icon = make_icon(recorder);
-  const HWND window = NotificationIconAccess::window(icon);
-  ASSERT_EQ(recorder->count(NIM_ADD), 1u);
-
-  shell_forgets_icon(window);
-  ASSERT_FALSE(shell_holds_icon(window));
-  // A broadcast reaches only top-level windows: this one must be among them.
-  PostMessageW(HWND_BROADCAST, taskbar_created(), 0, 0);
-  ASSERT_TRUE(pump_until([&] { return recorder->count(NIM_ADD) == 2; }));
-  EXPECT_TRUE(shell_holds_icon(window));
-  EXPECT_TRUE(icon.is_added());
-  EXPECT_EQ(recorder->count(NIM_SETVERSION), 2u) << "the version is the shell's per-icon state";
-
-  // The broadcast may come while the shell still holds the icon: the refused add then
-  // becomes an update, and the icon stays.
-  const std::size_t modifies = recorder->count(NIM_MODIFY);
-  PostMessageW(window, taskbar_created(), 0, 0);
-  ASSERT_TRUE(pump_until([&] { return recorder->count(NIM_ADD) == 3; }));
-  EXPECT_EQ(recorder->count(NIM_MODIFY), modifies + 1);
-  EXPECT_TRUE(icon.is_added());
-  EXPECT_TRUE(shell_holds_icon(window));
-}
-
-TEST(Win32NotificationIcon, ARefusedFirstAddIsRetriedWithTheLatestValues) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  recorder->adds_to_refuse = 3;
-  NotificationIcon icon = make_icon(recorder, kMenu, {std::chrono::milliseconds(10), std::chrono::seconds(60)});
-  const HWND window = NotificationIconAccess::window(icon);
-  EXPECT_FALSE(icon.is_added());
-  EXPECT_EQ(icon.add_failure(), std::nullopt);
-  EXPECT_FALSE(shell_holds_icon(window));
-  // Changes before the add are kept, not sent.
-  EXPECT_TRUE(icon.set_tooltip("tallowmered: Starting\u2026").ok());
-  EXPECT_TRUE(icon.set_image(kImage).ok());
-
-  ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
-  EXPECT_EQ(recorder->calls, (std::vector<DWORD>{NIM_ADD, NIM_ADD, NIM_ADD, NIM_ADD, NIM_SETVERSION}));
-  EXPECT_EQ(std::wstring(recorder->last(NIM_ADD).szTip), L"tallowmered: Starting\u2026");
-  EXPECT_EQ(recorder->last(NIM_ADD).hIcon, NotificationIconAccess::icon(icon));
-  EXPECT_TRUE(shell_holds_icon(window));
-  EXPECT_EQ(icon.add_failure(), std::nullopt);
-}
-
-TEST(Win32NotificationIcon, TaskbarCreatedRetriesAWaitingAddAtOnce) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  recorder->adds_to_refuse = 1;
-  NotificationIcon icon = make_icon(recorder, kMenu, {std::chrono::hours(1), std::chrono::hours(2)});
-  EXPECT_FALSE(icon.is_added());
-  PostMessageW(NotificationIconAccess::window(icon), taskbar_created(), 0, 0);
-  ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
-  EXPECT_EQ(recorder->count(NIM_ADD), 2u);
-}
-
-TEST(Win32NotificationIcon, AnIconNeverShownFailsAfterTheLimit) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  recorder->adds_to_refuse = -1;
-  NotificationIcon icon = make_icon(recorder, kMenu, {std::chrono::milliseconds(10), std::chrono::milliseconds(100)});
-  ASSERT_TRUE(pump_until([&] { return icon.add_failure().has_value(); }));
-  const std::string message = icon.add_failure()->message;
-  EXPECT_EQ(message.rfind("the notification area refused it for ", 0), 0u) << message;
-  const std::string reason = ": " + platform::os_error_text(ERROR_TIMEOUT);
-  EXPECT_EQ(message.substr(message.size() - std::min(message.size(), reason.size())), reason) << message;
-  EXPECT_GE(recorder->count(NIM_ADD), 2u);
-  EXPECT_FALSE(icon.is_added());
-
-  // Failed is final: a later broadcast tries nothing.
-  const std::size_t adds = recorder->count(NIM_ADD);
-  PostMessageW(NotificationIconAccess::window(icon), taskbar_created(), 0, 0);
-  (void)platform::dispatch_window_messages();
-  EXPECT_EQ(recorder->count(NIM_ADD), adds);
-}
-
-TEST(Win32NotificationIcon, AnIconOnceShownWaitsForTheNextTaskbarInstead) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  NotificationIcon icon = make_icon(recorder, kMenu, {std::chrono::milliseconds(10), std::chrono::milliseconds(100)});
-  const HWND window = NotificationIconAccess::window(icon);
-  ASSERT_TRUE(icon.is_added());
-
-  // The shell comes back but refuses the icon for longer than the limit.
-  shell_forgets_icon(window);
-  recorder->adds_to_refuse = -1;
-  PostMessageW(window, taskbar_created(), 0, 0);
-  const std::size_t adds_before = recorder->count(NIM_ADD);
-  ASSERT_TRUE(pump_until([&] { return recorder->count(NIM_ADD) >= adds_before + 3; }));
-  // Once the limit has passed it stops trying.
-  ASSERT_TRUE(pump_until([&] { return !NotificationIconAccess::retrying(icon); }));
-  EXPECT_FALSE(icon.is_added());
-  EXPECT_EQ(icon.add_failure(), std::nullopt) << "only an icon never shown has failed";
-
-  // The next taskbar takes it.
-  recorder->adds_to_refuse = 0;
-  PostMessageW(window, taskbar_created(), 0, 0);
-  ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
-  EXPECT_TRUE(shell_holds_icon(window));
-}
-
-// ---------------------------------------------------------------------------
-// Image, tooltip, removal.
-
-// The colour and mask bitmaps behind an icon, as 32-bit top-down pixels and mask rows.
-struct IconBits {
-  std::vector<std::uint8_t> colour;
-  std::vector<std::uint8_t> mask;
-};
-
-std::optional<IconBits> read_icon(HICON icon, int width, int height) {
-  ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return std::nullopt;
-  const platform::win32::ScopedBitmap colour(info.hbmColor);
-  const platform::win32::ScopedBitmap mask(info.hbmMask);
-  BITMAPINFO format{};
-  format.bmiHeader.biSize = sizeof(format.bmiHeader);
-  format.bmiHeader.biWidth = width;
-  format.bmiHeader.biHeight = -height;
-  format.bmiHeader.biPlanes = 1;
-  format.bmiHeader.biBitCount = 32;
-  format.bmiHeader.biCompression = BI_RGB;
-  IconBits bits;
-  bits.colour.resize(static_cast<std::size_t>(width * height * 4));
-  const HDC screen = GetDC(nullptr);
-  const int rows = GetDIBits(screen, colour.get(), 0, static_cast<UINT>(height), bits.colour.data(), &format,
-                             DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  if (rows != height) return std::nullopt;
-  bits.mask.resize(static_cast<std::size_t>((width + 15) / 16 * 2 * height));
-  if (GetBitmapBits(mask.get(), static_cast<LONG>(bits.mask.size()), bits.mask.data()) == 0) return std::nullopt;
-  return bits;
-}
-
-TEST(Win32NotificationIcon, ImagesBecomeIconsAndReplacedOnesAreReleased) {
-  // 3×2: opaque red, half-transparent green, transparent blue / white, black, clear.
-  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0,
-                                          255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0};
-  auto made = NotificationIcon::create(kMenu, RgbaPixels{3, 2, rgba}, "t");
-  ASSERT_TRUE(made.ok()) << made.error().message;
-  NotificationIcon& icon = made.value();
-  const HICON first = NotificationIconAccess::icon(icon);
-  const auto bits = read_icon(first, 3, 2);
-  ASSERT_TRUE(bits.has_value());
-  EXPECT_EQ(bits->colour, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 255, 0, 128, 255, 0, 0, 0,
-                                                     255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0}));
-  // Transparent pixels are set in the mask: the third of the top row, the third below.
-  EXPECT_EQ(bits->mask, (std::vector<std::uint8_t>{0x20, 0, 0x20, 0}));
-
-  EXPECT_TRUE(icon.set_image(kImage).ok());
-  const HICON second = NotificationIconAccess::icon(icon);
-  EXPECT_NE(second, first);
-  ICONINFO info{};
-  EXPECT_FALSE(GetIconInfo(first, &info)) << "the replaced icon is destroyed";
-  EXPECT_TRUE(read_icon(second, 2, 2).has_value());
-
-  const std::vector<std::uint8_t> short_of_one(15);
-  const auto refused = icon.set_image(RgbaPixels{2, 2, short_of_one});
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().message, "2\u00D72 RGBA pixels take 16 bytes, not 15");
-  EXPECT_EQ(NotificationIconAccess::icon(icon), second);
-  EXPECT_FALSE(NotificationIcon::create(kMenu, RgbaPixels{0, 0, {}}, "t").ok());
-}
-
-TEST(Win32NotificationIcon, TheTooltipReachesTheShellCutToItsBuffer) {
-  auto recorder = std::make_shared<ShellRecorder>();
-  NotificationIcon icon = make_icon(recorder);
-  // 126 units, then a character of two: all of it would need 128 plus the NUL.
-  const std::string text = std::string(126, 'a') + "\xF0\x9F\x98\x80";
-  ASSERT_TRUE(icon.set_tooltip(text).ok());
-  const NOTIFYICONDATAW& modify = recorder->last(NIM_MODIFY);
-  EXPECT_EQ(modify.uFlags & (NIF_TIP | NIF_SHOWTIP), UINT{NIF_TIP | NIF_SHOWTIP});
-  EXPECT_EQ(std::wstring(modify.szTip), std::wstring(126, L'a'));
-  EXPECT_EQ(icon.tooltip(), text);
-  EXPECT_TRUE(shell_holds_icon(NotificationIconAccess::window(icon)));
-}
-
-TEST(Win32NotificationIcon, RemovalIsFinalAndHappensOnce) {
-  auto recorder = std::make_shared<ShellRecorder>();
+// The whole life of an icon with a shell that is slow at first, restarts twice and
+// refuses for a while, until its owner removes it.
+TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) {
+  auto shell = std::make_shared<ShellRecorder>();
+  shell->adds_to_refuse = 3;
   HWND window = nullptr;
   {
-    NotificationIcon first = make_icon(recorder);
-    NotificationIcon icon = std::move(first);  // the window follows the object
-    window = NotificationIconAccess::window(icon);
-    icon.remove();
-    EXPECT_EQ(recorder->count(NIM_DELETE), 1u);
+    NotificationIcon first = make_icon(shell, kMenu, {milliseconds(10), milliseconds(300)});
+    NotificationIcon icon = std::move(first);  // the window goes with the object
+    window = Access::window(icon);
     EXPECT_FALSE(icon.is_added());
-    EXPECT_FALSE(shell_holds_icon(window));
+    // Changes before the add are kept for it, not sent.
+    EXPECT_TRUE(icon.set_tooltip("tallowmered: Starting\u2026").ok());
+    ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
+    // Each refused add asks whether the shell holds the icon already.
+    EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD,
+                                                NIM_MODIFY, NIM_ADD, NIM_SETVERSION}));
+    EXPECT_EQ(std::wstring(shell->last(NIM_ADD).szTip), L"tallowmered: Starting\u2026");
+    EXPECT_TRUE(shell_holds_icon(window));
+
+    // Explorer restarts: the icon is gone, and the broadcast (which only top-level
+    // windows hear) brings it back with its version.
+    shell_forgets_icon(window);
+    PostMessageW(HWND_BROADCAST, kTaskbarCreated, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return shell->count(NIM_ADD) == 5 && shell_holds_icon(window); }));
+    EXPECT_EQ(shell->count(NIM_SETVERSION), 2u);
+
+    // A broadcast while the shell still holds it: the refused add becomes an update.
+    PostMessageW(window, kTaskbarCreated, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return shell->count(NIM_ADD) == 6; }));
+    EXPECT_EQ(shell->calls.back(), DWORD{NIM_SETVERSION});
+    EXPECT_TRUE(icon.is_added() && shell_holds_icon(window));
+
+    // A shell that refuses past the limit: the icon, once shown, waits without failing,
+    // and the next broadcast tries at once.
+    shell_forgets_icon(window);
+    shell->adds_to_refuse = -1;
+    PostMessageW(window, kTaskbarCreated, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return shell->count(NIM_ADD) > 7 && !Access::retrying(icon); }));
+    EXPECT_FALSE(icon.is_added());
+    EXPECT_EQ(icon.add_failure(), std::nullopt);
+    shell->adds_to_refuse = 0;
+    PostMessageW(window, kTaskbarCreated, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return icon.is_added() && shell_holds_icon(window); }));
+
+    // Removed: gone for good, later changes and broadcasts reach no shell.
+    const std::size_t calls = shell->calls.size();
+    icon.remove();
+    EXPECT_FALSE(icon.is_added() || shell_holds_icon(window));
     EXPECT_TRUE(icon.set_tooltip("after").ok());
-    PostMessageW(window, taskbar_created(), 0, 0);
-    (void)platform::dispatch_window_messages();
-    EXPECT_EQ(recorder->count(NIM_ADD), 1u);
-    EXPECT_EQ(recorder->count(NIM_MODIFY), 0u);
-  }
-  EXPECT_EQ(recorder->count(NIM_DELETE), 1u);
-  EXPECT_FALSE(IsWindow(window));
-
-  {
-    NotificationIcon icon = make_icon(recorder);
-    window = NotificationIconAccess::window(icon);
-    // Only its owner ends the window, not a WM_CLOSE from anyone.
-    SendMessageW(window, WM_CLOSE, 0, 0);
+    PostMessageW(window, kTaskbarCreated, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);  // only its owner ends the window
+    (void)dispatch_window_messages();
     EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(shell->calls.size(), calls + 1);
+    EXPECT_EQ(shell->calls.back(), DWORD{NIM_DELETE});
   }
-  EXPECT_EQ(recorder->count(NIM_DELETE), 2u);
-  EXPECT_FALSE(shell_holds_icon(window));
+  EXPECT_EQ(shell->count(NIM_DELETE), 1u) << "removed once, not again when destroyed";
   EXPECT_FALSE(IsWindow(window));
-}
-
-// ---------------------------------------------------------------------------
-// The message loop.
-
-struct Counter {
-  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_APP) ++count;
-    return DefWindowProcW(window, message, wparam, lparam);
+  {
+    const NotificationIcon icon = make_icon(shell);
+    window = Access::window(icon);
   }
-  static inline int count = 0;
-};
-
-HWND counting_window() {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &Counter::procedure;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"tallowTestCounter";
-  RegisterClassW(&window_class);
-  return CreateWindowExW(0, L"tallowTestCounter", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
+  EXPECT_EQ(shell->count(NIM_DELETE), 2u);
+  EXPECT_FALSE(shell_holds_icon(window) || IsWindow(window));
 }
 
-TEST(Win32MessageLoop, DrainsEverythingAndReportsQuit) {
-  const platform::win32::ScopedWindow window(counting_window());
-  ASSERT_TRUE(window);
-  Counter::count = 0;
-  for (int i = 0; i < 3; ++i) PostMessageW(window.get(), WM_APP, 0, 0);
-  EXPECT_EQ(platform::dispatch_window_messages(), platform::PumpResult::drained);
-  EXPECT_EQ(Counter::count, 3);
+// A new tray may be handed the window handle of one that was killed; the shell then
+// refuses the add as a duplicate, and the entry is simply taken over.
+TEST(Win32NotificationIcon, AnIconTheShellStillHoldsUnderThisWindowIsTakenOver) {
+  auto shell = std::make_shared<ShellRecorder>();
+  shell->add_then_refuse = true;
+  NotificationIcon icon = make_icon(shell, kMenu, {std::chrono::hours(1), std::chrono::hours(2)});
+  EXPECT_TRUE(icon.is_added()) << "no retry needed";
+  EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_SETVERSION}));
+  EXPECT_EQ(std::wstring(shell->last(NIM_MODIFY).szTip), L"tallowmered: Running");
+  EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
+}
 
+TEST(Win32NotificationIcon, AnIconNeverShownFailsAfterTheLimitForGood) {
+  auto shell = std::make_shared<ShellRecorder>();
+  shell->adds_to_refuse = -1;
+  NotificationIcon icon = make_icon(shell, kMenu, {milliseconds(10), milliseconds(100)});
+  ASSERT_TRUE(pump_until([&] { return icon.add_failure().has_value(); }));
+  const std::string message = icon.add_failure()->message;
+  const std::string reason = ": " + os_error_text(ERROR_TIMEOUT);
+  EXPECT_EQ(message.rfind("the notification area refused it for ", 0), 0u) << message;
+  EXPECT_TRUE(message.ends_with(reason)) << message;
+  EXPECT_GE(shell->count(NIM_ADD), 2u);
+  const std::size_t adds = shell->count(NIM_ADD);
+  PostMessageW(Access::window(icon), kTaskbarCreated, 0, 0);
+  (void)dispatch_window_messages();
+  EXPECT_EQ(shell->count(NIM_ADD), adds);
+  EXPECT_FALSE(icon.is_added());
+}
+
+// The colour bitmap (32-bit, top row first) and the mask rows behind an icon.
+std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> icon_bits(HICON icon, int width, int height) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return {};
+  const ScopedBitmap colour(info.hbmColor), mask(info.hbmMask);
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width * height * 4));
+  std::vector<std::uint8_t> mask_rows(static_cast<std::size_t>((width + 15) / 16 * 2 * height));
+  const HDC screen = GetDC(nullptr);
+  GetDIBits(screen, colour.get(), 0, static_cast<UINT>(height), bgra.data(), &format, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  GetBitmapBits(mask.get(), static_cast<LONG>(mask_rows.size()), mask_rows.data());
+  return {bgra, mask_rows};
+}
+
+TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreReleased) {
+  auto shell = std::make_shared<ShellRecorder>();
+  NotificationIcon icon = make_icon(shell);
+  // 3×2: opaque red, half green, clear blue / white, black, clear.
+  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0,
+                                          255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0};
+  const HICON first = Access::icon(icon);
+  ASSERT_TRUE(icon.set_image(RgbaPixels{3, 2, rgba}).ok());
+  const HICON second = Access::icon(icon);
+  EXPECT_EQ(shell->last(NIM_MODIFY).hIcon, second);
+  ICONINFO info{};
+  EXPECT_FALSE(GetIconInfo(first, &info)) << "the replaced icon is destroyed";
+  const auto [bgra, mask] = icon_bits(second, 3, 2);
+  EXPECT_EQ(bgra, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 255, 0, 128, 255, 0, 0, 0,
+                                             255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0}));
+  EXPECT_EQ(mask, (std::vector<std::uint8_t>{0x20, 0, 0x20, 0}));  // the clear third pixels
+  const std::vector<std::uint8_t> short_of_one(15);
+  const auto refused = icon.set_image(RgbaPixels{2, 2, short_of_one});
+  EXPECT_EQ(refused.ok() ? "" : refused.error().message, "2\u00D72 RGBA pixels take 16 bytes, not 15");
+  EXPECT_EQ(Access::icon(icon), second);
+
+  // 126 units, then a character of two: it would need 128 plus the NUL.
+  const std::string text = std::string(126, 'a') + "\xF0\x9F\x98\x80";
+  ASSERT_TRUE(icon.set_tooltip(text).ok());
+  EXPECT_EQ(shell->last(NIM_MODIFY).uFlags & (NIF_TIP | NIF_SHOWTIP), UINT{NIF_TIP | NIF_SHOWTIP});
+  EXPECT_EQ(std::wstring(shell->last(NIM_MODIFY).szTip), std::wstring(126, L'a'));
+  EXPECT_EQ(icon.tooltip(), text);
+  EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
+}
+
+LRESULT CALLBACK count_app_messages(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  static int count = 0;
+  if (message == WM_APP) return ++count;
+  return message == WM_APP + 1 ? count : DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST(Win32MessageLoop, DrainsEverythingReportsQuitAndWaitsForInput) {
+  const WNDCLASSW window_class{0, &count_app_messages, 0, 0, GetModuleHandleW(nullptr), {}, {}, {}, {},
+                               L"tallowTestCounter"};
+  RegisterClassW(&window_class);
+  const ScopedWindow window(CreateWindowExW(0, L"tallowTestCounter", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                            nullptr, GetModuleHandleW(nullptr), nullptr));
+  const auto count = [&] { return SendMessageW(window.get(), WM_APP + 1, 0, 0); };
+  const LRESULT before = count();
+  for (int i = 0; i < 3; ++i) PostMessageW(window.get(), WM_APP, 0, 0);
+  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+  EXPECT_EQ(count(), before + 3);
   PostMessageW(window.get(), WM_APP, 0, 0);
   PostQuitMessage(0);
-  EXPECT_EQ(platform::dispatch_window_messages(), platform::PumpResult::quit);
-  EXPECT_EQ(Counter::count, 4) << "posted messages come before the quit";
-  EXPECT_EQ(platform::dispatch_window_messages(), platform::PumpResult::drained);
-}
+  EXPECT_EQ(dispatch_window_messages(), PumpResult::quit);
+  EXPECT_EQ(count(), before + 4) << "posted messages come before the quit";
+  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
 
-TEST(Win32MessageLoop, AWaitEndsWithInputOrItsLimit) {
-  const platform::win32::ScopedWindow window(counting_window());
   const auto start = std::chrono::steady_clock::now();
   std::thread poster([&] { PostMessageW(window.get(), WM_APP, 0, 0); });
-  platform::wait_for_window_input(std::chrono::seconds(60));
+  wait_for_window_input(std::chrono::seconds(60));
   poster.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  (void)platform::dispatch_window_messages();
-
+  (void)dispatch_window_messages();
   const auto quiet = std::chrono::steady_clock::now();
-  platform::wait_for_window_input(std::chrono::milliseconds(30));
-  // Generous: a wait may end up to a timer tick early.
-  EXPECT_GE(std::chrono::steady_clock::now() - quiet, std::chrono::milliseconds(15));
+  wait_for_window_input(milliseconds(30));
+  EXPECT_GE(std::chrono::steady_clock::now() - quiet, milliseconds(15));  // a tick early at most
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/kept_registry_key.h"
+
 namespace tallow::test {
 
 // Maps this process's HKEY_CURRENT_USER onto a fresh empty key while it lives, and
@@ -26,9 +28,12 @@ class ScratchCurrentUser {
                               nullptr, &key_, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, key_), ERROR_SUCCESS);
+    // Keys the code under test keeps open belong to the real HKEY_CURRENT_USER.
+    platform::win32::forget_kept_registry_keys();
   }
   ~ScratchCurrentUser() {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    platform::win32::forget_kept_registry_keys();
     RegCloseKey(key_);
     RegDeleteTreeW(HKEY_CURRENT_USER, name_.c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tallowmere-tests");  // only when empty

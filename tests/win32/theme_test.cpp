@@ -51,6 +51,12 @@ TEST(LightTheme, FollowsAChangeAtOnce) {
   EXPECT_FALSE(is_light_theme());
   test::write_dword(kPersonalize, kValue, 1);
   EXPECT_TRUE(is_light_theme());
+  // The key is kept open between reads; deleted and made again, it is still followed.
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, kPersonalize), ERROR_SUCCESS);
+  EXPECT_FALSE(is_light_theme());
+  EXPECT_FALSE(is_light_theme());
+  test::write_dword(kPersonalize, kValue, 1);
+  EXPECT_TRUE(is_light_theme());
 }
 
 }  // namespace

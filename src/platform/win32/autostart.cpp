@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/os_error.h"
+#include "platform/win32/kept_registry_key.h"
 #include "platform/win32/wide_text.h"
 
 namespace tallow::platform {
@@ -21,8 +22,9 @@ Result<void> from_status(LSTATUS status) {
 AutostartFormat autostart_format() { return AutostartFormat::command_line; }
 
 std::optional<std::string> read_autostart_entry() {
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr,
-                   nullptr) != ERROR_SUCCESS) {
+  // Read on every pass of the tray's loop.
+  static win32::KeptRegistryKey run_key(kRunKey);
+  if (run_key.get_value(kValueName, RRF_RT_REG_SZ, nullptr, nullptr) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::string();

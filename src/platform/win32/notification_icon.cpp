@@ -41,14 +41,19 @@ BOOL real_shell_notify(DWORD message, NOTIFYICONDATAW* data) {
 }  // namespace
 
 struct NotificationIcon::Impl {
-  enum class Stage { adding, added, waiting, removed };
+  enum class Stage {
+    adding,   // the shell has refused the add so far; retried on the timer
+    added,    // the shell holds the icon
+    waiting,  // retried for the whole limit in vain; the next "TaskbarCreated" tries again
+    removed,  // taken away by its owner, for good
+  };
 
   Impl(ShellNotify notify, NotificationIconTiming retry_timing)
       : shell_notify(std::move(notify)), timing(retry_timing) {}
 
   ~Impl() {
     remove();
-    // The window outlives nothing that it points to.
+    // Messages sent while the window is destroyed must not reach this half-gone object.
     if (window) SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
     window.reset();
   }
@@ -211,9 +216,11 @@ bool NotificationIcon::Impl::try_add() {
   SetLastError(0);
   bool added = shell_notify(NIM_ADD, &add);
   last_add_error = GetLastError();
-  // After a "TaskbarCreated" that did not come from a new shell, the icon is still
-  // there and the add is refused: bringing it up to date is all it needs.
-  if (!added && ever_added) added = shell_notify(NIM_MODIFY, &add);
+  // The shell may still hold an icon under this window and id: after a "TaskbarCreated"
+  // that did not come from a new shell, or one left by an ended program whose window
+  // handle this window now has (Wine hands handles out again). It refuses the add then;
+  // bringing that icon up to date makes it ours.
+  if (!added) added = shell_notify(NIM_MODIFY, &add);
   if (!added) return false;
   // Version 4: the shell reports a left click as NIN_SELECT and a right click as
   // WM_CONTEXTMENU, with the point to open the menu at, and the keyboard reaches it too.

@@ -2,14 +2,16 @@
 
 #include <windows.h>
 
+#include "platform/win32/kept_registry_key.h"
+
 namespace tallow::platform {
 
 bool is_light_theme() {
+  // Read on every pass of the tray's loop.
+  static win32::KeptRegistryKey personalize(L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize");
   DWORD value = 0;
   DWORD size = sizeof value;
-  const LSTATUS status = RegGetValueW(
-      HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
-      L"SystemUsesLightTheme", RRF_RT_REG_DWORD, nullptr, &value, &size);
+  const LSTATUS status = personalize.get_value(L"SystemUsesLightTheme", RRF_RT_REG_DWORD, &value, &size);
   return status == ERROR_SUCCESS && value == 1;
 }
 

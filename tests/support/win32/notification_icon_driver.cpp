@@ -67,6 +67,28 @@ HWND wait_for_notification_icon_window(DWORD process_id, std::chrono::millisecon
   return wait_for([&] { return find_notification_icon_window(process_id); }, limit);
 }
 
+namespace {
+
+NOTIFYICONDATAW icon_data(HWND icon_window) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = icon_window;
+  data.uID = kNotificationIconId;
+  return data;
+}
+
+}  // namespace
+
+bool shell_holds_icon(HWND icon_window) {
+  NOTIFYICONDATAW data = icon_data(icon_window);
+  return Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void shell_forgets_icon(HWND icon_window) {
+  NOTIFYICONDATAW data = icon_data(icon_window);
+  Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
 void post_icon_notice(HWND icon_window, UINT event, POINT at) {
   // Version 4 puts the point in wparam and the event with the icon's id in lparam; the
   // older versions read lparam's low word as the event too.

@@ -24,6 +24,12 @@ using namespace std::chrono_literals;
 HWND find_notification_icon_window(DWORD process_id);
 HWND wait_for_notification_icon_window(DWORD process_id, std::chrono::milliseconds limit = 20s);
 
+// Asks the shell itself whether it holds the icon of `icon_window` (a change of nothing
+// succeeds only for an icon it has), or makes it forget the icon, as a restarted
+// Explorer does. Both work across processes.
+bool shell_holds_icon(HWND icon_window);
+void shell_forgets_icon(HWND icon_window);
+
 enum class MouseButton { left, right };
 
 // Posts one notice about the icon to its window, as the shell of version 4 words it:
