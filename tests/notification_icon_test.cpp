@@ -17,6 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 const std::string kSmile = test::encode_utf8(0x1F600);  // two UTF-16 units
+const std::string kEllipsis = "\xE2\x80\xA6";
 
 TEST(NotificationText, TooltipsAreCutBetweenCharactersAndLabelsKeepTheirAmpersands) {
   struct Case {
