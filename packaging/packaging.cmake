@@ -21,7 +21,13 @@ else()
   include(GNUInstallDirs)
   set(TALLOW_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 endif()
-install(TARGETS tallowmere-tray RUNTIME DESTINATION ${TALLOW_INSTALL_BINDIR})
+# On Linux the tray's message boxes and input dialog are a program of their own, which
+# the tray also looks for beside itself.
+set(TALLOW_INSTALLED_PROGRAMS tallowmere-tray)
+if(TARGET tallowmere-dialog)
+  list(APPEND TALLOW_INSTALLED_PROGRAMS tallowmere-dialog)
+endif()
+install(TARGETS ${TALLOW_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${TALLOW_INSTALL_BINDIR})
 
 set(CPACK_PACKAGE_NAME tallowmere-tray)
 set(CPACK_PACKAGE_VENDOR "${TALLOW_VENDOR}")
@@ -58,32 +64,46 @@ else()
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
           FILES_MATCHING PATTERN "tallowmere-tray.png" PATTERN "tallowmere-tray.svg")
 
-  # The installed copy also goes without the compiler's notes, as in Debian's own packages.
-  install(CODE "
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tallowmere-tray\"
-      COMMAND_ERROR_IS_FATAL ANY)")
+  # The installed copies also go without the compiler's notes, as in Debian's own packages.
+  foreach(program ${TALLOW_INSTALLED_PROGRAMS})
+    install(CODE "
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)")
+    # Debian's hardening: the relocation table is made read-only once loaded. Only the
+    # libraries a program calls are recorded as needed, so no package is required for
+    # nothing (the dialog links the core library, but uses little of what it links).
+    target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now LINKER:--as-needed)
+  endforeach()
+  # And the C library's checked string and memory functions where the compiler can see a
+  # buffer's size (they need optimization, and stand in the sanitizers' way).
+  if(NOT TALLOW_ASAN AND NOT TALLOW_TSAN)
+    foreach(target tallow_core ${TALLOW_INSTALLED_PROGRAMS})
+      target_compile_definitions(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+    endforeach()
+  endif()
 
-  # Debian wants the manual page and the changelog compressed, without a time stamp.
+  # Debian wants the manual pages and the changelog compressed, without a time stamp.
   find_program(TALLOW_GZIP gzip REQUIRED)
   set(tallow_docs ${CMAKE_BINARY_DIR}/packaging)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/tallowmere-tray.1
-                 ${tallow_docs}/tallowmere-tray.1 @ONLY)
+  set(tallow_compressed_docs ${tallow_docs}/changelog.gz)
+  set(tallow_compress_commands
+      COMMAND ${TALLOW_GZIP} -9n -c ${CMAKE_CURRENT_LIST_DIR}/linux/changelog > ${tallow_docs}/changelog.gz)
+  foreach(program ${TALLOW_INSTALLED_PROGRAMS})
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/${program}.1 ${tallow_docs}/${program}.1 @ONLY)
+    list(APPEND tallow_man_pages ${tallow_docs}/${program}.1)
+    list(APPEND tallow_compressed_docs ${tallow_docs}/${program}.1.gz)
+    list(APPEND tallow_compress_commands COMMAND ${TALLOW_GZIP} -9nf -k ${tallow_docs}/${program}.1)
+    install(FILES ${tallow_docs}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
   add_custom_command(
-    OUTPUT ${tallow_docs}/tallowmere-tray.1.gz ${tallow_docs}/changelog.gz
-    COMMAND ${TALLOW_GZIP} -9nf -k ${tallow_docs}/tallowmere-tray.1
-    COMMAND ${TALLOW_GZIP} -9n -c ${CMAKE_CURRENT_LIST_DIR}/linux/changelog > ${tallow_docs}/changelog.gz
-    DEPENDS ${tallow_docs}/tallowmere-tray.1 ${CMAKE_CURRENT_LIST_DIR}/linux/changelog
-    COMMENT "Compressing the manual page and the changelog")
-  add_custom_target(tallow_package_docs ALL
-    DEPENDS ${tallow_docs}/tallowmere-tray.1.gz ${tallow_docs}/changelog.gz)
-  install(FILES ${tallow_docs}/tallowmere-tray.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    OUTPUT ${tallow_compressed_docs}
+    ${tallow_compress_commands}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/linux/changelog ${tallow_man_pages}
+    COMMENT "Compressing the manual pages and the changelog")
+  add_custom_target(tallow_package_docs ALL DEPENDS ${tallow_compressed_docs})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/copyright ${tallow_docs}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tallowmere-tray)
-
-  # Debian's hardening of the shipped program: its relocation table is made read-only
-  # once loaded.
-  target_link_options(tallowmere-tray PRIVATE LINKER:-z,relro LINKER:-z,now)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -99,6 +119,9 @@ the agent's state in the notification area: the icon, its tooltip and its menu.
 From the menu the agent is started, stopped and restarted, the computer is
 enrolled with a hub, the hub's Web UI, the agent's log and its state directory
 are opened, and Launch at Login is switched on and off.
+
+Its message boxes and the enrollment dialog are shown by tallowmere-dialog, a
+small GTK program installed beside it, so that the idle tray does not keep GTK.
 
 The agent is a separate program: the tray looks for it in its own directory,
 so a packaged agent belongs in /usr/bin.")

@@ -48,6 +48,19 @@ check_eq() {
   return 0
 }
 
+# check_exit NAME PID SECONDS STATUS: the child PID ends within SECONDS, with STATUS.
+# Waited for by this shell: a subshell cannot wait for its parent's children. Uses
+# wait_for (scripts/lib/wine-desktop.sh).
+check_exit() {
+  local status=0
+  if ! wait_for "$3" sh -c "! kill -0 $2" 2>/dev/null; then
+    fail "$1 (still running after $3 s)"
+    return 0
+  fi
+  wait "$2" || status=$?
+  check_eq "$1" "status $status" "status $4"
+}
+
 # The number of the failed and passed checks, and an exit status for them.
 finish() {
   printf '%s: %d checks passed, %d failed\n' "$1" "$CHECKS_PASSED" "$CHECKS_FAILED"

@@ -110,14 +110,6 @@ icon_takes_look() {
   desktop_shot "$OUT/$2.png"
 }
 
-# Waits at most $2 seconds for the process $1 (a child) to end; returns its status.
-exit_status_of() {
-  wait_for "$2" sh -c "! kill -0 $1" || { echo timeout; return; }
-  local status=0
-  wait "$1" || status=$?
-  echo "$status"
-}
-
 # Runs an installer silently. Its output goes to a file: a tray it starts inherits it,
 # and would hold a pipe open for as long as it runs.
 install_silently() { win "$1" /S >>"$WORK/installer.log" 2>&1; }
@@ -196,8 +188,7 @@ check "its icon shows the agent missing, in amber: $OUT/nsis-installed.png" \
 # ---------------------------------------------------------------------------
 note_icons
 check "installs over the running tray" install_silently "$WITH_AGENT"
-check_eq "the running tray was asked to end, and ended with status 0" \
-  "$(exit_status_of "$TRAY_PID" 30)" 0
+check_exit "the running tray was asked to end, and ended with status 0" "$TRAY_PID" 30 0
 TRAY_PID=
 check "the agent is installed beside the tray" test -f "$INSTDIR/tallowmered.exe"
 check "the silent upgrade started the tray again" tray_window present 60
