@@ -124,8 +124,10 @@ desktop_live_icon_ids() {
 # taken; nothing while there is none.
 desktop_new_icon() { comm -13 <(echo "$1") <(desktop_icon_ids) | head -n 1; }
 desktop_has_new_icon() { [[ -n $(desktop_new_icon "$1") ]]; }
-# The absolute "X Y W H" of the window with id ID.
+# The absolute "X Y W H" of the window with id ID. Without an id, xwininfo would wait
+# for a click on some window.
 desktop_geometry_of() {
+  [[ -n $1 ]] || return 1
   xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
     /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
 }

@@ -10,6 +10,27 @@ note() { printf '\n--- %s\n' "$*"; }
 # Under `set -e` a command that fails outside a check ends the test; say where.
 trap 'printf "FAIL  stopped at line %s: %s\n" "$LINENO" "$BASH_COMMAND"' ERR
 
+# begin_package_test BUILD_DIR NAME PATTERN: the one package in BUILD_DIR/packages that
+# matches PATTERN (PACKAGE_FILE) and the project version of that build (VERSION); where
+# screenshots and logs go (OUT, with CHECK_LOG as NAME-checks.log) and a scratch
+# directory (WORK). Ends the test when there is not exactly one such package.
+begin_package_test() {
+  local found
+  shopt -s nullglob
+  found=("$1"/packages/$3)
+  shopt -u nullglob
+  ((${#found[@]} == 1)) || die "expected one package $3 in $1/packages, found ${#found[@]}"
+  PACKAGE_FILE=${found[0]}
+  VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")
+  [[ -n $VERSION ]] || die "$1 is not a configured build"
+  OUT=${TALLOW_PACKAGING_OUT:-$1/../test-logs/packaging}
+  mkdir -p "$OUT"
+  OUT=$(cd "$OUT" && pwd)
+  CHECK_LOG=$OUT/$2-checks.log
+  : >"$CHECK_LOG"
+  WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-$2.XXXXXX")
+}
+
 # The test cannot go on: counts as one more failure and ends it.
 die() {
   printf 'FAIL  %s\n' "$*"

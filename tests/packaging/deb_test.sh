@@ -20,20 +20,9 @@ source "$HERE/checks.sh"
 source "$HERE/../../scripts/lib/wine-desktop.sh"
 
 PACKAGE=tallowmere-tray
-shopt -s nullglob
-debs=("$BUILD"/packages/${PACKAGE}_*.deb)
-shopt -u nullglob
-((${#debs[@]} == 1)) || die "expected one package in $BUILD/packages, found ${#debs[@]}"
-DEB=${debs[0]}
-VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
-[[ -n $VERSION ]] || die "$BUILD is not a configured build"
 ((EUID == 0)) || die "dpkg -i needs root"
-OUT=${TALLOW_PACKAGING_OUT:-$BUILD/../test-logs/packaging}
-mkdir -p "$OUT"
-OUT=$(cd "$OUT" && pwd)
-CHECK_LOG=$OUT/deb-checks.log
-: >"$CHECK_LOG"
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-deb.XXXXXX")
+begin_package_test "$BUILD" deb "${PACKAGE}_*.deb"
+DEB=$PACKAGE_FILE
 
 installed() { dpkg-query -W -f='${db:Status-Status}' "$PACKAGE" 2>/dev/null | grep -qv '^not-installed$'; }
 cleanup() {
@@ -178,7 +167,11 @@ DESKTOP_PIDS+=("$TRAY_PID")
 icon_window() { xwininfo -id "$DESKTOP_PANEL" -tree | sed -n 's/^ *\(0x[0-9a-f]*\) .*"tallowmere-tray".*/\1/p' | head -n 1; }
 icon_docked() { [[ -n $(icon_window) ]]; }
 check "the installed tray docks its icon in the notification area" wait_for 60 icon_docked
-icon_amber() { [[ $(desktop_icon_look $(desktop_geometry_of "$(icon_window)")) == amber ]]; }
+# Looked up each time: the docked window may be made anew while the tray starts.
+icon_amber() {
+  local geometry
+  geometry=$(desktop_geometry_of "$(icon_window)") && [[ $(desktop_icon_look $geometry) == amber ]]
+}
 check "its icon shows that the agent could not start, in amber: $OUT/deb-installed.png" wait_for 60 icon_amber
 desktop_shot "$OUT/deb-installed.png"
 (cd / && exec "${tray_env[@]}" tallowmere-tray) >"$WORK/second-tray.log" 2>&1 &

@@ -18,21 +18,11 @@ source "$HERE/checks.sh"
 # shellcheck source=../../scripts/lib/wine-desktop.sh
 source "$HERE/../../scripts/lib/wine-desktop.sh"
 
-shopt -s nullglob
-installers=("$BUILD"/packages/tallowmere-tray-*-win64-setup.exe)
-shopt -u nullglob
-((${#installers[@]} == 1)) || die "expected one installer in $BUILD/packages, found ${#installers[@]}"
-INSTALLER=${installers[0]}
-VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 PROBE=$BUILD/bin/package_probe.exe
 STAND_IN=$BUILD/bin/tallowmered.exe
-[[ -n $VERSION && -f $PROBE && -f $STAND_IN ]] || die "$BUILD is not a built Windows tree"
-OUT=${TALLOW_PACKAGING_OUT:-$BUILD/../test-logs/packaging}
-mkdir -p "$OUT"
-OUT=$(cd "$OUT" && pwd)
-CHECK_LOG=$OUT/nsis-checks.log
-: >"$CHECK_LOG"
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-nsis.XXXXXX")
+[[ -f $PROBE && -f $STAND_IN ]] || die "$BUILD is not a built Windows tree"
+begin_package_test "$BUILD" nsis "tallowmere-tray-*-win64-setup.exe"
+INSTALLER=$PACKAGE_FILE
 
 # ---------------------------------------------------------------------------
 # A display, a Wine prefix and an XEmbed tray host

@@ -24,22 +24,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
+
 namespace {
 
 constexpr wchar_t kControlClass[] = L"tallowmereTrayControl";
 
-std::string utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
-
 void print(const char* name, const std::wstring& value) {
-  std::printf("%s=%s\n", name, utf8(value).c_str());
+  std::printf("%s=%s\n", name, tallow::platform::win32::utf8_from_wide(value).c_str());
 }
 
 int fail(const char* what) {
