@@ -36,11 +36,12 @@ wait_for() {
   return 1
 }
 
-# desktop_start_xvfb DIR: a private Xvfb; exports DISPLAY.
+# desktop_start_xvfb DIR: a private Xvfb; exports DISPLAY. It never resets, which it
+# would do whenever its last client leaves, refusing any client that came meanwhile.
 desktop_start_xvfb() {
   local dir=$1
   : >"$dir/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   DESKTOP_PIDS+=($!)
   wait_for 30 test -s "$dir/display"
   export DISPLAY=":$(head -n 1 "$dir/display")"
