@@ -17,6 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 const std::string kSmile = test::encode_utf8(0x1F600);  // two UTF-16 units
+const std::string kEllipsis = "\xE2\x80\xA6";
 
 TEST(NotificationText, TooltipsAreCutBetweenCharactersAndLabelsKeepTheirAmpersands) {
   struct Case {
@@ -129,6 +130,38 @@ TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
   icon.remove();
   EXPECT_FALSE(icon.is_added());
   EXPECT_FALSE(NotificationIcon::create(first, RgbaPixels{5, 4, pixels}, "t").ok());
+}
+
+}  // namespace
+}  // namespace tallow::platform
+
+namespace tallow::platform {
+namespace {
+
+TEST(UnderscoreLabelText, ShowsEveryUnderscoreAsWritten) {
+  struct Case {
+    const char* name;
+    std::string text, expected;
+  };
+  const std::vector<Case> cases = {
+      {"plain", "Show Log", "Show Log"},
+      {"host_with_underscore", "Hub: my_hub.example, connected", "Hub: my__hub.example, connected"},
+      {"two_in_a_row", "a__b", "a____b"},
+      {"at_both_ends", "_x_", "__x__"},
+      {"only", "_", "__"},
+      {"empty", "", ""},
+      {"ampersand_untouched_utf8_kept", "R&D " + kEllipsis + "_" + kSmile, "R&D " + kEllipsis + "__" + kSmile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(underscore_label_text(c.text), c.expected);
+  }
+}
+
+TEST(StatusNotifierPixmap, IsArgbInNetworkOrder) {
+  const Bytes rgba = {1, 2, 3, 4, 245, 158, 11, 255, 0, 0, 0, 0};
+  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{3, 1, rgba}), (Bytes{4, 1, 2, 3, 255, 245, 158, 11, 0, 0, 0, 0}));
+  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{1, 1, Bytes{9, 8, 7, 89}}), (Bytes{89, 9, 8, 7}));
 }
 
 }  // namespace

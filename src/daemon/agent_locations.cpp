@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "platform/environment.h"
+#include "platform/user_directories.h"
 #include "settings/state_files.h"
 
 namespace tallow {
@@ -11,6 +12,8 @@ namespace {
 std::filesystem::path configured_state_directory() {
   if (auto directory = platform::environment_path(kStateDirectoryVariable)) return *directory;
   if (auto local = platform::environment_path("LOCALAPPDATA")) return *local / "tallowmere";
+  // Linux has no LOCALAPPDATA; its per-user state lives under ~/.local/state.
+  if (auto base = platform::user_state_base()) return *base / "tallowmere";
   return "tallowmere";
 }
 

@@ -13,8 +13,10 @@ inline constexpr std::string_view kAgentLogFileName = "tallowmered.log";
 inline constexpr std::string_view kStateDirectoryVariable = "TALLOWMERE_STATE_DIRECTORY";
 inline constexpr std::string_view kListenVariable = "TALLOWMERE_LISTEN";
 
-// TALLOWMERE_STATE_DIRECTORY verbatim; else LOCALAPPDATA joined with "tallowmere";
-// else "tallowmere"; made absolute against the working directory.
+// TALLOWMERE_STATE_DIRECTORY verbatim; else LOCALAPPDATA joined with "tallowmere"; else
+// the platform's per-user state base joined with "tallowmere" (Linux:
+// $XDG_STATE_HOME/tallowmere, by default ~/.local/state/tallowmere); else "tallowmere";
+// made absolute against the working directory.
 std::filesystem::path resolve_state_directory();
 
 // The agent program beside the tray's own executable.

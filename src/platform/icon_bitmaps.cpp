@@ -25,3 +25,18 @@ std::vector<std::uint8_t> icon_mask_bits(const RgbaPixels& pixels) {
 }
 
 }  // namespace tallow::platform
+
+namespace tallow::platform {
+
+std::vector<std::uint8_t> status_notifier_pixmap(const RgbaPixels& pixels) {
+  std::vector<std::uint8_t> argb(pixels.bytes.size());
+  for (std::size_t i = 0; i + 3 < pixels.bytes.size(); i += 4) {
+    argb[i] = pixels.bytes[i + 3];
+    argb[i + 1] = pixels.bytes[i];
+    argb[i + 2] = pixels.bytes[i + 1];
+    argb[i + 3] = pixels.bytes[i + 2];
+  }
+  return argb;
+}
+
+}  // namespace tallow::platform

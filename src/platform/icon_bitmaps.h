@@ -1,5 +1,6 @@
 #pragma once
-// The two bitmaps a Windows icon is made of, computed from RGBA pixels.
+// The bitmaps the notification areas take, computed from RGBA pixels: the two a
+// Windows icon is made of, and the pixmap of a D-Bus StatusNotifierItem.
 
 #include <cstdint>
 #include <vector>
@@ -20,5 +21,10 @@ std::vector<std::uint8_t> icon_mask_bits(const RgbaPixels& pixels);
 
 // Bytes in one row of the mask bitmap.
 std::size_t icon_mask_stride(std::uint32_t width);
+
+// A StatusNotifierItem's pixmap: 4 bytes a pixel holding ARGB32 in network byte order,
+// that is alpha, red, green, blue; straight alpha, top row first, no padding.
+// `pixels` must have passed check_rgba_pixels.
+std::vector<std::uint8_t> status_notifier_pixmap(const RgbaPixels& pixels);
 
 }  // namespace tallow::platform

@@ -48,6 +48,8 @@ std::vector<std::string> take_picked_commands() {
   std::deque<std::string> taken;
   {
     const std::lock_guard lock(queue.mutex);
+    // Asked on every pass of the loop; nearly always nothing is there.
+    if (queue.commands.empty()) return {};
     taken.swap(queue.commands);
   }
   return {std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end())};

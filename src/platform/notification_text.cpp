@@ -26,3 +26,17 @@ std::u16string menu_label_text(std::string_view text) {
 }
 
 }  // namespace tallow::platform
+
+namespace tallow::platform {
+
+std::string underscore_label_text(std::string_view text) {
+  std::string label;
+  label.reserve(text.size());
+  for (const char c : text) {
+    if (c == '_') label += '_';
+    label += c;
+  }
+  return label;
+}
+
+}  // namespace tallow::platform

@@ -19,3 +19,11 @@ std::u16string tooltip_text(std::string_view text, std::size_t max_units = kTool
 std::u16string menu_label_text(std::string_view text);
 
 }  // namespace tallow::platform
+
+namespace tallow::platform {
+
+// A label for menus and buttons that take "_" as the access-key marker (D-Bus menus,
+// GTK): every "_" doubled, so that the text shows exactly as written. Stays UTF-8.
+std::string underscore_label_text(std::string_view text);
+
+}  // namespace tallow::platform

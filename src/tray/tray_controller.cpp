@@ -83,9 +83,11 @@ void TrayController::carry_out(std::string_view command) {
   } else if (command == "enroll") {
     request_enrollment();
   } else if (command == "log") {
-    host_.open_with_shell(platform::path_text(agent_.log_path()));
+    // The path's own bytes: on Linux a file name need not be UTF-8, and a replaced byte
+    // would name another file; on Windows this is the same text as path_text.
+    host_.open_with_shell(platform::path_argument(agent_.log_path()));
   } else if (command == "state") {
-    host_.open_with_shell(platform::path_text(agent_.state_directory()));
+    host_.open_with_shell(platform::path_argument(agent_.state_directory()));
   } else if (command == "login") {
     toggle_launch_at_login();
   } else if (command == "quit") {

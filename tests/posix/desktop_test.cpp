@@ -1,18 +1,159 @@
-// Until the Linux desktop port, a message goes to standard error as one line.
+// Message boxes, dialogs and the shell without a desktop, and the pieces of the Linux
+// desktop that need no display: the theme's value, the single-instance lock, the
+// signals of the session and the loop's wait.
 
 #include "platform/desktop.h"
 
+#include <glib.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/dialog.h"
+#include "platform/message_loop.h"
+#include "platform/posix/portal_theme.h"
+#include "platform/session_control.h"
+#include "platform/single_instance.h"
+#include "platform/theme.h"
+#include "posix/scoped_variables.h"
+#include "support/test_support.h"
 
 namespace tallow::platform {
 namespace {
 
-TEST(PosixShowMessage, WritesOneLineToStandardError) {
-  testing::internal::CaptureStderr();
-  show_message("Enrolled", "This computer is enrolled.", false);
-  show_message("Enrollment failed", "No code", true);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Enrolled: This computer is enrolled.\nerror: Enrollment failed: No code\n");
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(PosixWithoutDesktop, MessagesGoToStandardErrorAndDialogsAnswerNone) {
+  struct Case {
+    const char* name;
+    std::string caption, text;
+    bool is_error;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {"information", "Enrolled", "This computer is enrolled.", false, "Enrolled: This computer is enrolled.\n"},
+      {"error", "Enrollment failed", "No code", true, "error: Enrollment failed: No code\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::internal::CaptureStderr();
+    show_message(c.caption, c.text, c.is_error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);
+  }
+  EXPECT_EQ(ask_text("Enroll this computer", "Paste the code.", "hint", "Enroll"), std::nullopt);
+  // No bus, no portal: dark, and asking again costs nothing.
+  EXPECT_FALSE(is_light_theme());
+  EXPECT_FALSE(is_light_theme());
+}
+
+TEST(PortalColorScheme, TwoIsLightAnythingElseIsNot) {
+  struct Case {
+    const char* name;
+    GVariant* value;
+    std::optional<bool> light;
+  };
+  const std::vector<Case> cases = {
+      {"light", g_variant_new_uint32(2), true},
+      {"dark", g_variant_new_uint32(1), false},
+      {"no_preference", g_variant_new_uint32(0), false},
+      {"unknown_number", g_variant_new_uint32(7), false},
+      {"wrapped_as_read_returns_it", g_variant_new_variant(g_variant_new_variant(g_variant_new_uint32(2))), true},
+      {"wrong_type", g_variant_new_int32(2), std::nullopt},
+      {"string", g_variant_new_string("light"), std::nullopt},
+      {"nothing", nullptr, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.value) g_variant_ref_sink(c.value);
+    EXPECT_EQ(posix::color_scheme_is_light(c.value), c.light);
+    if (c.value) g_variant_unref(c.value);
+  }
+}
+
+TEST(PosixSingleInstance, OneClaimPerRuntimeDirectoryUntilItEnds) {
+  test::TempDir runtime("tallow-runtime");
+  test::TempDir home("tallow-home");
+  test::ScopedVariables variables;
+  variables.set("XDG_RUNTIME_DIR", runtime.path().string());
+  {
+    const SingleInstance first = SingleInstance::claim();
+    EXPECT_EQ(first.state(), SingleInstance::Claim::claimed);
+    EXPECT_TRUE(std::filesystem::exists(runtime / "tallowmere-tray.lock"));
+    EXPECT_EQ(SingleInstance::claim().state(), SingleInstance::Claim::already_running);
+    // Another session has another runtime directory.
+    test::TempDir other("tallow-runtime");
+    test::ScopedVariables elsewhere;
+    elsewhere.set("XDG_RUNTIME_DIR", other.path().string());
+    EXPECT_EQ(SingleInstance::claim().state(), SingleInstance::Claim::claimed);
+  }
+  EXPECT_EQ(SingleInstance::claim().state(), SingleInstance::Claim::claimed) << "the claim ended with its owner";
+
+  // Without a runtime directory (or with a relative one) the cache directory serves, made when missing.
+  variables.set("XDG_RUNTIME_DIR", "relative/run");
+  variables.set("XDG_CACHE_HOME", std::nullopt);
+  variables.set("HOME", home.path().string());
+  const SingleInstance cached = SingleInstance::claim();
+  EXPECT_EQ(cached.state(), SingleInstance::Claim::claimed);
+  EXPECT_TRUE(std::filesystem::exists(home / ".cache/tallowmere-tray.lock"));
+  // A lock file that cannot be made leaves the tray unguarded rather than refused.
+  variables.set("XDG_RUNTIME_DIR", (home / "missing/run").string());
+  EXPECT_EQ(SingleInstance::claim().state(), SingleInstance::Claim::unguarded);
+}
+
+TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionFirst) {
+  struct Case {
+    const char* name;
+    int signal;
+    int session_ends;
+  };
+  for (const Case& c : std::vector<Case>{{"term", SIGTERM, 0}, {"int", SIGINT, 0}, {"hup", SIGHUP, 1}}) {
+    SCOPED_TRACE(c.name);
+    int session_ends = 0;
+    auto control = SessionControl::create([&] { ++session_ends; });
+    ASSERT_TRUE(control.ok());
+    dispatch_window_messages();
+    EXPECT_FALSE(control.value().close_requested());
+    ASSERT_EQ(::kill(::getpid(), c.signal), 0);
+    // The handler only wakes the loop; the work happens in its dispatch.
+    EXPECT_TRUE(test::wait_until([&] {
+      wait_for_window_input(50ms);
+      dispatch_window_messages();
+      return control.value().close_requested();
+    }));
+    EXPECT_EQ(session_ends, c.session_ends);
+  }
+  make_process_dpi_aware();  // nothing to do, and nothing breaks
+}
+
+TEST(PosixMessageLoop, WaitEndsAtTheLimitOrWithTheFirstEvent) {
+  dispatch_window_messages();
+  auto started = Clock::now();
+  wait_for_window_input(150ms);
+  const auto idle = Clock::now() - started;
+  EXPECT_GE(idle, 140ms);
+  EXPECT_LT(idle, 2s);
+
+  bool fired = false;
+  const guint source = g_timeout_add(
+      20, [](gpointer flag) -> gboolean { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &fired);
+  started = Clock::now();
+  wait_for_window_input(5s);
+  dispatch_window_messages();
+  EXPECT_TRUE(fired);
+  EXPECT_LT(Clock::now() - started, 2s);
+  (void)source;
+
+  // Everything pending is dispatched in one call.
+  int count = 0;
+  for (int i = 0; i < 5; ++i) {
+    g_idle_add([](gpointer counter) -> gboolean { ++*static_cast<int*>(counter); return G_SOURCE_REMOVE; }, &count);
+  }
+  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+  EXPECT_EQ(count, 5);
 }
 
 }  // namespace

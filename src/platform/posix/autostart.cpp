@@ -1,15 +1,14 @@
 #include "platform/autostart.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <vector>
 
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
+#include "platform/posix/user_directories.h"
 
 namespace tallow::platform {
 namespace {
@@ -18,25 +17,10 @@ constexpr char kEntryName[] = "tallowmere-tray.desktop";
 // A desktop entry is a few hundred bytes; anything far larger is not ours.
 constexpr std::size_t kMaxEntryBytes = 1 << 20;
 
-std::optional<std::filesystem::path> home_directory() {
-  if (auto home = environment_path("HOME"); home && home->is_absolute()) return home;
-  std::vector<char> buffer(16 * 1024);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir && found->pw_dir[0] == '/') {
-    return std::filesystem::path(found->pw_dir);
-  }
-  return std::nullopt;
-}
-
 // $XDG_CONFIG_HOME/autostart, or ~/.config/autostart. A relative XDG_CONFIG_HOME is
 // invalid and ignored, as the base directory rules say.
 std::optional<std::filesystem::path> autostart_directory() {
-  if (auto config = environment_path("XDG_CONFIG_HOME"); config && config->is_absolute()) {
-    return *config / "autostart";
-  }
-  if (auto home = home_directory()) return *home / ".config" / "autostart";
+  if (auto config = posix::xdg_directory("XDG_CONFIG_HOME", ".config")) return *config / "autostart";
   return std::nullopt;
 }
 

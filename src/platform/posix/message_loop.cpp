@@ -1,14 +1,57 @@
-// No window system is attached on Linux yet: there are no messages to dispatch, and
-// waiting for input is only the pause between passes of the caller's loop.
+// The main thread's messages on Linux are the events of GLib's default main context: the
+// session bus (the notification item, its menu, the theme), the signals that ask the
+// tray to close, and GTK's windows once any is open.
 
 #include "platform/message_loop.h"
 
-#include <thread>
+#include <glib.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace tallow::platform {
+namespace {
 
-PumpResult dispatch_window_messages() { return PumpResult::drained; }
+// Enough for any burst of bus traffic; a source that is always ready cannot keep the
+// caller here for ever.
+constexpr int kMostDispatchesAtOnce = 1000;
 
-void wait_for_window_input(std::chrono::milliseconds limit) { std::this_thread::sleep_for(limit); }
+// The descriptors of one wait, kept between waits; the main thread's alone.
+std::vector<GPollFD>& poll_fds() {
+  static std::vector<GPollFD> fds(16);
+  return fds;
+}
+
+}  // namespace
+
+PumpResult dispatch_window_messages() {
+  GMainContext* context = g_main_context_default();
+  for (int i = 0; i < kMostDispatchesAtOnce && g_main_context_iteration(context, FALSE); ++i) {
+  }
+  // Linux has no quit message: the tray ends through its close request.
+  return PumpResult::drained;
+}
+
+void wait_for_window_input(std::chrono::milliseconds limit) {
+  GMainContext* context = g_main_context_default();
+  // One round of GLib's own iteration, with the poll bounded by `limit` as well: it
+  // returns with the first event or at the limit, and dispatches what woke it, which is
+  // input the next pass would have drained anyway. Nothing is allocated per wait.
+  if (!g_main_context_acquire(context)) return;
+  gint max_priority = 0;
+  g_main_context_prepare(context, &max_priority);
+  gint timeout = 0;
+  gint count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(),
+                                    static_cast<gint>(poll_fds().size()));
+  if (count > static_cast<gint>(poll_fds().size())) {
+    poll_fds().resize(static_cast<std::size_t>(count));
+    count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(), count);
+  }
+  const auto most = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXINT);
+  if (timeout < 0 || timeout > most) timeout = static_cast<gint>(most);
+  g_main_context_get_poll_func(context)(poll_fds().data(), static_cast<guint>(count), timeout);
+  if (g_main_context_check(context, max_priority, poll_fds().data(), count)) g_main_context_dispatch(context);
+  g_main_context_release(context);
+}
 
 }  // namespace tallow::platform

@@ -1,8 +1,92 @@
+// The light or dark look on Linux: the desktop portal's color-scheme, read once,
+// asynchronously, when first asked for, then followed through SettingChanged. Each loop
+// pass only reads the kept answer; no pass makes a call on the bus.
+
 #include "platform/theme.h"
 
-namespace tallow::platform {
+#include "platform/posix/glib_ptr.h"
+#include "platform/posix/portal_theme.h"
+#include "platform/posix/session_bus.h"
 
-// Dark panels are the common default; the desktop's own colour scheme comes later.
-bool is_light_theme() { return false; }
+namespace tallow::platform {
+namespace posix {
+
+std::optional<bool> color_scheme_is_light(GVariant* value) {
+  GVariantPtr held(value ? g_variant_ref(value) : nullptr);
+  // A few layers at most: Read wraps the value once more than the setting itself.
+  for (int depth = 0; held && depth < 4 && g_variant_is_of_type(held.get(), G_VARIANT_TYPE_VARIANT);
+       ++depth) {
+    held.reset(g_variant_get_variant(held.get()));
+  }
+  if (!held || !g_variant_is_of_type(held.get(), G_VARIANT_TYPE_UINT32)) return std::nullopt;
+  return g_variant_get_uint32(held.get()) == 2;
+}
+
+namespace {
+
+constexpr char kPortalName[] = "org.freedesktop.portal.Desktop";
+constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
+constexpr char kSettingsInterface[] = "org.freedesktop.portal.Settings";
+constexpr char kNamespace[] = "org.freedesktop.appearance";
+constexpr char kKey[] = "color-scheme";
+
+class PortalTheme {
+ public:
+  PortalTheme() : bus_(session_bus()) {
+    if (!bus_) return;  // no bus, no portal: dark
+    subscription_ = g_dbus_connection_signal_subscribe(
+        bus_, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
+        G_DBUS_SIGNAL_FLAGS_NONE, &PortalTheme::on_setting_changed, this, nullptr);
+    g_dbus_connection_call(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+                           g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &PortalTheme::on_read, this);
+  }
+  // Lives as long as the process: the pending read and the subscription point at it.
+  PortalTheme(const PortalTheme&) = delete;
+  PortalTheme& operator=(const PortalTheme&) = delete;
+
+  bool light() const { return light_; }
+
+ private:
+  static void on_read(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* self = static_cast<PortalTheme*>(data);
+    GError* raw_error = nullptr;
+    GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
+    const GErrorPtr error(raw_error);
+    // A change that came first is newer than what the read found.
+    if (!reply || self->changed_) return;
+    GVariantPtr value(g_variant_get_child_value(reply.get(), 0));
+    self->light_ = color_scheme_is_light(value.get()).value_or(false);
+  }
+
+  static void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                 const gchar*, GVariant* parameters, gpointer data) {
+    auto* self = static_cast<PortalTheme*>(data);
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssv)"))) return;
+    const gchar* name_space = nullptr;
+    const gchar* key = nullptr;
+    GVariant* raw_value = nullptr;
+    g_variant_get(parameters, "(&s&sv)", &name_space, &key, &raw_value);
+    const GVariantPtr value(raw_value);
+    if (g_strcmp0(name_space, kNamespace) != 0 || g_strcmp0(key, kKey) != 0) return;
+    self->changed_ = true;
+    self->light_ = color_scheme_is_light(value.get()).value_or(false);
+  }
+
+  GDBusConnection* bus_;
+  guint subscription_ = 0;
+  bool changed_ = false;
+  bool light_ = false;
+};
+
+}  // namespace
+}  // namespace posix
+
+bool is_light_theme() {
+  // Made on the main thread's first pass and never destroyed: the bus may still
+  // deliver to it while the process ends.
+  static const posix::PortalTheme* const theme = new posix::PortalTheme();
+  return theme->light();
+}
 
 }  // namespace tallow::platform

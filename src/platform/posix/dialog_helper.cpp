@@ -1,0 +1,70 @@
+#include "platform/posix/dialog_helper.h"
+
+#include <gio/gio.h>
+
+#include <thread>
+
+#include "platform/environment.h"
+#include "platform/posix/glib_ptr.h"
+
+namespace tallow::platform::posix {
+namespace {
+
+constexpr char kHelperName[] = "tallowmere-dialog";
+
+// The thread that runs static initialization is the process's main thread, the one
+// whose main context the tray's loop turns.
+const std::thread::id main_thread = std::this_thread::get_id();
+
+struct Communication {
+  bool done = false;
+  GVariantPtr unused;
+  GBytes* output = nullptr;
+};
+
+}  // namespace
+
+std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
+  const auto self = executable_path();
+  if (!self) return std::nullopt;
+  const std::string program = (self->parent_path() / kHelperName).native();
+  std::vector<const gchar*> argv{program.c_str()};
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  argv.push_back(nullptr);
+
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+  if (!process) return std::nullopt;
+
+  GBytes* raw_output = nullptr;
+  if (std::this_thread::get_id() == main_thread) {
+    Communication communication;
+    g_subprocess_communicate_async(
+        process.get(), nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          auto* state = static_cast<Communication*>(data);
+          g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &state->output, nullptr, nullptr);
+          state->done = true;
+        },
+        &communication);
+    // A modal loop: everything else on the main context goes on while the window is up.
+    while (!communication.done) g_main_context_iteration(g_main_context_default(), TRUE);
+    raw_output = communication.output;
+  } else {
+    g_subprocess_communicate(process.get(), nullptr, nullptr, &raw_output, nullptr, nullptr);
+  }
+  // communicate has read standard output to its end; the exit follows at once.
+  g_subprocess_wait(process.get(), nullptr, nullptr);
+
+  HelperOutcome outcome;
+  if (g_subprocess_get_if_exited(process.get())) outcome.exit_status = g_subprocess_get_exit_status(process.get());
+  if (raw_output) {
+    gsize size = 0;
+    const auto* bytes = static_cast<const char*>(g_bytes_get_data(raw_output, &size));
+    outcome.output.assign(bytes ? bytes : "", size);
+    g_bytes_unref(raw_output);
+  }
+  return outcome;
+}
+
+}  // namespace tallow::platform::posix

@@ -1,0 +1,128 @@
+// The tray's windows on Linux, in a process of their own: GTK takes some twenty
+// megabytes that the tray would otherwise keep for the rest of its life after the first
+// dialog. The tray starts this program beside itself for each message box and each
+// input dialog, and goes on serving its notification item meanwhile.
+//
+//   tallowmere-dialog message error|information CAPTION TEXT
+//       A box with the icon, the text and "OK". Exits 0 once dismissed.
+//   tallowmere-dialog ask CAPTION PROMPT HINT ACCEPT
+//       The one-line input dialog. Accepted: the field's text on standard output,
+//       exactly as typed, and exit 0. Cancelled or closed: exit 1.
+// Exit 2: bad arguments; 3: no display to open.
+
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/notification_text.h"
+
+namespace {
+
+constexpr int kDialogWidth = 460;
+constexpr int kMargin = 16;
+// Where an entry's own text starts, so the hint sits where the text will.
+constexpr int kHintIndent = 9;
+
+void settle() {
+  for (int i = 0; i < 100 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
+}
+
+void keep_in_front(GtkWindow* window, const char* caption) {
+  gtk_window_set_title(window, caption);
+  gtk_window_set_keep_above(window, TRUE);
+  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  gtk_window_set_icon_name(window, "tallowmere-tray");
+}
+
+int show_message(const char* kind, const char* caption, const char* text) {
+  const bool is_error = std::strcmp(kind, "error") == 0;
+  // "%s": the text is shown as it is, never read as a format.
+  GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, is_error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
+                                          GTK_BUTTONS_OK, "%s", text);
+  // GTK 3 draws no icon of its own for the message type.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  GtkWidget* icon = gtk_image_new_from_icon_name(is_error ? "dialog-error" : "dialog-information", GTK_ICON_SIZE_DIALOG);
+  gtk_widget_show(icon);
+  gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  keep_in_front(GTK_WINDOW(box), caption);
+  gtk_window_present(GTK_WINDOW(box));
+  gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+  settle();
+  return 0;
+}
+
+int ask(const char* caption, const char* prompt, const char* hint, const char* accept_label) {
+  GtkWidget* dialog = gtk_dialog_new();
+  GtkWindow* window = GTK_WINDOW(dialog);
+  keep_in_front(window, caption);
+  gtk_window_set_default_size(window, kDialogWidth, -1);
+  gtk_window_set_resizable(window, FALSE);
+  // Button labels take "_" as the access-key marker; the accept label shows as written.
+  const std::string accept = tallow::platform::underscore_label_text(accept_label);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), "_Cancel", GTK_RESPONSE_CANCEL);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), accept.c_str(), GTK_RESPONSE_ACCEPT);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_box_set_spacing(GTK_BOX(content), 10);
+  gtk_widget_set_margin_start(content, kMargin);
+  gtk_widget_set_margin_end(content, kMargin);
+  gtk_widget_set_margin_top(content, kMargin);
+  gtk_widget_set_margin_bottom(content, kMargin);
+
+  GtkWidget* label = gtk_label_new(prompt);
+  gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_container_add(GTK_CONTAINER(content), label);
+
+  // GTK 3 hides an entry's placeholder while the entry has the focus, and the field has
+  // it from the start; the hint is a dimmed label over the field instead, shown while
+  // the field is empty, focused or not.
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);  // Enter presses the default button
+  GtkWidget* overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay), entry);
+  GtkWidget* hint_label = gtk_label_new(hint);
+  gtk_style_context_add_class(gtk_widget_get_style_context(hint_label), "dim-label");
+  gtk_widget_set_halign(hint_label, GTK_ALIGN_START);
+  gtk_widget_set_margin_start(hint_label, kHintIndent);
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), hint_label);
+  gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), hint_label, TRUE);
+  g_signal_connect(entry, "changed", G_CALLBACK(+[](GtkEditable* field, gpointer label) {
+                     gtk_widget_set_visible(GTK_WIDGET(label), gtk_entry_get_text_length(GTK_ENTRY(field)) == 0);
+                   }),
+                   hint_label);
+  gtk_container_add(GTK_CONTAINER(content), overlay);
+
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(entry);
+  gtk_window_present(window);
+
+  // Escape and the close box end the run with another response than "accept".
+  const bool accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
+  std::string text;
+  if (accepted) text = gtk_entry_get_text(GTK_ENTRY(entry));
+  gtk_widget_destroy(dialog);
+  settle();
+  if (!accepted) return 1;
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const std::string mode = argv[1];
+  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6)) return 2;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    const char* display = g_getenv("DISPLAY");
+    std::fprintf(stderr, "tallowmere-dialog: cannot open the display %s\n", display ? display : "(none)");
+    return 3;
+  }
+  if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
+  return ask(argv[2], argv[3], argv[4], argv[5]);
+}

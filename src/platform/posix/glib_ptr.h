@@ -1,0 +1,46 @@
+#pragma once
+// Owners for GLib and GObject references, so that none leaks on any path.
+
+#include <gio/gio.h>
+
+#include <memory>
+
+namespace tallow::platform::posix {
+
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+// A GObject reference of type T (GDBusConnection, DbusmenuServer, GdkPixbuf...).
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GVariantUnref {
+  void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
+
+struct GErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+struct GFree {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+
+// A source attached to a context: destroyed (so it never fires again) and released.
+struct GSourceDestroy {
+  void operator()(GSource* source) const {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+};
+using GSourcePtr = std::unique_ptr<GSource, GSourceDestroy>;
+
+// The error's message, or `fallback` when there is no error.
+inline const char* error_text(const GError* error, const char* fallback = "unknown error") {
+  return error && error->message ? error->message : fallback;
+}
+
+}  // namespace tallow::platform::posix

@@ -1,0 +1,168 @@
+#include "platform/posix/status_notifier_item.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/posix/glib_ptr.h"
+
+namespace tallow::platform::posix {
+namespace {
+
+constexpr char kInterface[] = "org.kde.StatusNotifierItem";
+
+constexpr char kIntrospection[] = R"xml(<node>
+  <interface name="org.kde.StatusNotifierItem">
+    <property name="Category" type="s" access="read"/>
+    <property name="Id" type="s" access="read"/>
+    <property name="Title" type="s" access="read"/>
+    <property name="Status" type="s" access="read"/>
+    <property name="WindowId" type="i" access="read"/>
+    <property name="IconName" type="s" access="read"/>
+    <property name="IconPixmap" type="a(iiay)" access="read"/>
+    <property name="OverlayIconName" type="s" access="read"/>
+    <property name="OverlayIconPixmap" type="a(iiay)" access="read"/>
+    <property name="AttentionIconName" type="s" access="read"/>
+    <property name="AttentionIconPixmap" type="a(iiay)" access="read"/>
+    <property name="AttentionMovieName" type="s" access="read"/>
+    <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
+    <property name="ItemIsMenu" type="b" access="read"/>
+    <property name="Menu" type="o" access="read"/>
+    <method name="ContextMenu"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
+    <method name="Activate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
+    <method name="SecondaryActivate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
+    <method name="Scroll"><arg name="delta" type="i" direction="in"/><arg name="orientation" type="s" direction="in"/></method>
+    <signal name="NewTitle"/>
+    <signal name="NewIcon"/>
+    <signal name="NewAttentionIcon"/>
+    <signal name="NewOverlayIcon"/>
+    <signal name="NewToolTip"/>
+    <signal name="NewStatus"><arg name="status" type="s"/></signal>
+  </interface>
+</node>)xml";
+
+GDBusInterfaceInfo* interface_info() {
+  // Parsed once; the node keeps the interface alive for the life of the process.
+  static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
+  return node->interfaces[0];
+}
+
+// Several icons in one process (tests) each need a name of their own.
+std::atomic<unsigned> next_item_number{1};
+
+GVariant* empty_pixmaps() { return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0); }
+
+GVariant* pixmaps(const ItemPixmap& pixmap) {
+  if (pixmap.argb.empty()) return empty_pixmaps();
+  GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1);
+  GVariant* one = g_variant_new("(ii@ay)", pixmap.width, pixmap.height, bytes);
+  return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), &one, 1);
+}
+
+// RequestName with DO_NOT_QUEUE: 1 means the name is ours.
+bool request_name(GDBusConnection* bus, const std::string& name) {
+  GVariantPtr reply(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "RequestName",
+                                                g_variant_new("(su)", name.c_str(), 4u), G_VARIANT_TYPE("(u)"),
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+  guint32 result = 0;
+  if (reply) g_variant_get(reply.get(), "(u)", &result);
+  return result == 1;
+}
+
+}  // namespace
+
+StatusNotifierItem::StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
+                                       std::function<void()> on_menu_wanted)
+    : bus_(bus), title_(std::move(title)), menu_path_(std::move(menu_path)),
+      on_menu_wanted_(std::move(on_menu_wanted)) {}
+
+Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(
+    GDBusConnection* bus, std::string title, std::string menu_path, std::function<void()> on_menu_wanted) {
+  std::unique_ptr<StatusNotifierItem> item(
+      new StatusNotifierItem(bus, std::move(title), std::move(menu_path), std::move(on_menu_wanted)));
+  static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::call_method,
+                                              &StatusNotifierItem::get_property, nullptr, {}};
+  GError* raw_error = nullptr;
+  item->registration_ = g_dbus_connection_register_object(bus, kStatusNotifierItemPath, interface_info(),
+                                                          &vtable, item.get(), nullptr, &raw_error);
+  const GErrorPtr error(raw_error);
+  if (item->registration_ == 0) {
+    return Error{std::string("the notification item cannot be put on the session bus: ") +
+                 error_text(error.get())};
+  }
+  // The name is asked for once, at start-up; the item works under the connection's own
+  // name too, it just cannot be withdrawn from the hosts before the process ends.
+  const std::string name = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(next_item_number++);
+  item->owns_name_ = request_name(bus, name);
+  item->bus_name_ = item->owns_name_ ? name : g_dbus_connection_get_unique_name(bus);
+  return item;
+}
+
+StatusNotifierItem::~StatusNotifierItem() {
+  g_dbus_connection_unregister_object(bus_, registration_);
+  if (owns_name_) {
+    GVariantPtr reply(g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "ReleaseName",
+                                                  g_variant_new("(s)", bus_name_.c_str()), nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+  }
+}
+
+void StatusNotifierItem::set_pixmap(ItemPixmap pixmap) {
+  pixmap_ = std::move(pixmap);
+  emit("NewIcon");
+}
+
+void StatusNotifierItem::set_tooltip(std::string tooltip) {
+  tooltip_ = std::move(tooltip);
+  emit("NewToolTip");
+}
+
+void StatusNotifierItem::set_status(std::string status) {
+  if (status == status_) return;
+  status_ = std::move(status);
+  emit("NewStatus", g_variant_new("(s)", status_.c_str()));
+}
+
+void StatusNotifierItem::emit(const char* signal, GVariant* parameters) {
+  g_dbus_connection_emit_signal(bus_, nullptr, kStatusNotifierItemPath, kInterface, signal, parameters,
+                                nullptr);
+}
+
+GVariant* StatusNotifierItem::get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                           const gchar* property, GError**, gpointer data) {
+  return static_cast<const StatusNotifierItem*>(data)->property(property);
+}
+
+GVariant* StatusNotifierItem::property(const gchar* name) const {
+  const std::string_view wanted(name);
+  if (wanted == "Category") return g_variant_new_string("ApplicationStatus");
+  if (wanted == "Id") return g_variant_new_string("tallowmere-tray");
+  if (wanted == "Title") return g_variant_new_string(title_.c_str());
+  if (wanted == "Status") return g_variant_new_string(status_.c_str());
+  if (wanted == "WindowId") return g_variant_new_int32(0);
+  if (wanted == "IconPixmap") return pixmaps(pixmap_);
+  if (wanted == "OverlayIconPixmap" || wanted == "AttentionIconPixmap") return empty_pixmaps();
+  if (wanted == "ToolTip") {
+    return g_variant_new("(s@a(iiay)ss)", "", empty_pixmaps(), tooltip_.c_str(), "");
+  }
+  // Every click shows the menu, as on Windows; hosts open it themselves.
+  if (wanted == "ItemIsMenu") return g_variant_new_boolean(TRUE);
+  if (wanted == "Menu") return g_variant_new_object_path(menu_path_.c_str());
+  // The icon names are empty: the pixmap is the icon.
+  return g_variant_new_string("");
+}
+
+void StatusNotifierItem::call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                     const gchar* method, GVariant*, GDBusMethodInvocation* invocation,
+                                     gpointer data) {
+  auto* self = static_cast<StatusNotifierItem*>(data);
+  const std::string_view name(method);
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+  // Scrolling over the icon means nothing to the tray.
+  if (name != "Scroll" && self->on_menu_wanted_) self->on_menu_wanted_();
+}
+
+}  // namespace tallow::platform::posix

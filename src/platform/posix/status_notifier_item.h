@@ -1,0 +1,70 @@
+#pragma once
+// The org.kde.StatusNotifierItem object a notification-area host reads: its icon,
+// tooltip, status and the path of its menu. It is exported under a bus name of its own,
+// so that releasing the name takes the item out of every host.
+
+#include <gio/gio.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+
+namespace tallow::platform::posix {
+
+inline constexpr char kStatusNotifierItemPath[] = "/StatusNotifierItem";
+
+// The item's pixmap: ARGB32 in network byte order, `width` × `height`.
+struct ItemPixmap {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> argb;
+};
+
+class StatusNotifierItem {
+ public:
+  // Exports the item on `bus` and takes the name "org.kde.StatusNotifierItem-PID-N".
+  // `on_menu_wanted` runs when the host asks the item to act on a click (Activate,
+  // SecondaryActivate, ContextMenu): the item's only action is its menu.
+  static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
+                                                            std::string menu_path,
+                                                            std::function<void()> on_menu_wanted);
+  ~StatusNotifierItem();  // unexports the item and releases its name
+  StatusNotifierItem(const StatusNotifierItem&) = delete;
+  StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
+
+  // The bus name the watcher is told, and the hosts read the item under.
+  const std::string& bus_name() const { return bus_name_; }
+
+  // Each replaces its property and tells the hosts (NewIcon, NewToolTip, NewStatus).
+  void set_pixmap(ItemPixmap pixmap);
+  void set_tooltip(std::string tooltip);
+  void set_status(std::string status);  // "Active", "Passive" or "NeedsAttention"
+
+ private:
+  StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
+                     std::function<void()> on_menu_wanted);
+  static GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                const gchar* property, GError**, gpointer data);
+  static void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                          const gchar* method, GVariant*, GDBusMethodInvocation* invocation,
+                          gpointer data);
+  GVariant* property(const gchar* name) const;
+  void emit(const char* signal, GVariant* parameters = nullptr);
+
+  GDBusConnection* bus_;
+  std::string title_;
+  std::string menu_path_;
+  std::function<void()> on_menu_wanted_;
+  std::string bus_name_;
+  bool owns_name_ = false;
+  guint registration_ = 0;
+  ItemPixmap pixmap_;
+  std::string tooltip_;
+  std::string status_ = "Active";
+};
+
+}  // namespace tallow::platform::posix

@@ -1,0 +1,54 @@
+#pragma once
+// The fallback where no StatusNotifierWatcher runs: a GtkStatusIcon, which an XEmbed
+// system tray (the freedesktop.org system tray protocol) docks. GTK is loaded for it.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/notification_icon.h"
+#include "platform/posix/glib_ptr.h"
+
+typedef struct _GtkStatusIcon GtkStatusIcon;
+typedef struct _GtkWidget GtkWidget;
+
+namespace tallow::platform::posix {
+
+struct GtkFunctions;
+
+class XembedIcon {
+ public:
+  // The icon, visible and waiting for a tray to dock it; null when GTK cannot be loaded
+  // (no library, no X display). `on_embedded_change` runs when a tray docks or drops it.
+  static std::unique_ptr<XembedIcon> create(const NotificationMenu& menu, const RgbaPixels& image,
+                                            const std::string& tooltip,
+                                            std::function<void()> on_embedded_change);
+  ~XembedIcon();
+  XembedIcon(const XembedIcon&) = delete;
+  XembedIcon& operator=(const XembedIcon&) = delete;
+
+  void set_menu(const NotificationMenu& menu) { menu_ = menu; }
+  void set_image(const RgbaPixels& image);
+  void set_tooltip(const std::string& tooltip);
+  // A hidden icon leaves the tray; shown again, it asks to be docked again.
+  void set_visible(bool visible);
+
+  // True while a tray docks the icon and it is visible.
+  bool is_embedded() const;
+
+ private:
+  XembedIcon(const GtkFunctions& gtk, std::function<void()> on_embedded_change);
+  void open_menu(guint button, guint32 time);
+  static void on_activate(GtkStatusIcon*, gpointer data);
+  static void on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data);
+  static void on_embedded(GObject*, GParamSpec*, gpointer data);
+
+  const GtkFunctions& gtk_;
+  std::function<void()> on_embedded_change_;
+  NotificationMenu menu_;
+  GObjectPtr<GtkStatusIcon> icon_;
+  GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
+  bool visible_ = true;
+};
+
+}  // namespace tallow::platform::posix

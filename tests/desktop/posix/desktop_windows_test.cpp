@@ -1,0 +1,180 @@
+// What a person sees of the tray on a Linux desktop, driven with real input under the X
+// display of the run: the message box that refuses a second tray, the input dialog, the
+// icon and its menu in xfce4-panel, and the XEmbed fallback docked in trayer. Each leaves
+// screenshots in <build>/screenshots.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <glob.h>
+
+#include "desktop/posix/tray_desktop_fixture.h"
+
+namespace tallow::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class DesktopWindows : public TrayDesktop {
+ protected:
+  void SetUp() override {
+    if (x_display().empty()) GTEST_SKIP() << "no X display (scripts/test provides one)";
+    for (const char* tool : {"xdotool", "import", "xwininfo", "dbus-send"}) {
+      ASSERT_TRUE(has_program(tool)) << tool << " is missing";
+    }
+    TrayDesktop::SetUp();
+  }
+
+  // Focuses the window and types into it as a keyboard would.
+  static void type_into(const std::string& window, const std::string& text) {
+    ASSERT_TRUE(xdotool("windowfocus --sync " + window));
+    if (text.empty()) return;
+    ASSERT_TRUE(xdotool("type --delay 15 '" + text + "'"));
+  }
+  static void press(const std::string& window, const std::string& key) {
+    ASSERT_TRUE(xdotool("windowfocus --sync " + window));
+    ASSERT_TRUE(xdotool("key " + key));
+  }
+  static bool window_gone(const std::string& title) { return !find_window(title, 0ms); }
+};
+
+TEST_F(DesktopWindows, ASecondTrayShowsItsMessageAndEndsWithZero) {
+  write_config();
+  auto first = start_tray("first.log");
+  ASSERT_TRUE(registered_item());
+  auto second = start_tray("second.log");
+  const auto box = find_window("tallowmered");
+  ASSERT_TRUE(box) << read_file(scratch_ / "second.log");
+  take_screenshot("linux-second-instance");
+  EXPECT_FALSE(second->wait_for_exit(300ms)) << "the box waits for the user";
+  press(*box, "Return");
+  EXPECT_EQ(second->wait_for_exit(20s), 0);
+  EXPECT_EQ(watcher_->registrations().size(), 1u) << "no second item";
+  EXPECT_TRUE(process_alive(first->pid()));
+}
+
+TEST_F(DesktopWindows, TheDialogGivesTypedTextAsItIsAndNoneOnEscape) {
+  struct Case {
+    const char* name;
+    std::string typed;
+    std::string key;
+    std::string answer;
+  };
+  const std::vector<Case> cases = {
+      {"blanks_kept", "  code-42 --hub=https://h_1.test ", "Return", "text:  code-42 --hub=https://h_1.test "},
+      {"empty_is_text", "", "Return", "text:"},
+      {"escape_cancels", "abc", "Escape", "none"},
+      {"non_ascii", "Zo\u00EB \u00E9t\u00E9", "Return", "text:Zo\u00EB \u00E9t\u00E9"},
+  };
+  ChildProcess probe({program_path("ask_text_probe").string(), scratch_.path().string(), std::to_string(cases.size())},
+                     environment(), scratch_ / "probe.log");
+  for (std::size_t n = 1; n <= cases.size(); ++n) {
+    const Case& c = cases[n - 1];
+    SCOPED_TRACE(c.name);
+    // The dialog before has gone with its answer; this one is the next. A dialog is a
+    // program started afresh, which a loaded machine may take a while to show.
+    const auto dialog = find_window("Enroll this computer", 60s);
+    ASSERT_TRUE(dialog) << "probe: " << read_file(scratch_ / "probe.log") << "\nwindows:\n"
+                        << run_command("xwininfo -root -tree 2>&1").value_or("") << "\nprobe alive: "
+                        << process_alive(probe.pid());
+    if (n == 1) take_screenshot("linux-dialog-hint", "500x200+262+284");
+    type_into(*dialog, c.typed);
+    if (n == 1) take_screenshot("linux-dialog", "500x200+262+284");
+    press(*dialog, c.key);
+    const auto answer = scratch_ / ("answer-" + std::to_string(n));
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(answer); }));
+    EXPECT_EQ(read_file(answer), c.answer) << read_file(scratch_ / "probe.log");
+  }
+  EXPECT_EQ(probe.wait_for_exit(20s), 0);
+}
+
+// xfconfd lives beside the other xfconf programs, under the multiarch library directory.
+std::optional<std::string> xfconfd_path() {
+  glob_t found{};
+  std::optional<std::string> path;
+  if (::glob("/usr/lib/*/xfce4/xfconf/xfconfd", 0, nullptr, &found) == 0 && found.gl_pathc > 0) {
+    path = found.gl_pathv[0];
+  }
+  globfree(&found);
+  return path;
+}
+
+TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
+  ASSERT_TRUE(has_program("xfce4-panel"));
+  const auto xfconfd = xfconfd_path();
+  ASSERT_TRUE(xfconfd) << "xfconfd is missing";
+  // The panel is the watcher here; ours stays on the bus as a client that clicks.
+  watcher_->release_name();
+  const auto channels = config_ / "xfce4/xfconf/xfce-perchannel-xml";
+  std::filesystem::create_directories(channels);
+  std::filesystem::copy_file(std::filesystem::path(TALLOW_SOURCE_DIR) / "tests/desktop/xfce4-panel.xml",
+                             channels / "xfce4-panel.xml");
+  ChildProcess settings({*xfconfd}, environment(), scratch_ / "xfconfd.log");
+  ChildProcess panel({"xfce4-panel"}, environment(), scratch_ / "panel.log");
+  // Without a window manager the panel waits a few seconds for one, then goes on.
+  ASSERT_TRUE(wait_for_x([&] { return bus_name_has_owner(bus_->address(), "org.kde.StatusNotifierWatcher"); }, 60s))
+      << read_file(scratch_ / "panel.log");
+
+  write_config();
+  auto tray = start_tray();
+  const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(tray->pid()) + "-1";
+  ASSERT_TRUE(wait_until([&] { return rows(item) == expected_rows(snapshot_of(AgentStatus::running())); }));
+  ASSERT_TRUE(wait_until([&] { return watcher_->item_string(item, "Status") == "Active"; }));
+  const std::size_t windows = top_level_windows();
+  // The notification area is the panel's only plugin: its first icon is at the left end.
+  take_screenshot("linux-panel-icon", "240x40+0+0");
+  ASSERT_TRUE(xdotool("mousemove 18 18 click 1"));
+  EXPECT_TRUE(wait_for_x([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
+  take_screenshot("linux-panel-menu", "360x300+0+0");
+  ASSERT_TRUE(xdotool("key Escape"));
+
+  // "Enroll…" as the host reports the click; blanks alone are no code.
+  ASSERT_TRUE(click(item, "Enroll Again\u2026"));
+  const auto dialog = find_window("Enroll this computer");
+  ASSERT_TRUE(dialog);
+  type_into(*dialog, "   ");
+  take_screenshot("linux-panel-dialog");
+  press(*dialog, "Return");
+  const auto box = find_window("Enrollment failed");
+  ASSERT_TRUE(box) << "the no-code message";
+  take_screenshot("linux-message-box");
+  press(*box, "Return");
+  EXPECT_TRUE(wait_for_x([&] { return window_gone("Enrollment failed"); }));
+
+  ASSERT_TRUE(tray->signal(SIGTERM));
+  EXPECT_EQ(tray->wait_for_exit(30s), 0);
+}
+
+TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
+  ASSERT_TRUE(has_program("trayer"));
+  watcher_.reset();  // no StatusNotifierWatcher on the bus at all
+  ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
+                       "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
+                      environment(), scratch_ / "trayer.log");
+  ASSERT_TRUE(wait_for_x([&] { return xdotool("search --onlyvisible --class trayer"); }));
+  write_config();
+  auto tray = start_tray();
+  // GtkStatusIcon docks a plug window named after the program into the tray.
+  ASSERT_TRUE(wait_for_x([&] {
+    const auto tree = run_command("xwininfo -root -tree 2>/dev/null");
+    return tree && tree->find("\"tallowmere-tray\"") != std::string::npos;
+  })) << read_file(scratch_ / "tray.log");
+  // The Running rook is opaque white: the brightest pixel of the docked icon says so.
+  EXPECT_TRUE(wait_for_x([&] {
+    const auto brightest = run_command("import -window root -crop 36x36+0+0 -colorspace gray -format '%[fx:maxima]' info:");
+    return brightest && std::stod(*brightest) > 0.9;
+  }));
+  take_screenshot("linux-xembed-icon", "240x40+0+0");
+  const std::size_t windows = top_level_windows();
+  ASSERT_TRUE(xdotool("mousemove 10 18 click 3"));
+  EXPECT_TRUE(wait_for_x([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
+  take_screenshot("linux-xembed-menu", "360x300+0+0");
+  ASSERT_TRUE(xdotool("key Escape"));
+  ASSERT_TRUE(tray->signal(SIGTERM));
+  EXPECT_EQ(tray->wait_for_exit(30s), 0);
+}
+
+}  // namespace
+}  // namespace tallow::test

@@ -1,0 +1,213 @@
+// The real tray on a private session bus: what a notification-area host reads of its
+// item and menu, and what the host's clicks do.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "desktop/posix/tray_desktop_fixture.h"
+#include "platform/icon_bitmaps.h"
+#include "tray/rook_icon.h"
+
+namespace tallow::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = AgentStatus::Kind;
+
+// The pixmap the item must carry for a status on a dark panel.
+std::vector<std::uint8_t> expected_pixmap(const AgentStatus& status) {
+  const auto mask = build_rook_mask();
+  EXPECT_TRUE(mask.ok());
+  const platform::IconImage image = render_rook_icon(mask.value(), status, /*light_theme=*/false);
+  return platform::status_notifier_pixmap({image.width, image.height, image.rgba});
+}
+
+// Alpha and colour of the rook's most covered pixel, as the host would draw it.
+struct Ink {
+  std::uint8_t alpha, red, green, blue;
+  bool operator==(const Ink&) const = default;
+};
+Ink darkest_ink(const ItemPixmap& pixmap) {
+  Ink ink{0, 0, 0, 0};
+  for (std::size_t i = 0; i + 3 < pixmap.argb.size(); i += 4) {
+    if (pixmap.argb[i] > ink.alpha) ink = {pixmap.argb[i], pixmap.argb[i + 1], pixmap.argb[i + 2], pixmap.argb[i + 3]};
+  }
+  return ink;
+}
+
+bool wait_for_look(TestWatcher& watcher, const std::string& item, const AgentStatus& status) {
+  const std::string tooltip = "tallowmered: " + status_label(status);
+  const auto pixels = expected_pixmap(status);
+  return wait_until([&] {
+    const auto pixmap = watcher.pixmap(item);
+    return watcher.tooltip(item) == tooltip && pixmap && pixmap->width == 36 && pixmap->height == 36 &&
+           pixmap->argb == pixels;
+  });
+}
+
+TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
+  write_config();
+  auto tray = start_tray();
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->rfind("org.kde.StatusNotifierItem-" + std::to_string(tray->pid()) + "-", 0), 0u) << *item;
+  EXPECT_EQ(watcher_->item_string(*item, "Id"), "tallowmere-tray");
+  EXPECT_EQ(watcher_->item_string(*item, "Title"), "tallowmered");
+  EXPECT_EQ(watcher_->item_string(*item, "Category"), "ApplicationStatus");
+  EXPECT_EQ(watcher_->item_string(*item, "Status"), "Active");
+  EXPECT_EQ(watcher_->item_string(*item, "Menu"), "/MenuBar");
+
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::running()));
+  EXPECT_EQ(darkest_ink(*watcher_->pixmap(*item)), (Ink{255, 255, 255, 255}));
+  const int first_agent = agent_pid();
+  EXPECT_TRUE(process_alive(first_agent));
+
+  ASSERT_TRUE(click(*item, "Stop"));
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::stopped())));
+  EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::stopped()));
+  EXPECT_EQ(darkest_ink(*watcher_->pixmap(*item)), (Ink{89, 255, 255, 255}));
+  EXPECT_FALSE(process_alive(first_agent));
+
+  ASSERT_TRUE(click(*item, "Start"));
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  const int second_agent = agent_pid();
+  EXPECT_NE(second_agent, first_agent);
+
+  ASSERT_TRUE(click(*item, "Restart"));
+  EXPECT_TRUE(wait_until([&] { return agent_pid() != second_agent && process_alive(agent_pid()); }));
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  EXPECT_FALSE(process_alive(second_agent));
+
+  const auto entry = config_ / "autostart" / "tallowmere-tray.desktop";
+  ASSERT_TRUE(click(*item, "Launch at Login"));
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running(), true, /*launch_at_login=*/true)));
+  EXPECT_NE(read_file(entry).find(program_path("tallowmere-tray").string()), std::string::npos) << read_file(entry);
+  ASSERT_TRUE(click(*item, "Launch at Login"));
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  EXPECT_FALSE(std::filesystem::exists(entry));
+
+  // A panel that restarts is a new watcher: the item registers with it again.
+  watcher_->release_name();
+  ASSERT_TRUE(watcher_->own_name());
+  EXPECT_EQ(registered_item(2), item);
+
+  // SIGTERM is a close request: the agent stops and the tray ends with 0.
+  const int last_agent = agent_pid();
+  ASSERT_TRUE(tray->signal(SIGTERM));
+  EXPECT_EQ(tray->wait_for_exit(30s), 0);
+  EXPECT_FALSE(process_alive(last_agent));
+  EXPECT_EQ(watcher_->menu(*item), std::nullopt) << "the item left the bus with the tray";
+}
+
+TEST_F(TrayDesktop, QuitStopsTheAgentAndEndsTheTray) {
+  write_config();
+  auto tray = start_tray();
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  const int agent = agent_pid();
+  ASSERT_TRUE(click(*item, "Quit tallowmered"));
+  EXPECT_EQ(tray->wait_for_exit(30s), 0);
+  EXPECT_FALSE(process_alive(agent));
+}
+
+TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
+  struct Case {
+    const char* name;
+    bool enrolled;
+    std::string env;
+    bool agent_elsewhere;
+    Kind kind;
+  };
+  const std::vector<Case> cases = {
+      {"not_enrolled", false, "", false, Kind::NotEnrolled},
+      {"failed", true, "TALLOWMERED_EXIT_AFTER_MS=100\nTALLOWMERED_EXIT_CODE=3\n", false, Kind::Failed},
+      {"running_elsewhere", true, "", true, Kind::RunningElsewhere},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(state_);
+    std::filesystem::create_directories(state_);
+    if (c.enrolled) write_config();
+    write_env(c.env);
+    std::unique_ptr<ChildProcess> elsewhere;
+    if (c.agent_elsewhere) {
+      elsewhere = std::make_unique<ChildProcess>(
+          std::vector<std::string>{program_path("tallowmered").string(), "--state-directory=" + state_.string()},
+          environment(), scratch_ / "elsewhere.log");
+      ASSERT_TRUE(wait_until([&] { return agent_pid() == elsewhere->pid(); }));
+    }
+    const std::size_t registrations = watcher_->registrations().size();
+    auto tray = start_tray(std::string(c.name) + ".log");
+    const auto item = registered_item(registrations + 1);
+    ASSERT_TRUE(item);
+
+    AgentStatus status(c.kind == Kind::NotEnrolled       ? AgentStatus::not_enrolled()
+                       : c.kind == Kind::RunningElsewhere ? AgentStatus::running_elsewhere()
+                                                          : AgentStatus::stopped());
+    if (c.kind == Kind::Failed) {
+      // The reason is the supervisor's to word; the menu must be the one for it.
+      std::optional<std::vector<MenuRow>> menu;
+      ASSERT_TRUE(wait_until([&] {
+        menu = rows(*item);
+        return menu && !menu->empty() && menu->front().label.rfind("Stopped: ", 0) == 0;
+      })) << describe(menu);
+      status = AgentStatus::failed(menu->front().label.substr(9));
+    }
+    EXPECT_TRUE(wait_for_menu(*item, snapshot_of(status, c.enrolled)));
+    EXPECT_TRUE(wait_for_look(*watcher_, *item, status));
+    const Ink ink = darkest_ink(*watcher_->pixmap(*item));
+    EXPECT_EQ(ink, c.kind == Kind::Failed             ? (Ink{255, 245, 158, 11})
+                   : c.kind == Kind::RunningElsewhere ? (Ink{255, 255, 255, 255})
+                                                      : (Ink{89, 255, 255, 255}));
+
+    ASSERT_TRUE(tray->signal(SIGTERM));
+    EXPECT_EQ(tray->wait_for_exit(30s), 0);
+    if (elsewhere) {
+      // Not the tray's child: it stays, and ends only when its owner ends it.
+      EXPECT_TRUE(process_alive(elsewhere->pid()));
+      elsewhere.reset();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tallow::test
+
+namespace tallow::test {
+namespace {
+
+TEST_F(TrayDesktop, WebUiLogAndStateDirectoryOpenWithTheDesktopsHandlers) {
+  // A handler of our own for web pages, logs and directories records what it is given.
+  const auto data = scratch_ / "data";
+  const auto opened = scratch_ / "opened";
+  std::filesystem::create_directories(data / "applications");
+  write_file(data / "applications/recorder.desktop",
+             "[Desktop Entry]\nType=Application\nName=Recorder\n"
+             "Exec=sh -c 'printf \"%%s\\\\n\" \"$1\" >>\"" + opened.string() + "\"' recorder %u\n");
+  std::filesystem::create_directories(config_);
+  std::string defaults = "[Default Applications]\n";
+  for (const char* type : {"x-scheme-handler/https", "x-scheme-handler/http", "inode/directory", "text/x-log",
+                           "text/plain", "application/octet-stream"}) {
+    defaults += std::string(type) + "=recorder.desktop\n";
+  }
+  write_file(config_ / "mimeapps.list", defaults);
+  // A state directory whose name needs escaping in a URI, and is not even UTF-8.
+  state_ = scratch_ / "state dir \u00E9 \xFF";
+  std::filesystem::create_directories(state_);
+  write_config();
+  auto tray = start_tray("tray.log", {{"XDG_DATA_HOME", data.string()}});
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  for (const char* label : {"Open Web UI", "Show Log", "Open State Directory"}) ASSERT_TRUE(click(*item, label));
+  // The handler takes URIs (%u); GIO hands it a local file as its path, the very bytes.
+  const std::string expected = std::string(kHubUrl) + "\n" + (state_ / "tallowmered.log").string() + "\n" +
+                               state_.string() + "\n";
+  EXPECT_TRUE(wait_until([&] { return read_file(opened) == expected; })) << read_file(opened);
+}
+
+}  // namespace
+}  // namespace tallow::test

@@ -1,0 +1,266 @@
+#include "support/posix/session_bus_fixture.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace tallow::test {
+namespace {
+
+constexpr char kWatcherName[] = "org.kde.StatusNotifierWatcher";
+
+constexpr char kWatcherXml[] = R"xml(<node>
+  <interface name="org.kde.StatusNotifierWatcher">
+    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+    <property name="ProtocolVersion" type="i" access="read"/>
+    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  </interface>
+</node>)xml";
+
+GVariant* call(GDBusConnection* connection, const std::string& service, const char* path,
+               const char* interface, const char* method, GVariant* parameters, const char* reply_type) {
+  return g_dbus_connection_call_sync(connection, service.c_str(), path, interface, method, parameters,
+                                     reply_type ? G_VARIANT_TYPE(reply_type) : nullptr,
+                                     G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+}
+
+// Within the session bus, RequestName and ReleaseName of the connection itself.
+guint32 name_call(GDBusConnection* connection, const char* method, GVariant* parameters) {
+  GVariant* reply = call(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         method, parameters, "(u)");
+  guint32 result = 0;
+  if (reply) {
+    g_variant_get(reply, "(u)", &result);
+    g_variant_unref(reply);
+  }
+  return result;
+}
+
+MenuRow row_of(GVariant* node) {
+  MenuRow row;
+  GVariant* properties = nullptr;
+  GVariant* children = nullptr;
+  g_variant_get(node, "(i@a{sv}@av)", &row.id, &properties, &children);
+  const gchar* text = nullptr;
+  row.type = g_variant_lookup(properties, "type", "&s", &text) ? text : "standard";
+  row.label = g_variant_lookup(properties, "label", "&s", &text) ? text : "";
+  row.toggle_type = g_variant_lookup(properties, "toggle-type", "&s", &text) ? text : "";
+  gboolean enabled = TRUE;
+  if (g_variant_lookup(properties, "enabled", "b", &enabled)) row.enabled = enabled;
+  g_variant_lookup(properties, "toggle-state", "i", &row.toggle_state);
+  g_variant_unref(properties);
+  g_variant_unref(children);
+  return row;
+}
+
+}  // namespace
+
+PrivateSessionBus::PrivateSessionBus() {
+  int address_pipe[2];
+  if (::pipe(address_pipe) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, address_pipe[0]);
+  char program[] = "dbus-daemon";
+  char session[] = "--session";
+  char nofork[] = "--nofork";
+  std::string print = "--print-address=" + std::to_string(address_pipe[1]);
+  char* argv[] = {program, session, nofork, print.data(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(address_pipe[1]);
+  char buffer[512];
+  ssize_t got;
+  // The daemon writes its address, one line, once it listens.
+  while ((got = ::read(address_pipe[0], buffer, sizeof buffer)) > 0) {
+    address_.append(buffer, static_cast<std::size_t>(got));
+    if (address_.find('\n') != std::string::npos) break;
+  }
+  ::close(address_pipe[0]);
+  if (const auto end = address_.find('\n'); end != std::string::npos) address_.resize(end);
+}
+
+PrivateSessionBus::~PrivateSessionBus() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+}
+
+TestWatcher::TestWatcher(const std::string& bus_address) {
+  context_ = g_main_context_new();
+  // Everything the connection dispatches goes to this watcher's own thread.
+  g_main_context_push_thread_default(context_);
+  connection_ = g_dbus_connection_new_for_address_sync(
+      bus_address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  if (connection_) {
+    g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
+    registration_ = g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
+                                                      node->interfaces[0], &vtable, this, nullptr, nullptr);
+  }
+  g_main_context_pop_thread_default(context_);
+  thread_ = std::thread([this] {
+    g_main_context_push_thread_default(context_);
+    // A flag rather than g_main_loop_quit: a quit that comes before the loop runs is lost.
+    while (!stopping_) g_main_context_iteration(context_, TRUE);
+    g_main_context_pop_thread_default(context_);
+  });
+  own_name();
+}
+
+TestWatcher::~TestWatcher() {
+  if (connection_) {
+    if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+  }
+  stopping_ = true;
+  g_main_context_wakeup(context_);
+  thread_.join();
+  if (connection_) g_object_unref(connection_);
+  g_main_context_unref(context_);
+}
+
+void TestWatcher::release_name() {
+  if (connection_) name_call(connection_, "ReleaseName", g_variant_new("(s)", kWatcherName));
+}
+
+bool TestWatcher::own_name() {
+  // DO_NOT_QUEUE: 1 is the primary owner.
+  return connection_ && name_call(connection_, "RequestName", g_variant_new("(su)", kWatcherName, 4u)) == 1;
+}
+
+std::vector<std::string> TestWatcher::registrations() const {
+  const std::lock_guard lock(mutex_);
+  return registrations_;
+}
+
+void TestWatcher::on_method(GDBusConnection* connection, const gchar* sender, const gchar*, const gchar*,
+                            const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                            gpointer data) {
+  auto* self = static_cast<TestWatcher*>(data);
+  if (std::strcmp(method, "RegisterStatusNotifierItem") == 0) {
+    const gchar* service = nullptr;
+    g_variant_get(parameters, "(&s)", &service);
+    // A path instead of a name means "this path, under the caller's own name".
+    const std::string name = service[0] == '/' ? std::string(sender) : std::string(service);
+    {
+      const std::lock_guard lock(self->mutex_);
+      self->registrations_.push_back(name);
+    }
+    g_dbus_connection_emit_signal(connection, nullptr, "/StatusNotifierWatcher", kWatcherName,
+                                  "StatusNotifierItemRegistered", g_variant_new("(s)", name.c_str()), nullptr);
+  }
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+GVariant* TestWatcher::on_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                   const gchar* property, GError**, gpointer data) {
+  auto* self = static_cast<TestWatcher*>(data);
+  if (std::strcmp(property, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(TRUE);
+  if (std::strcmp(property, "ProtocolVersion") == 0) return g_variant_new_int32(0);
+  GVariantBuilder items;
+  g_variant_builder_init(&items, G_VARIANT_TYPE("as"));
+  for (const std::string& name : self->registrations()) g_variant_builder_add(&items, "s", name.c_str());
+  return g_variant_builder_end(&items);
+}
+
+GVariant* TestWatcher::item_property(const std::string& service, const char* name) const {
+  if (!connection_) return nullptr;
+  GVariant* reply = call(connection_, service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                         g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), "(v)");
+  if (!reply) return nullptr;
+  GVariant* value = nullptr;
+  g_variant_get(reply, "(v)", &value);
+  g_variant_unref(reply);
+  return value;
+}
+
+std::optional<std::string> TestWatcher::item_string(const std::string& service, const char* name) const {
+  GVariant* value = item_property(service, name);
+  if (!value) return std::nullopt;
+  std::optional<std::string> text;
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) || g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)) {
+    text = g_variant_get_string(value, nullptr);
+  }
+  g_variant_unref(value);
+  return text;
+}
+
+std::optional<std::string> TestWatcher::tooltip(const std::string& service) const {
+  GVariant* value = item_property(service, "ToolTip");
+  if (!value) return std::nullopt;
+  std::optional<std::string> title;
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE("(sa(iiay)ss)"))) {
+    const gchar* text = nullptr;
+    g_variant_get_child(value, 2, "&s", &text);
+    title = text;
+  }
+  g_variant_unref(value);
+  return title;
+}
+
+std::optional<ItemPixmap> TestWatcher::pixmap(const std::string& service) const {
+  GVariant* value = item_property(service, "IconPixmap");
+  if (!value) return std::nullopt;
+  std::optional<ItemPixmap> found;
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)")) && g_variant_n_children(value) > 0) {
+    ItemPixmap pixmap;
+    GVariant* bytes = nullptr;
+    g_variant_get_child(value, 0, "(ii@ay)", &pixmap.width, &pixmap.height, &bytes);
+    gsize size = 0;
+    const auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes, &size, 1));
+    pixmap.argb.assign(data, data + size);
+    g_variant_unref(bytes);
+    found = std::move(pixmap);
+  }
+  g_variant_unref(value);
+  return found;
+}
+
+std::optional<std::vector<MenuRow>> TestWatcher::menu(const std::string& service) const {
+  const std::optional<std::string> path = item_string(service, "Menu");
+  if (!path) return std::nullopt;
+  GVariant* reply = call(connection_, service, path->c_str(), "com.canonical.dbusmenu", "GetLayout",
+                         g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
+  if (!reply) return std::nullopt;
+  GVariant* root = g_variant_get_child_value(reply, 1);
+  GVariant* children = g_variant_get_child_value(root, 2);
+  std::vector<MenuRow> rows;
+  for (gsize i = 0; i < g_variant_n_children(children); ++i) {
+    GVariant* boxed = g_variant_get_child_value(children, i);
+    GVariant* node = g_variant_get_variant(boxed);
+    rows.push_back(row_of(node));
+    g_variant_unref(node);
+    g_variant_unref(boxed);
+  }
+  g_variant_unref(children);
+  g_variant_unref(root);
+  g_variant_unref(reply);
+  return rows;
+}
+
+bool TestWatcher::click(const std::string& service, std::int32_t id) const {
+  const std::optional<std::string> path = item_string(service, "Menu");
+  if (!path) return false;
+  GVariant* reply = call(connection_, service, path->c_str(), "com.canonical.dbusmenu", "Event",
+                         g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), nullptr);
+  if (!reply) return false;
+  g_variant_unref(reply);
+  return true;
+}
+
+}  // namespace tallow::test

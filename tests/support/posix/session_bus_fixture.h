@@ -1,0 +1,92 @@
+#pragma once
+// A private D-Bus session bus and a stand-in notification area for the desktop tests:
+// a watcher that owns org.kde.StatusNotifierWatcher, records the items that register,
+// reads their properties and menus, and clicks menu items the way a host does.
+
+#include <gio/gio.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tallow::test {
+
+// dbus-daemon --session on a socket of its own, ended on destruction.
+class PrivateSessionBus {
+ public:
+  PrivateSessionBus();
+  ~PrivateSessionBus();
+  PrivateSessionBus(const PrivateSessionBus&) = delete;
+  PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+  // Empty when the daemon did not start.
+  const std::string& address() const { return address_; }
+
+ private:
+  int pid_ = -1;
+  std::string address_;
+};
+
+// One row of a dbusmenu layout, with libdbusmenu's defaults filled in.
+struct MenuRow {
+  std::int32_t id = 0;
+  std::string type;          // "standard" or "separator"
+  std::string label;         // as sent, with "__" for each "_"
+  bool enabled = true;
+  std::string toggle_type;   // "" or "checkmark"
+  std::int32_t toggle_state = -1;
+  bool operator==(const MenuRow&) const = default;
+};
+
+struct ItemPixmap {
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint8_t> argb;
+};
+
+class TestWatcher {
+ public:
+  // Connects to the bus and owns the watcher's name, served from a thread of its own.
+  explicit TestWatcher(const std::string& bus_address);
+  ~TestWatcher();
+  TestWatcher(const TestWatcher&) = delete;
+  TestWatcher& operator=(const TestWatcher&) = delete;
+
+  // Gives the watcher's name up, and takes it again: a panel that restarts.
+  void release_name();
+  bool own_name();
+
+  // The bus names the items registered under, oldest first.
+  std::vector<std::string> registrations() const;
+
+  // Reads a property of the item at `service`; null when it cannot.
+  GVariant* item_property(const std::string& service, const char* name) const;
+  std::optional<std::string> item_string(const std::string& service, const char* name) const;
+  // The title of the item's tooltip.
+  std::optional<std::string> tooltip(const std::string& service) const;
+  std::optional<ItemPixmap> pixmap(const std::string& service) const;
+  // The item's menu as the host reads it, and a host's click on one of its rows.
+  std::optional<std::vector<MenuRow>> menu(const std::string& service) const;
+  bool click(const std::string& service, std::int32_t id) const;
+
+ private:
+  static void on_method(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
+                        const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                        gpointer data);
+  static GVariant* on_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                               const gchar* property, GError**, gpointer data);
+
+  GMainContext* context_ = nullptr;
+  std::atomic<bool> stopping_{false};
+  GDBusConnection* connection_ = nullptr;
+  guint registration_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> registrations_;
+};
+
+}  // namespace tallow::test
