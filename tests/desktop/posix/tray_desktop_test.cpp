@@ -3,6 +3,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "desktop/posix/tray_desktop_fixture.h"
@@ -204,9 +207,17 @@ TEST_F(TrayDesktop, WebUiLogAndStateDirectoryOpenWithTheDesktopsHandlers) {
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
   for (const char* label : {"Open Web UI", "Show Log", "Open State Directory"}) ASSERT_TRUE(click(*item, label));
   // The handler takes URIs (%u); GIO hands it a local file as its path, the very bytes.
-  const std::string expected = std::string(kHubUrl) + "\n" + (state_ / "tallowmered.log").string() + "\n" +
-                               state_.string() + "\n";
-  EXPECT_TRUE(wait_until([&] { return read_file(opened) == expected; })) << read_file(opened);
+  // The three handlers run side by side, so their lines come in any order.
+  std::vector<std::string> expected{kHubUrl, (state_ / "tallowmered.log").string(), state_.string()};
+  std::sort(expected.begin(), expected.end());
+  const auto lines_opened = [&] {
+    std::vector<std::string> lines;
+    std::istringstream text(read_file(opened));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  EXPECT_TRUE(wait_until([&] { return lines_opened() == expected; })) << read_file(opened);
 }
 
 }  // namespace
