@@ -42,17 +42,19 @@ pass() { printf 'ok    %s\n' "$1"; CHECKS_PASSED=$((CHECKS_PASSED + 1)); }
 fail() { printf 'FAIL  %s\n' "$1"; CHECKS_FAILED=$((CHECKS_FAILED + 1)); }
 
 # check NAME COMMAND...: passes when the command succeeds. Its output goes to the log,
-# and to the screen when it fails.
+# and to the screen when it fails. The command runs in this shell, not a subshell, so
+# what it changes stays changed (a notification area docked anew, a process started),
+# and a program it leaves running cannot hold the check open by its output.
 check() {
-  local name=$1 output status=0
+  local name=$1 output=$WORK/check-output status=0
   shift
-  output=$("$@" 2>&1) || status=$?
-  printf '%s\n' "$output" >>"$CHECK_LOG"
+  "$@" >"$output" 2>&1 || status=$?
+  cat "$output" >>"$CHECK_LOG"
   if ((status == 0)); then
     pass "$name"
   else
     fail "$name (status $status)"
-    [[ -n $output ]] && printf '%s\n' "$output" | head -n 20 | sed 's/^/      /'
+    head -n 20 "$output" | sed 's/^/      /'
   fi
   return 0
 }
