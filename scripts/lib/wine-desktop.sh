@@ -36,11 +36,12 @@ wait_for() {
   return 1
 }
 
-# desktop_start_xvfb DIR: a private Xvfb; exports DISPLAY.
+# desktop_start_xvfb DIR: a private Xvfb; exports DISPLAY. It never resets, which it
+# would do whenever its last client leaves, refusing any client that came meanwhile.
 desktop_start_xvfb() {
   local dir=$1
   : >"$dir/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   DESKTOP_PIDS+=($!)
   wait_for 30 test -s "$dir/display"
   export DISPLAY=":$(head -n 1 "$dir/display")"
@@ -124,8 +125,10 @@ desktop_live_icon_ids() {
 # taken; nothing while there is none.
 desktop_new_icon() { comm -13 <(echo "$1") <(desktop_icon_ids) | head -n 1; }
 desktop_has_new_icon() { [[ -n $(desktop_new_icon "$1") ]]; }
-# The absolute "X Y W H" of the window with id ID.
+# The absolute "X Y W H" of the window with id ID. Without an id, xwininfo would wait
+# for a click on some window.
 desktop_geometry_of() {
+  [[ -n $1 ]] || return 1
   xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
     /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
 }
