@@ -139,7 +139,7 @@ check "the installed desktop entry passes desktop-file-validate" \
 check_eq "dpkg knows each installed file" \
   "$(dpkg -L "$PACKAGE" | while read -r path; do [[ -d $path ]] || echo "$path"; done | LC_ALL=C sort)" \
   "$(LC_ALL=C sort <<<"$expected_files")"
-man_page_warnings() { man --warnings -l "/usr/share/man/man1/$1.1.gz" 2>&1 >/dev/null; }
+man_page_warnings() { man --warnings -l "$WORK/root/usr/share/man/man1/$1.1.gz" 2>&1 >/dev/null; }
 for program in tallowmere-tray tallowmere-dialog; do
   check_eq "the manual page of $program reads without warnings" "$(man_page_warnings $program)" ""
 done
