@@ -14,6 +14,7 @@
 
 #include "platform/dialog.h"
 #include "platform/message_loop.h"
+#include "platform/posix/dialog_helper.h"
 #include "platform/posix/portal_theme.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
@@ -48,6 +49,29 @@ TEST(PosixWithoutDesktop, MessagesGoToStandardErrorAndDialogsAnswerNone) {
   // No bus, no portal: dark, and asking again costs nothing.
   EXPECT_FALSE(is_light_theme());
   EXPECT_FALSE(is_light_theme());
+}
+
+TEST(DialogArgument, LongTextIsCutAtACharacterWithAnEllipsis) {
+  const std::string e_acute = "\xC3\xA9", ellipsis = "\xE2\x80\xA6";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t most;
+    std::string expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"short_kept", "No code", 16, "No code"},
+           {"exactly_the_limit", std::string(16, 'a'), 16, std::string(16, 'a')},
+           {"cut_with_ellipsis", std::string(20, 'a'), 16, std::string(13, 'a') + ellipsis},
+           {"never_half_a_character", std::string(12, 'a') + e_acute + "bbbb", 16, std::string(12, 'a') + ellipsis},
+           {"default_limit_under_linux_argument_limit", std::string(200 * 1024, 'x'), 64 * 1024,
+            std::string(64 * 1024 - 3, 'x') + ellipsis},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string cut = posix::cut_for_argument(c.text, c.most);
+    EXPECT_EQ(cut, c.expected);
+    EXPECT_LE(cut.size(), c.most);
+  }
 }
 
 TEST(PortalColorScheme, TwoIsLightAnythingElseIsNot) {
@@ -104,7 +128,7 @@ TEST(PosixSingleInstance, OneClaimPerRuntimeDirectoryUntilItEnds) {
   EXPECT_EQ(SingleInstance::claim().state(), SingleInstance::Claim::unguarded);
 }
 
-TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionFirst) {
+TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionAndTheLoop) {
   struct Case {
     const char* name;
     int signal;
@@ -115,16 +139,21 @@ TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionFirst) {
     int session_ends = 0;
     auto control = SessionControl::create([&] { ++session_ends; });
     ASSERT_TRUE(control.ok());
-    dispatch_window_messages();
+    EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
     EXPECT_FALSE(control.value().close_requested());
     ASSERT_EQ(::kill(::getpid(), c.signal), 0);
-    // The handler only wakes the loop; the work happens in its dispatch.
+    // The handler only wakes the loop; the work happens in its dispatch. A hang-up ends
+    // the loop as a quit message would, taken once.
+    bool quit = false;
     EXPECT_TRUE(test::wait_until([&] {
       wait_for_window_input(50ms);
-      dispatch_window_messages();
-      return control.value().close_requested();
+      quit = dispatch_window_messages() == PumpResult::quit;
+      return quit || control.value().close_requested();
     }));
+    EXPECT_EQ(quit, c.session_ends == 1);
+    EXPECT_EQ(control.value().close_requested(), c.session_ends == 0);
     EXPECT_EQ(session_ends, c.session_ends);
+    EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
   }
   make_process_dpi_aware();  // nothing to do, and nothing breaks
 }

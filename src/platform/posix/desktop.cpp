@@ -43,7 +43,7 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view lower_pre
 void show_message(std::string_view caption, std::string_view text, bool is_error) {
   if (has_display()) {
     const auto shown = posix::run_dialog_helper(
-        {"message", is_error ? "error" : "information", std::string(caption), std::string(text)});
+        {"message", is_error ? "error" : "information", std::string(caption), posix::cut_for_argument(text)});
     if (shown && shown->exit_status == 0) return;
   }
   write_message_line(caption, text, is_error);

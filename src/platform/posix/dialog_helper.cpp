@@ -6,6 +6,7 @@
 
 #include "platform/environment.h"
 #include "platform/posix/glib_ptr.h"
+#include "platform/posix/loop_quit.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -48,7 +49,14 @@ std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& a
         },
         &communication);
     // A modal loop: everything else on the main context goes on while the window is up.
-    while (!communication.done) g_main_context_iteration(g_main_context_default(), TRUE);
+    bool closed = false;
+    while (!communication.done) {
+      if (loop_quit_posted() && !closed) {
+        g_subprocess_force_exit(process.get());
+        closed = true;
+      }
+      g_main_context_iteration(g_main_context_default(), TRUE);
+    }
     raw_output = communication.output;
   } else {
     g_subprocess_communicate(process.get(), nullptr, nullptr, &raw_output, nullptr, nullptr);
@@ -65,6 +73,15 @@ std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& a
     g_bytes_unref(raw_output);
   }
   return outcome;
+}
+
+std::string cut_for_argument(std::string_view text, std::size_t most_bytes) {
+  if (text.size() <= most_bytes) return std::string(text);
+  constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
+  std::size_t end = most_bytes > kEllipsis.size() ? most_bytes - kEllipsis.size() : 0;
+  // Back to the start of a character: never leave half of one.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + std::string(kEllipsis);
 }
 
 }  // namespace tallow::platform::posix

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallow::platform::posix {
@@ -16,6 +17,12 @@ struct HelperOutcome {
 // main context keeps turning meanwhile (the notification item is served and picked
 // commands queue up), as around any modal window; elsewhere the thread just waits.
 // None when the program is missing or cannot be started.
+// An open dialog is closed (killed, and so cancelled) once the loop has been told to quit.
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments);
+
+// Linux refuses to start a program with one argument longer than 128 KiB, and a message
+// that long is more than any screen shows: longer text is cut at a character's start,
+// within `most_bytes`, and ends with "…".
+std::string cut_for_argument(std::string_view text, std::size_t most_bytes = 64 * 1024);
 
 }  // namespace tallow::platform::posix

@@ -7,7 +7,10 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
+
+#include "platform/posix/loop_quit.h"
 
 namespace tallow::platform {
 namespace {
@@ -22,17 +25,26 @@ std::vector<GPollFD>& poll_fds() {
   return fds;
 }
 
+std::atomic<bool> quit_posted{false};
+
 }  // namespace
+
+namespace posix {
+void post_loop_quit() { quit_posted.store(true); }
+bool loop_quit_posted() { return quit_posted.load(); }
+}  // namespace posix
 
 PumpResult dispatch_window_messages() {
   GMainContext* context = g_main_context_default();
-  for (int i = 0; i < kMostDispatchesAtOnce && g_main_context_iteration(context, FALSE); ++i) {
+  for (int i = 0; i < kMostDispatchesAtOnce && !quit_posted.load() && g_main_context_iteration(context, FALSE);
+       ++i) {
   }
-  // Linux has no quit message: the tray ends through its close request.
-  return PumpResult::drained;
+  // Like a quit message, the quit is taken by the dispatch that reports it.
+  return quit_posted.exchange(false) ? PumpResult::quit : PumpResult::drained;
 }
 
 void wait_for_window_input(std::chrono::milliseconds limit) {
+  if (quit_posted.load()) return;
   GMainContext* context = g_main_context_default();
   // One round of GLib's own iteration, with the poll bounded by `limit` as well: it
   // returns with the first event or at the limit, and dispatches what woke it, which is

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "platform/posix/loop_quit.h"
+
 namespace tallow::platform {
 
 struct SessionControl::Impl {
@@ -29,9 +31,10 @@ struct SessionControl::Impl {
   static gboolean on_hang_up(gpointer data) {
     auto* self = static_cast<Impl*>(data);
     if (self->on_session_end) self->on_session_end();
-    // Unlike Windows, nothing ends the process once the session is gone: the tray
-    // leaves by itself, the agent already stopped.
-    self->close_requested = true;
+    // Unlike Windows, nothing ends the process once the session is gone: the loop ends
+    // now, as it would with the process, without waiting longer for the agent, and an
+    // open dialog closes.
+    posix::post_loop_quit();
     return G_SOURCE_CONTINUE;
   }
 };

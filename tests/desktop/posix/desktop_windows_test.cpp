@@ -68,8 +68,11 @@ TEST_F(DesktopWindows, TheDialogGivesTypedTextAsItIsAndNoneOnEscape) {
       {"escape_cancels", "abc", "Escape", "none"},
       {"non_ascii", "Zo\u00EB \u00E9t\u00E9", "Return", "text:Zo\u00EB \u00E9t\u00E9"},
   };
+  // GLib's debug output goes to standard output; none of it may reach the answer.
+  Environment chatty = environment();
+  chatty.emplace_back("G_MESSAGES_DEBUG", "all");
   ChildProcess probe({program_path("ask_text_probe").string(), scratch_.path().string(), std::to_string(cases.size())},
-                     environment(), scratch_ / "probe.log");
+                     chatty, scratch_ / "probe.log");
   for (std::size_t n = 1; n <= cases.size(); ++n) {
     const Case& c = cases[n - 1];
     SCOPED_TRACE(c.name);

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,61 @@ TEST_F(TrayDesktop, QuitStopsTheAgentAndEndsTheTray) {
   ASSERT_TRUE(click(*item, "Quit tallowmered"));
   EXPECT_EQ(tray->wait_for_exit(30s), 0);
   EXPECT_FALSE(process_alive(agent));
+}
+
+// Whether `parent` has a child whose program is tallowmere-dialog.
+bool has_dialog_child(int parent) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const auto comm_end = line.rfind(')');
+    if (comm_end == std::string::npos || line.find("(tallowmere-dial") == std::string::npos) continue;
+    std::istringstream rest(line.substr(comm_end + 2));
+    char state = 0;
+    int ppid = 0;
+    if (rest >> state >> ppid && ppid == parent) return true;
+  }
+  return false;
+}
+
+TEST_F(TrayDesktop, HangUpStopsTheAgentWaitsAtMostFourSecondsAndEnds) {
+  struct Case {
+    const char* name;
+    std::string env;
+    bool dialog_open;
+    bool agent_stops;
+  };
+  for (const Case& c : std::vector<Case>{{"agent_stops", "", false, true},
+                                         {"agent_ignores_the_stop", "TALLOWMERED_IGNORE_STOP=1\n", false, false},
+                                         {"dialog_open", "", true, true}}) {
+    SCOPED_TRACE(c.name);
+    write_config();
+    write_env(c.env);
+    const std::size_t registrations = watcher_->registrations().size();
+    auto tray = start_tray(std::string("tray-") + c.name + ".log");
+    const auto item = registered_item(registrations + 1);
+    ASSERT_TRUE(item);
+    ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+    const int agent = agent_pid();
+    if (c.dialog_open) {
+      ASSERT_TRUE(click(*item, "Enroll Again\u2026"));
+      ASSERT_TRUE(wait_until([&] { return has_dialog_child(tray->pid()); }));
+    }
+    const auto hung_up = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tray->signal(SIGHUP));
+    EXPECT_EQ(tray->wait_for_exit(30s), 0);
+    // Four seconds for the agent, then the tray ends without the 20 s a quit would give it.
+    EXPECT_LT(std::chrono::steady_clock::now() - hung_up, 12s);
+    EXPECT_FALSE(has_dialog_child(tray->pid()));
+    if (c.agent_stops) {
+      EXPECT_TRUE(wait_until([&] { return !process_alive(agent); }));
+    } else {
+      // Left to the session's end, as a tray that is gone leaves it.
+      ::kill(agent, SIGKILL);
+      EXPECT_TRUE(wait_until([&] { return !process_alive(agent); }));
+    }
+  }
 }
 
 TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {

@@ -11,6 +11,7 @@
 // Exit 2: bad arguments; 3: no display to open.
 
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -55,7 +56,9 @@ int show_message(const char* kind, const char* caption, const char* text) {
   return 0;
 }
 
-int ask(const char* caption, const char* prompt, const char* hint, const char* accept_label) {
+// `answer` is the tray's pipe: GLib and GTK log to standard output, which goes to
+// standard error instead, so nothing but the typed text ever reaches the tray.
+int ask(const char* caption, const char* prompt, const char* hint, const char* accept_label, std::FILE* answer) {
   GtkWidget* dialog = gtk_dialog_new();
   GtkWindow* window = GTK_WINDOW(dialog);
   keep_in_front(window, caption);
@@ -109,7 +112,7 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
   gtk_widget_destroy(dialog);
   settle();
   if (!accepted) return 1;
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 4;
+  return std::fwrite(text.data(), 1, text.size(), answer) == text.size() && std::fflush(answer) == 0 ? 0 : 4;
 }
 
 }  // namespace
@@ -118,11 +121,14 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
   if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6)) return 2;
+  const int answer_fd = ::dup(STDOUT_FILENO);
+  std::FILE* answer = answer_fd < 0 ? nullptr : ::fdopen(answer_fd, "wb");
+  if (!answer || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return 4;
   if (!gtk_init_check(nullptr, nullptr)) {
     const char* display = g_getenv("DISPLAY");
     std::fprintf(stderr, "tallowmere-dialog: cannot open the display %s\n", display ? display : "(none)");
     return 3;
   }
   if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
-  return ask(argv[2], argv[3], argv[4], argv[5]);
+  return ask(argv[2], argv[3], argv[4], argv[5], answer);
 }
