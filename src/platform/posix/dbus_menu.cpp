@@ -12,11 +12,11 @@ void on_item_activated(DbusmenuMenuitem*, guint, gpointer command) {
   queue_picked_command(static_cast<const char*>(command));
 }
 
-DbusmenuMenuitem* make_item(const NotificationMenuItem& item) {
-  DbusmenuMenuitem* made = dbusmenu_menuitem_new();
+// Sets what a host shows of `item` on `made`, new or kept from the menu before.
+void describe_item(DbusmenuMenuitem* made, const NotificationMenuItem& item) {
   if (item.kind == NotificationMenuItem::Kind::separator) {
     dbusmenu_menuitem_property_set(made, DBUSMENU_MENUITEM_PROP_TYPE, DBUSMENU_CLIENT_TYPES_SEPARATOR);
-    return made;
+    return;
   }
   const std::string label = underscore_label_text(item.text);
   dbusmenu_menuitem_property_set(made, DBUSMENU_MENUITEM_PROP_LABEL, label.c_str());
@@ -26,10 +26,22 @@ DbusmenuMenuitem* make_item(const NotificationMenuItem& item) {
     dbusmenu_menuitem_property_set_int(made, DBUSMENU_MENUITEM_PROP_TOGGLE_STATE,
                                        item.checked ? DBUSMENU_MENUITEM_TOGGLE_STATE_CHECKED
                                                     : DBUSMENU_MENUITEM_TOGGLE_STATE_UNCHECKED);
+  } else {
+    dbusmenu_menuitem_property_remove(made, DBUSMENU_MENUITEM_PROP_TOGGLE_TYPE);
+    dbusmenu_menuitem_property_remove(made, DBUSMENU_MENUITEM_PROP_TOGGLE_STATE);
   }
-  // A disabled item is drawn dimmed and its clicks are not the user's choice.
-  if (item.command && item.enabled) {
-    g_signal_connect_data(made, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(on_item_activated),
+}
+
+// A disabled item is drawn dimmed and its clicks are not the user's choice: only an
+// enabled item with a command gets one, and it keeps that command for life.
+bool picks_command(const NotificationMenuItem& item) {
+  return item.kind != NotificationMenuItem::Kind::separator && item.command && item.enabled;
+}
+
+GObjectPtr<DbusmenuMenuitem> make_item(const NotificationMenuItem& item) {
+  GObjectPtr<DbusmenuMenuitem> made(dbusmenu_menuitem_new());
+  if (picks_command(item)) {
+    g_signal_connect_data(made.get(), DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(on_item_activated),
                           g_strdup(item.command->c_str()),
                           [](gpointer command, GClosure*) { g_free(command); }, GConnectFlags(0));
   }
@@ -43,12 +55,29 @@ DbusMenu::DbusMenu() : server_(dbusmenu_server_new(kDbusMenuPath)), root_(dbusme
 }
 
 void DbusMenu::set(const NotificationMenu& menu) {
-  // A fresh root each time: new item ids and a new layout revision, so a host never
-  // mixes items of two menus.
+  // Items of the menu before that carry a command are kept by it; the others go. Each
+  // kept one leaves the old root first, since an item has one parent at a time.
+  std::map<std::string, GObjectPtr<DbusmenuMenuitem>> kept;
+  kept.swap(items_by_command_);
+  for (auto& [command, item] : kept) dbusmenu_menuitem_child_delete(root_.get(), item.get());
+
+  // A fresh root: a new layout revision, so a host never mixes the rows of two menus.
   GObjectPtr<DbusmenuMenuitem> root(dbusmenu_menuitem_new());
   for (const NotificationMenuItem& item : menu) {
-    GObjectPtr<DbusmenuMenuitem> child(make_item(item));
+    GObjectPtr<DbusmenuMenuitem> child;
+    if (picks_command(item)) {
+      if (auto found = kept.find(*item.command); found != kept.end()) {
+        child = std::move(found->second);
+        kept.erase(found);
+      }
+    }
+    if (!child) child = make_item(item);
+    describe_item(child.get(), item);
     dbusmenu_menuitem_child_append(root.get(), child.get());
+    if (picks_command(item) && !items_by_command_.contains(*item.command)) {
+      items_by_command_.emplace(*item.command, GObjectPtr<DbusmenuMenuitem>(
+                                                   static_cast<DbusmenuMenuitem*>(g_object_ref(child.get()))));
+    }
   }
   dbusmenu_server_set_root(server_.get(), root.get());
   root_ = std::move(root);

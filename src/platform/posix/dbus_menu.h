@@ -4,6 +4,9 @@
 
 #include <libdbusmenu-glib/server.h>
 
+#include <map>
+#include <string>
+
 #include "platform/notification_icon.h"
 #include "platform/posix/glib_ptr.h"
 
@@ -18,8 +21,9 @@ class DbusMenu {
   DbusMenu(const DbusMenu&) = delete;
   DbusMenu& operator=(const DbusMenu&) = delete;
 
-  // Publishes `menu` as a new layout, built whole: items with their label (shown exactly
-  // as written), enabled flag, check mark and separators.
+  // Publishes `menu` as a new layout: items with their label (shown exactly as written),
+  // enabled flag, check mark and separators. An item whose command the menu before had
+  // too keeps its id, so a click on a menu the host drew before the change still counts.
   void set(const NotificationMenu& menu);
 
   // Asks the host to open the menu, for hosts that leave that to the item.
@@ -28,6 +32,7 @@ class DbusMenu {
  private:
   GObjectPtr<DbusmenuServer> server_;
   GObjectPtr<DbusmenuMenuitem> root_;
+  std::map<std::string, GObjectPtr<DbusmenuMenuitem>> items_by_command_;
 };
 
 }  // namespace tallow::platform::posix

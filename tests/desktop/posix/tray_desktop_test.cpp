@@ -68,6 +68,13 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   const int first_agent = agent_pid();
   EXPECT_TRUE(process_alive(first_agent));
 
+  // The id of "Launch at Login" in the first menu the host drew.
+  std::int32_t first_drawn_login = 0;
+  for (const MenuRow& row : watcher_->menu(*item).value_or(std::vector<MenuRow>{})) {
+    if (row.label == "Launch at Login") first_drawn_login = row.id;
+  }
+  ASSERT_NE(first_drawn_login, 0);
+
   ASSERT_TRUE(click(*item, "Stop"));
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::stopped())));
   EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::stopped()));
@@ -85,7 +92,9 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   EXPECT_FALSE(process_alive(second_agent));
 
   const auto entry = config_ / "autostart" / "tallowmere-tray.desktop";
-  ASSERT_TRUE(click(*item, "Launch at Login"));
+  // Clicked in a drawing from three menus ago: an item keeps its id while its command
+  // stays in the menu.
+  ASSERT_TRUE(watcher_->click(*item, first_drawn_login));
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running(), true, /*launch_at_login=*/true)));
   EXPECT_NE(read_file(entry).find(program_path("tallowmere-tray").string()), std::string::npos) << read_file(entry);
   ASSERT_TRUE(click(*item, "Launch at Login"));
