@@ -107,7 +107,8 @@ install_silently() { win "$1" /S >>"$WORK/installer.log" 2>&1; }
 # The uninstaller copies itself away and returns at once; the copy does the work.
 uninstall() {
   win "$INSTDIR_WIN\\Uninstall.exe" /S >>"$WORK/installer.log" 2>&1 || return 1
-  wait_for 60 sh -c "! test -e '$INSTDIR'"
+  # The uninstaller runs on from a copy of itself; its last step removes the entry.
+  wait_for 60 key_missing "$UNINSTALL_KEY"
 }
 
 note "installer $(basename "$INSTALLER"), version $VERSION, Wine prefix $WINEPREFIX"
@@ -181,6 +182,7 @@ check "installs over the running tray" install_silently "$WITH_AGENT"
 check_exit "the running tray was asked to end, and ended with status 0" "$TRAY_PID" 30 0
 TRAY_PID=
 check "the agent is installed beside the tray" test -f "$INSTDIR/tallowmered.exe"
+check_eq "records the agent it carries, for the uninstaller" "$(reg_value "$UNINSTALL_KEY" AgentInstalled)" 0x1
 check "the silent upgrade started the tray again" tray_window present 60
 check "which runs the installed agent" wait_for 60 agent_runs
 check "its icon shows the agent running: $OUT/nsis-running.png" icon_takes_look bright nsis-running
@@ -207,7 +209,11 @@ check "the state directory is kept as it was" state_intact
 # ---------------------------------------------------------------------------
 # 5. Again, started from the Start menu, with a Run value that starts another copy
 # ---------------------------------------------------------------------------
-check "installs again" install_silently "$INSTALLER"
+# An agent the user put beside the tray by hand is theirs, not the package's.
+mkdir -p "$INSTDIR"
+printf 'placed by hand\n' >"$INSTDIR/tallowmered.exe"
+check "installs again, beside an agent placed by hand" install_silently "$INSTALLER"
+check_eq "records that it carries no agent" "$(reg_value "$UNINSTALL_KEY" AgentInstalled)" ""
 win start "$SHORTCUT_WIN" >>"$WORK/tray.log" 2>&1
 check "the Start menu shortcut starts the tray" tray_window present 60
 elsewhere='"C:\Other Place\tallowmere-tray.exe"'
@@ -215,6 +221,8 @@ win reg add "$RUN_KEY" /v tallowmere /t REG_SZ /d "$elsewhere" /f >/dev/null
 check "uninstalls again" uninstall
 check "the tray has ended" tray_window absent 30
 check_eq "a Run value that starts another copy is kept" "$(reg_value "$RUN_KEY" tallowmere)" "$elsewhere"
+check_eq "the agent placed by hand is kept, and nothing else" "$(ls "$INSTDIR")" tallowmered.exe
+rm -rf "$INSTDIR"
 win reg delete "$RUN_KEY" /v tallowmere /f >/dev/null 2>&1 || true
 check "the state directory is still kept" state_intact
 
