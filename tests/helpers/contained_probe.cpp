@@ -99,6 +99,20 @@ int stop_family(const std::filesystem::path& ready, const std::filesystem::path&
   return await_stop(ready, mark, code, own_pid() + " " + std::to_string(mate.value()), &mate_mark);
 }
 
+// Replaces its own program file as a package upgrade does (a new file renamed over the
+// running one), then writes where it says it runs from.
+int replaced_self(const std::filesystem::path& out) {
+  const auto self = platform::executable_path();
+  if (!self) return 2;
+  const auto fresh = with_suffix(*self, ".new");
+  std::error_code error;
+  std::filesystem::copy_file(*self, fresh, error);
+  if (!error) std::filesystem::rename(fresh, *self, error);
+  if (error) return 3;
+  const auto after = platform::executable_path();
+  return after && platform::replace_file_atomically(out, platform::path_text(*after)) ? 0 : 4;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,10 +142,11 @@ int main(int argc, char** argv) {
   if (mode == "await_stop" && args.size() == 4) {
     return await_stop(path(1), path(2), std::atoi(args[3].c_str()), own_pid(), nullptr);
   }
+  if (mode == "replaced_self" && args.size() == 2) return replaced_self(path(1));
   if (mode == "stop_family" && args.size() == 4) {
     return stop_family(path(1), path(2), std::atoi(args[3].c_str()));
   }
-  std::fputs("usage: contained_probe idle|exit|crash|print|family|await_stop|stop_family ...\n",
+  std::fputs("usage: contained_probe idle|exit|crash|print|family|await_stop|stop_family|replaced_self ...\n",
              stderr);
   return 64;
 }

@@ -1,9 +1,11 @@
 #include "platform/environment.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <unordered_map>
 
 #include "common/text.h"
@@ -82,6 +84,23 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
   return result;
 }
 
+namespace {
+
+// A program replaced while it runs (a package upgrade renames the new file over it)
+// reads back as "PATH (deleted)"; the path names the new program, which is the one
+// Launch at Login and the agent's lookup mean.
+std::string without_deleted_mark(std::string link) {
+  constexpr std::string_view kMark = " (deleted)";
+  if (link.size() > kMark.size() && link.ends_with(kMark)) {
+    std::string plain = link.substr(0, link.size() - kMark.size());
+    struct stat status {};
+    if (::lstat(link.c_str(), &status) != 0 && ::lstat(plain.c_str(), &status) == 0) return plain;
+  }
+  return link;
+}
+
+}  // namespace
+
 Result<std::filesystem::path> executable_path_or_error() {
   std::string buffer(256, '\0');
   for (;;) {
@@ -89,7 +108,7 @@ Result<std::filesystem::path> executable_path_or_error() {
     if (length < 0) return last_os_error();
     if (static_cast<std::size_t>(length) < buffer.size()) {
       buffer.resize(static_cast<std::size_t>(length));
-      return std::filesystem::path(buffer);
+      return std::filesystem::path(without_deleted_mark(std::move(buffer)));
     }
     if (buffer.size() >= (1U << 20)) return os_error(ENAMETOOLONG);
     buffer.resize(buffer.size() * 2);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,15 @@ TEST(PosixProcessRunning, KillProcessIgnoresIdsThatNameGroups) {
   platform::kill_process(0);
   platform::kill_process(0xFFFFFFFFu);
   SUCCEED();
+}
+
+TEST(PosixProcessSelf, AProgramReplacedWhileItRunsStillNamesItsPath) {
+  TempDir dir;
+  const auto program = dir / "probe";
+  std::filesystem::copy_file(probe_program(), program);
+  const std::string command = "'" + program.string() + "' replaced_self '" + (dir / "self").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read_file(dir / "self"), program.string());
 }
 
 }  // namespace
