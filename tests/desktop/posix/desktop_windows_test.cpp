@@ -31,7 +31,10 @@ class DesktopWindows : public TrayDesktop {
   static void type_into(const std::string& window, const std::string& text) {
     ASSERT_TRUE(xdotool("windowfocus --sync " + window));
     if (text.empty()) return;
-    ASSERT_TRUE(xdotool("type --delay 15 '" + text + "'"));
+    // A character the keyboard map lacks is typed through a key bound to it for the
+    // moment; the pause lets GTK read that key before xdotool binds it back, also on a
+    // loaded machine.
+    ASSERT_TRUE(xdotool("type --delay 60 '" + text + "'"));
   }
   static void press(const std::string& window, const std::string& key) {
     ASSERT_TRUE(xdotool("windowfocus --sync " + window));
