@@ -16,36 +16,19 @@ ROOT=$PWD
 BUILD=$(realpath "${1:-build/linux}")
 IDLE_SECONDS=${TALLOW_IDLE_SECONDS:-60}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tallow-desktop-bench.XXXXXX")
+# shellcheck source=../scripts/lib/wine-desktop.sh
+source "$ROOT/scripts/lib/wine-desktop.sh"
 pids=()
 cleanup() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; wait "${pids[i]}" 2>/dev/null || true; done
+  desktop_cleanup
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 [[ -n ${TALLOW_BENCH_DEBUG:-} ]] && set -x
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
-pids+=($!)
-for ((i = 0; i < 100; i++)); do [[ -s $scratch/display ]] && break; sleep 0.1; done
-export DISPLAY=":$(head -n 1 "$scratch/display")"
-dbus-daemon --session --nofork --print-address=3 3>"$scratch/bus" >/dev/null 2>&1 &
-pids+=($!)
-for ((i = 0; i < 100; i++)); do [[ -s $scratch/bus ]] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$scratch/bus")
-export XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/run XDG_CACHE_HOME=$scratch/cache NO_AT_BRIDGE=1
-mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-cp "$ROOT/tests/desktop/xfce4-panel.xml" "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/"
-"$(ls /usr/lib/*/xfce4/xfconf/xfconfd | head -n 1)" >/dev/null 2>&1 &
-pids+=($!)
-xfce4-panel >/dev/null 2>&1 &
-pids+=($!)
-has_name() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null |
-    grep -q 'boolean true'
-}
-for ((i = 0; i < 300; i++)); do has_name org.kde.StatusNotifierWatcher && break; sleep 0.1; done
-has_name org.kde.StatusNotifierWatcher || { echo "xfce4-panel did not start" >&2; exit 1; }
+desktop_start_xvfb "$scratch"
+desktop_start_session_panel "$scratch" || exit 1
 
 dbus-monitor --session "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierItem'" \
   >"$scratch/monitor" 2>/dev/null &

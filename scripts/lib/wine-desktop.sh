@@ -1,6 +1,8 @@
-# Shell functions for running the Windows tray under Wine on an X display with a
-# notification-area host, and for looking at it. Sourced by scripts/run and
-# scripts/tray-screenshots; needs Xvfb, trayer, xdotool, x11-utils and imagemagick.
+# Shell functions for running the tray on an X display with a notification-area host,
+# and for looking at it: the Windows tray under Wine in trayer, the Linux tray in
+# trayer or, on a private session bus, in xfce4-panel. Sourced by scripts/run,
+# scripts/tray-screenshots, the package tests and the benchmarks; needs Xvfb, trayer,
+# xdotool, x11-utils and imagemagick (dbus, xfconf and xfce4-panel for the panel).
 #
 # Every function that starts something records its pid in DESKTOP_PIDS, which
 # desktop_cleanup ends (only those, in reverse order).
@@ -45,6 +47,39 @@ desktop_start_xvfb() {
   DESKTOP_PIDS+=($!)
   wait_for 30 test -s "$dir/display"
   export DISPLAY=":$(head -n 1 "$dir/display")"
+}
+
+# desktop_start_session_panel DIR: a private session bus and xfce4-panel with only its
+# notification area (the StatusNotifierWatcher), as a Linux desktop has them; exports
+# DBUS_SESSION_BUS_ADDRESS and XDG directories under DIR. Needs DISPLAY.
+desktop_start_session_panel() {
+  local dir=$1 xfconfd
+  : >"$dir/bus"
+  dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &
+  DESKTOP_PIDS+=($!)
+  wait_for 10 test -s "$dir/bus" || return 1
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$dir/bus")
+  export XDG_CONFIG_HOME=$dir/config XDG_RUNTIME_DIR=$dir/run XDG_CACHE_HOME=$dir/cache NO_AT_BRIDGE=1
+  mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  # One panel with only the notification area; xfconfd must hold it before the panel asks.
+  cp "$(dirname "${BASH_SOURCE[0]}")/../../tests/desktop/xfce4-panel.xml" \
+    "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/"
+  xfconfd=$(ls /usr/lib/*/xfce4/xfconf/xfconfd 2>/dev/null | head -n 1)
+  [[ -n $xfconfd ]] || { echo "xfconfd is missing (package xfconf)" >&2; return 1; }
+  "$xfconfd" >"$dir/xfconfd.log" 2>&1 &
+  DESKTOP_PIDS+=($!)
+  xfce4-panel >"$dir/panel.log" 2>&1 &
+  DESKTOP_PIDS+=($!)
+  # The panel first waits for a window manager, then gives up waiting.
+  wait_for 30 desktop_bus_has org.kde.StatusNotifierWatcher ||
+    { echo "xfce4-panel did not start; see $dir/panel.log" >&2; return 1; }
+}
+
+# desktop_bus_has NAME: whether NAME has an owner on the session bus.
+desktop_bus_has() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+    "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
 
 # desktop_make_prefix DIR: a throwaway Wine prefix in DIR, as scripts/test makes one.

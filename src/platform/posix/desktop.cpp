@@ -24,12 +24,6 @@ void write_message_line(std::string_view caption, std::string_view text, bool is
   std::fflush(stderr);
 }
 
-bool has_display() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 && *x11) || (wayland && *wayland);
-}
-
 bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
   if (text.size() < lower_prefix.size()) return false;
   for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
@@ -41,11 +35,9 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view lower_pre
 }  // namespace
 
 void show_message(std::string_view caption, std::string_view text, bool is_error) {
-  if (has_display()) {
-    const auto shown = posix::run_dialog_helper(
-        {"message", is_error ? "error" : "information", std::string(caption), posix::cut_for_argument(text)});
-    if (shown && shown->exit_status == 0) return;
-  }
+  const auto shown = posix::run_dialog_helper(
+      {"message", is_error ? "error" : "information", std::string(caption), posix::cut_for_argument(text)});
+  if (shown && shown->exit_status == 0) return;
   write_message_line(caption, text, is_error);
 }
 

@@ -4,17 +4,12 @@
 
 #include "platform/dialog.h"
 
-#include <cstdlib>
-
 #include "platform/posix/dialog_helper.h"
 
 namespace tallow::platform {
 
 std::optional<std::string> ask_text(std::string_view caption, std::string_view prompt,
                                     std::string_view hint, std::string_view accept_label) {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!(x11 && *x11) && !(wayland && *wayland)) return std::nullopt;  // nobody could answer
   const auto outcome = posix::run_dialog_helper(
       {"ask", std::string(caption), std::string(prompt), std::string(hint), std::string(accept_label)});
   // Exit 0 is an accepted answer, the text exactly as typed; anything else is none.

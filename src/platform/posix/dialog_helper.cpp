@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "platform/environment.h"
@@ -19,13 +20,19 @@ const std::thread::id main_thread = std::this_thread::get_id();
 
 struct Communication {
   bool done = false;
-  GVariantPtr unused;
   GBytes* output = nullptr;
 };
+
+bool has_display() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
 
 }  // namespace
 
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
+  if (!has_display()) return std::nullopt;  // nobody could answer
   const auto self = executable_path();
   if (!self) return std::nullopt;
   const std::string program = (self->parent_path() / kHelperName).native();

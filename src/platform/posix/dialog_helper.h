@@ -16,7 +16,7 @@ struct HelperOutcome {
 // Runs the dialog program with `arguments` and waits for it. On the main thread the
 // main context keeps turning meanwhile (the notification item is served and picked
 // commands queue up), as around any modal window; elsewhere the thread just waits.
-// None when the program is missing or cannot be started.
+// None when there is no display, or the program is missing or cannot be started.
 // An open dialog is closed (killed, and so cancelled) once the loop has been told to quit.
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments);
 

@@ -55,5 +55,4 @@ To* gtk_cast(gpointer widget) {
 // GTK stays loaded for the life of the process, since it cannot be unloaded safely.
 const GtkFunctions* gtk();
 
-
 }  // namespace tallow::platform::posix
