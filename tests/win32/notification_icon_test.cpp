@@ -361,10 +361,17 @@ TEST(Win32MessageLoop, DrainsEverythingReportsQuitAndWaitsForInput) {
   wait_for_window_input(std::chrono::seconds(60));
   poster.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  (void)dispatch_window_messages();
-  const auto quiet = std::chrono::steady_clock::now();
-  wait_for_window_input(milliseconds(30));
-  EXPECT_GE(std::chrono::steady_clock::now() - quiet, milliseconds(15));  // a tick early at most
+  // Without input the wait lasts its limit, a tick early at most. Wine's shell may still
+  // be sending this thread word of the icons the tests before removed; such a wait ends
+  // early, so the quietest of a few counts.
+  auto longest = std::chrono::steady_clock::duration::zero();
+  for (int attempt = 0; attempt < 5 && longest < milliseconds(15); ++attempt) {
+    (void)dispatch_window_messages();
+    const auto quiet = std::chrono::steady_clock::now();
+    wait_for_window_input(milliseconds(30));
+    longest = std::max(longest, std::chrono::steady_clock::now() - quiet);
+  }
+  EXPECT_GE(longest, milliseconds(15));
 }
 
 }  // namespace
