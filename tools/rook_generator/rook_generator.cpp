@@ -6,6 +6,8 @@
 //   rook_generator RES_DIR           writes the files under RES_DIR
 //   rook_generator --check RES_DIR   compares them with what is there; exit 1 on a difference
 //
+// Either way it first looks at the tray's small masks (mask_faults) and stops on a fault.
+//
 // The output is a pure function of this file, so the check keeps the committed
 // artwork honest.
 
@@ -422,9 +424,11 @@ Bytes failed_svg() {
 // written here (Breeze's text colour) shows only where nothing recolours. Opacity is
 // an attribute of the path, which neither recolouring touches.
 Bytes symbolic_svg(double opacity) {
-  constexpr int kSize = 16;
+  constexpr int kSize = 16;  // the hicolor theme's size for symbolic icons
+  const std::string side = std::to_string(kSize);
   std::string out(kXmlDeclaration);
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\" viewBox=\"0 0 16 16\">\n";
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + side + "\" height=\"" + side +
+         "\" viewBox=\"0 0 " + side + " " + side + "\">\n";
   out += "  <style type=\"text/css\" id=\"current-color-scheme\">.ColorScheme-Text { color:#232629; }</style>\n";
   out += "  <path class=\"ColorScheme-Text\" d=\"" + path_data(tray_shape(kSize)) +
          "\" fill=\"currentColor\" fill-rule=\"evenodd\"";
@@ -437,8 +441,9 @@ Bytes symbolic_svg(double opacity) {
 // What the small masks must keep
 // ---------------------------------------------------------------------------
 
-// Rounding every vertex can close a narrow opening or shift one side of the rook more
-// than the other; the check below catches both at each tray size, before anything is
+// Rounding every vertex can close a narrow opening, shift one side of the rook more
+// than the other or leave a straight edge between pixels. mask_faults looks for these,
+// and for a rook short of its square's height, at each tray size before anything is
 // written or compared, so a new size or a change to the description cannot slip them in.
 struct Opening {
   const char* name;
@@ -510,9 +515,9 @@ std::vector<Output> outputs() {
   }
   out.push_back({"icons/hicolor/scalable/apps/tallowmere-tray.svg", svg()});
 
-  // The Linux tray names these icons; a panel draws the symbolic ones in its own text
-  // colour. The dimmed one stands for an agent that is not running, at the opacity the
-  // tray's own pixmaps use. In symbolic/, where the hicolor theme keeps them now, and in
+  // The Linux tray shows these icons by name; a panel draws the symbolic ones in its own
+  // text colour. The dimmed one stands for an agent that is not running, at the opacity
+  // the tray's own pixmaps use. In symbolic/, where the hicolor theme keeps them now, and in
   // scalable/, the only place a theme from before symbolic/ existed looks.
   for (const char* directory : {"scalable", "symbolic"}) {
     const std::filesystem::path apps = std::filesystem::path("icons/hicolor") / directory / "apps";
