@@ -171,7 +171,7 @@ TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
   const Menu first = {{Item::Kind::text, "Running", false, false, {}}, {},
                                   {Item::Kind::check, "Launch at Login", true, true, "login"}};
   const Menu second = {{Item::Kind::text, "Quit", true, false, "quit"}};
-  auto made = NotificationIcon::create(first, RgbaPixels{4, 4, pixels}, "tallowmered: Running");
+  auto made = NotificationIcon::create(first, IconPicture{"", {{4, 4, pixels}}}, "tallowmered: Running");
   ASSERT_TRUE(made.ok()) << made.error().message;
   NotificationIcon icon = std::move(made.value());
   EXPECT_EQ(NotificationIconAccess::menu(icon), first);
@@ -179,12 +179,13 @@ TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
   EXPECT_TRUE(icon.set_menu(second).ok() && icon.set_tooltip("tallowmered: Stopped").ok());
   EXPECT_EQ(NotificationIconAccess::menu(icon), second);
   EXPECT_EQ(NotificationIconAccess::tooltip(icon), "tallowmered: Stopped");
-  EXPECT_TRUE(icon.set_image(RgbaPixels{4, 4, pixels}).ok());
-  EXPECT_FALSE(icon.set_image(RgbaPixels{4, 5, pixels}).ok());
+  EXPECT_TRUE(icon.set_picture({"tallowmere-tray-symbolic", {{4, 4, pixels}, {4, 4, pixels}}}).ok());
+  EXPECT_FALSE(icon.set_picture({"", {{4, 4, pixels}, {4, 5, pixels}}}).ok());
+  EXPECT_FALSE(icon.set_picture({"tallowmere-tray-symbolic", {}}).ok());
   EXPECT_EQ(icon.add_failure(), std::nullopt);
   NotificationIconAccess::remove(icon);
   EXPECT_FALSE(icon.is_added());
-  EXPECT_FALSE(NotificationIcon::create(first, RgbaPixels{5, 4, pixels}, "t").ok());
+  EXPECT_FALSE(NotificationIcon::create(first, IconPicture{"", {{5, 4, pixels}}}, "t").ok());
 }
 
 }  // namespace
@@ -217,6 +218,8 @@ TEST(StatusNotifierPixmap, IsArgbInNetworkOrder) {
   const Bytes rgba = {1, 2, 3, 4, 245, 158, 11, 255, 0, 0, 0, 0};
   EXPECT_EQ(status_notifier_pixmap(RgbaPixels{3, 1, rgba}), (Bytes{4, 1, 2, 3, 255, 245, 158, 11, 0, 0, 0, 0}));
   EXPECT_EQ(status_notifier_pixmap(RgbaPixels{1, 1, Bytes{9, 8, 7, 89}}), (Bytes{89, 9, 8, 7}));
+  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{2, 1, Bytes{255, 255, 255, 0, 255, 255, 255, 1}}),
+            (Bytes{0, 0, 0, 0, 1, 255, 255, 255}));
 }
 
 }  // namespace

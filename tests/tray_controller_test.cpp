@@ -70,7 +70,8 @@ class FakeHost final : public TrayHost {
   Result<void> show(const TrayLook& look) override {
     menu = look.menu;
     log("set_menu ", look.menu.front().text);
-    log("set_icon ", std::string(look.icon.rgba.begin(), look.icon.rgba.end()));
+    const std::vector<std::uint8_t>& tag = look.icon.images.front().rgba;
+    log("set_icon ", std::string(tag.begin(), tag.end()));
     log("set_tooltip ", look.tooltip);
     return refuse ? Result<void>(Error{"refused"}) : Result<void>();
   }
@@ -124,9 +125,9 @@ class FakeAgent final : public TrayAgent {
 };
 
 // Writes its arguments where the pixels go, so the host's set_icon line names them.
-platform::IconImage paint_tag(const AgentStatus& status, bool light_theme) {
+platform::IconPicture paint_tag(const AgentStatus& status, bool light_theme) {
   const std::string tag = status_label(status) + (light_theme ? " light" : " dark");
-  return {1, 1, std::vector<std::uint8_t>(tag.begin(), tag.end())};
+  return {"", {{1, 1, std::vector<std::uint8_t>(tag.begin(), tag.end())}}};
 }
 
 Transcript operator+(Transcript a, const Transcript& b) {

@@ -31,6 +31,9 @@ namespace tallow::platform {
 std::vector<std::uint8_t> status_notifier_pixmap(const RgbaPixels& pixels) {
   std::vector<std::uint8_t> argb(pixels.bytes.size());
   for (std::size_t i = 0; i + 3 < pixels.bytes.size(); i += 4) {
+    // A clear pixel is clear in every channel: a host that blends without looking at
+    // alpha (swaybar's does) would otherwise paint its colour.
+    if (pixels.bytes[i + 3] == 0) continue;
     argb[i] = pixels.bytes[i + 3];
     argb[i + 1] = pixels.bytes[i];
     argb[i + 2] = pixels.bytes[i + 1];

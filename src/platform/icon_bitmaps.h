@@ -23,7 +23,8 @@ std::vector<std::uint8_t> icon_mask_bits(const RgbaPixels& pixels);
 std::size_t icon_mask_stride(std::uint32_t width);
 
 // A StatusNotifierItem's pixmap: 4 bytes a pixel holding ARGB32 in network byte order,
-// that is alpha, red, green, blue; straight alpha, top row first, no padding.
+// that is alpha, red, green, blue; straight alpha, top row first, no padding. A fully
+// transparent pixel is 0 in every channel.
 // `pixels` must have passed check_rgba_pixels.
 std::vector<std::uint8_t> status_notifier_pixmap(const RgbaPixels& pixels);
 

@@ -2,6 +2,7 @@
 // An icon as plain pixels, the form in which the notification area takes its image.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tallow::platform {
@@ -14,6 +15,16 @@ struct IconImage {
   std::vector<std::uint8_t> rgba;
 
   bool operator==(const IconImage&) const = default;
+};
+
+// An icon's picture in every form a notification area may take it: the name of a themed
+// icon, for those that draw named icons in their own colours and sizes (empty: none),
+// and the same picture in pixels at one or more sizes, for those that take pixels.
+struct IconPicture {
+  std::string name;
+  std::vector<IconImage> images;
+
+  bool operator==(const IconPicture&) const = default;
 };
 
 }  // namespace tallow::platform

@@ -40,7 +40,7 @@ void IconAddRetry::added() {
 bool IconAddRetry::refused(Clock::time_point now, std::string_view reason) {
   if (stage_ != Stage::adding) return false;
   const auto waited = now - since_;
-  if (waited < timing_.give_up_after) return true;
+  if (patience_ == Patience::wait_and_tell || waited < timing_.give_up_after) return true;
   stage_ = Stage::waiting;
   if (ever_added_) return false;
   char seconds[32];
@@ -50,6 +50,22 @@ bool IconAddRetry::refused(Clock::time_point now, std::string_view reason) {
   if (!reason.empty()) message += ": " + std::string(reason);
   failure_ = Error{std::move(message)};
   return false;
+}
+
+bool IconAddRetry::time_to_tell_user(Clock::time_point now) {
+  if (patience_ != Patience::wait_and_tell || told_user_) return false;
+  if (stage_ != Stage::adding && stage_ != Stage::waiting) return false;
+  if (now - since_ < timing_.tell_user_after) return false;
+  told_user_ = true;
+  return true;
+}
+
+Result<void> check_icon_picture(const IconPicture& picture) {
+  if (picture.images.empty()) return Error{"an icon needs at least one image"};
+  for (const IconImage& image : picture.images) {
+    if (auto checked = check_rgba_pixels({image.width, image.height, image.rgba}); !checked) return checked;
+  }
+  return {};
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/icon_image.h"
 #include "platform/menu.h"
 
 namespace tallow::platform {
@@ -26,20 +27,36 @@ struct RgbaPixels {
 
 // Fails unless both sides are at least 1 and `bytes` holds exactly width × height × 4 bytes.
 Result<void> check_rgba_pixels(const RgbaPixels& pixels);
+// Fails unless the picture has an image and every image passes check_rgba_pixels.
+Result<void> check_icon_picture(const IconPicture& picture);
+
+// The sizes, in pixels, at which this platform's notification areas take an icon's
+// picture, smallest first: the sizes the tray paints.
+std::span<const std::uint32_t> notification_icon_sizes();
+
+// What the user is told, once, when there has been no notification area for a while.
+inline constexpr std::string_view kNoNotificationAreaText =
+    "There is no notification area to show the tallowmered icon in. The agent keeps running, and the "
+    "icon appears as soon as a notification area starts.";
 
 // How long the icon keeps trying to reach the notification area. At logon the shell may
 // not accept icons yet, so a refused add is retried every `retry_interval` and whenever
 // the taskbar announces itself; an icon never shown after `give_up_after` has failed.
+// Where the platform waits for a notification area instead (IconAddRetry::Patience), the
+// user is told once after `tell_user_after` without one.
 struct NotificationIconTiming {
   std::chrono::milliseconds retry_interval{2000};
   std::chrono::milliseconds give_up_after{60000};
+  std::chrono::milliseconds tell_user_after{10000};
 };
 
 // Where an icon stands with the notification area, and the rule every platform follows
 // to get it there: after a refused add the platform tries again on its retry timer and
 // whenever a new notification area appears, each new beginning granting `give_up_after`
 // afresh. An icon never shown by the end of that time has failed for good; one shown
-// before waits quietly for the next notification area.
+// before waits quietly for the next notification area. A platform whose notification
+// areas come and go with the user's session waits for ever instead, and tells the user
+// once when there has been none for `tell_user_after`.
 class IconAddRetry {
  public:
   using Clock = std::chrono::steady_clock;
@@ -49,8 +66,10 @@ class IconAddRetry {
     waiting,  // refused for the whole time; only a new notification area tries again
     removed,  // taken away by its owner, for good
   };
+  enum class Patience { give_up, wait_and_tell };
 
-  explicit IconAddRetry(NotificationIconTiming timing) : timing_(timing) {}
+  explicit IconAddRetry(NotificationIconTiming timing, Patience patience = Patience::give_up)
+      : timing_(timing), patience_(patience) {}
 
   // An add begins: at creation, or because a notification area appeared. False when
   // nothing may be tried any more (removed, or failed for good).
@@ -62,14 +81,19 @@ class IconAddRetry {
   // an icon never shown, failure() says for how long and why.
   bool refused(Clock::time_point now, std::string_view reason);
   void remove() { stage_ = Stage::removed; }
+  // True once in the icon's life, for a patient platform: the first time at `now` the
+  // icon has been without a notification area for `tell_user_after`.
+  bool time_to_tell_user(Clock::time_point now);
 
   Stage stage() const { return stage_; }
   const std::optional<Error>& failure() const { return failure_; }
 
  private:
   NotificationIconTiming timing_;
+  Patience patience_;
   Stage stage_ = Stage::adding;
   bool ever_added_ = false;
+  bool told_user_ = false;
   Clock::time_point since_{};
   std::optional<Error> failure_;
 };
@@ -85,8 +109,7 @@ class NotificationIcon {
   // Makes the icon and asks the notification area to add it. Fails only when the icon
   // cannot exist at all (bad pixels, no window); a shell that refuses the add is
   // retried as `timing` says, and the outcome shows in is_added() and add_failure().
-  static Result<NotificationIcon> create(Menu menu, const RgbaPixels& image,
-                                         std::string_view tooltip,
+  static Result<NotificationIcon> create(Menu menu, IconPicture picture, std::string_view tooltip,
                                          NotificationIconTiming timing = {});
 
   // A moved-from icon may only be assigned to or destroyed.
@@ -100,8 +123,9 @@ class NotificationIcon {
   // as the user sees it until it closes, and a pick from it queues that menu's command.
   Result<void> set_menu(Menu menu);
 
-  // Replaces the image; on failure the old one stays.
-  Result<void> set_image(const RgbaPixels& image);
+  // Replaces the picture; on failure the old one stays. Windows shows the first image;
+  // Linux names the themed icon and offers every image.
+  Result<void> set_picture(IconPicture picture);
 
   // Replaces the tooltip; the notification area shows at most its first 127 UTF-16 units,
   // cut between characters.

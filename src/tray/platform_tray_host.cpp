@@ -7,14 +7,6 @@
 #include "tray/launch_at_login.h"
 
 namespace tallow {
-namespace {
-
-platform::RgbaPixels pixels_of(const platform::IconImage& image) {
-  return {image.width, image.height, image.rgba};
-}
-
-}  // namespace
-
 PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
     : icon_timing_(icon_timing) {}
 
@@ -43,7 +35,7 @@ void PlatformTrayHost::wait_for_input(std::chrono::milliseconds limit) {
 
 Result<void> PlatformTrayHost::show(const TrayLook& look) {
   if (!icon_) {
-    auto icon = platform::NotificationIcon::create(look.menu, pixels_of(look.icon), look.tooltip, icon_timing_);
+    auto icon = platform::NotificationIcon::create(look.menu, look.icon, look.tooltip, icon_timing_);
     if (!icon) return icon.error();
     icon_.emplace(std::move(icon).value());
     return {};
@@ -54,7 +46,7 @@ Result<void> PlatformTrayHost::show(const TrayLook& look) {
     refused += (refused.empty() ? "" : "; ") + std::string(part) + ": " + result.error().message;
   };
   note("the menu", icon_->set_menu(look.menu));
-  note("the image", icon_->set_image(pixels_of(look.icon)));
+  note("the picture", icon_->set_picture(look.icon));
   note("the tooltip", icon_->set_tooltip(look.tooltip));
   if (!refused.empty()) return Error{std::move(refused)};
   return {};

@@ -63,7 +63,37 @@ std::uint8_t scaled_alpha(std::uint8_t coverage, float opacity) {
 
 }  // namespace
 
+std::span<const std::uint8_t> embedded_rook_16_png();
+std::span<const std::uint8_t> embedded_rook_22_png();
+std::span<const std::uint8_t> embedded_rook_24_png();
+std::span<const std::uint8_t> embedded_rook_32_png();
+std::span<const std::uint8_t> embedded_rook_48_png();
+
+std::span<const std::uint8_t> embedded_rook_png(std::uint32_t size) {
+  switch (size) {
+    case 16: return embedded_rook_16_png();
+    case 22: return embedded_rook_22_png();
+    case 24: return embedded_rook_24_png();
+    case 32: return embedded_rook_32_png();
+    case 36: return embedded_rook_png();
+    case 48: return embedded_rook_48_png();
+    default: return {};
+  }
+}
+
 Result<RookMask> build_rook_mask() { return rook_mask_from_png(embedded_rook_png()); }
+
+Result<std::vector<RookMask>> build_rook_masks(std::span<const std::uint32_t> sizes) {
+  std::vector<RookMask> masks;
+  for (const std::uint32_t size : sizes) {
+    const auto png = embedded_rook_png(size);
+    if (png.empty()) return Error{"the program carries no rook image for " + std::to_string(size) + " pixels"};
+    auto mask = rook_mask_from_png(png);
+    if (!mask) return mask.error();
+    masks.push_back(std::move(mask).value());
+  }
+  return masks;
+}
 
 Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png) {
   if (png.size() > kMaxBytes) return Error{"the bundled icon is a PNG: too large"};
@@ -113,6 +143,30 @@ platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& st
     pixel += 4;
   }
   return icon;
+}
+
+std::string_view rook_icon_name(const AgentStatus& status) {
+  switch (status.kind()) {
+    case AgentStatus::Kind::running:
+    case AgentStatus::Kind::running_elsewhere:
+      return "tallowmere-tray-symbolic";
+    case AgentStatus::Kind::failed:
+      return "tallowmere-tray-failed";
+    case AgentStatus::Kind::stopped:
+    case AgentStatus::Kind::starting:
+    case AgentStatus::Kind::stopping:
+    case AgentStatus::Kind::not_enrolled:
+      break;
+  }
+  return "tallowmere-tray-dimmed-symbolic";
+}
+
+platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,
+                                          bool light_theme) {
+  platform::IconPicture picture{std::string(rook_icon_name(status)), {}};
+  picture.images.reserve(masks.size());
+  for (const RookMask& mask : masks) picture.images.push_back(render_rook_icon(mask, status, light_theme));
+  return picture;
 }
 
 }  // namespace tallow

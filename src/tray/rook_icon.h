@@ -1,10 +1,13 @@
 #pragma once
 // The tray icon's picture: a rook whose colour and opacity tell the agent's status.
-// The shape comes from the PNG carried in the program, turned once into a square
-// coverage mask; every refresh paints a fresh icon from that mask.
+// The shape comes from PNGs carried in the program, one per size the notification area
+// takes, each turned once into a square coverage mask; every refresh paints fresh images
+// from those masks. Where the notification area draws named themed icons, the picture
+// also names the installed icon that stands for the status.
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
@@ -23,8 +26,15 @@ struct RookMask {
 // The rook image the program carries: a 31 × 36 RGBA PNG, black, its shape in alpha.
 std::span<const std::uint8_t> embedded_rook_png();
 
+// The embedded rook image the tray paints at `size` pixels: the 31 × 36 one for 36, a
+// square one drawn at that size for 16, 22, 24, 32 and 48; empty for any other size.
+std::span<const std::uint8_t> embedded_rook_png(std::uint32_t size);
+
 // The mask of the embedded rook image.
 Result<RookMask> build_rook_mask();
+
+// One mask for each of `sizes`, from the image embedded for it.
+Result<std::vector<RookMask>> build_rook_masks(std::span<const std::uint32_t> sizes);
 
 // The mask of a PNG: a square as wide as the image's longer side, the image centred
 // in it (offsets rounded down) and each pixel's alpha copied. Failures carry
@@ -37,5 +47,14 @@ Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png);
 // dimmed to 35 % while the agent is not running.
 platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& status,
                                      bool light_theme);
+
+// The themed icon that stands for `status` (installed on Linux in the hicolor theme):
+// the symbolic rook while an agent runs, the dimmed symbolic rook while none does, the
+// amber rook for a failed agent. Symbolic icons take the panel's own text colour.
+std::string_view rook_icon_name(const AgentStatus& status);
+
+// The whole picture for `status`: its icon name, and each mask painted as above.
+platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,
+                                          bool light_theme);
 
 }  // namespace tallow

@@ -47,16 +47,16 @@ int run_tray_app(const TrayAppTimings& timings) {
   supervisor_options.timings = timings.supervisor;
   const Supervisor supervisor = Supervisor::create(runtime.value(), std::move(supervisor_options));
 
-  const auto mask = build_rook_mask();
-  if (!mask) fail(mask.error().message);
+  const auto masks = build_rook_masks(platform::notification_icon_sizes());
+  if (!masks) fail(masks.error().message);
 
   {
     PlatformTrayHost host(timings.icon);
     SupervisorAgent agent(supervisor, &run_enrollment_task);
     TrayController controller(
         host, agent,
-        [&mask](const AgentStatus& status, bool light_theme) {
-          return render_rook_icon(mask.value(), status, light_theme);
+        [&masks](const AgentStatus& status, bool light_theme) {
+          return render_rook_picture(masks.value(), status, light_theme);
         },
         timings.input_wait);
     // A refused add is retried for a while; this fails only when no icon can exist at all.

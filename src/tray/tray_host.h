@@ -21,12 +21,12 @@
 namespace tallow {
 
 // Paints the tray icon for a status on a light or dark taskbar.
-using IconPainter = std::function<platform::IconImage(const AgentStatus& status, bool light_theme)>;
+using IconPainter = std::function<platform::IconPicture(const AgentStatus& status, bool light_theme)>;
 
 // Everything the tray icon shows for one snapshot.
 struct TrayLook {
   platform::Menu menu;
-  platform::IconImage icon;
+  platform::IconPicture icon;
   std::string tooltip;
 };
 

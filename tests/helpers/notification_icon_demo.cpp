@@ -62,9 +62,8 @@ int main(int argc, char** argv) {
     return 64;
   }
   const auto limit = std::chrono::seconds(args.size() == 2 ? std::stoi(args[1]) : 120);
-  const std::vector<std::uint8_t> pixels = demo_pixels(36);
   auto icon = platform::NotificationIcon::create(tallow::test::demo_menu(),
-                                                 platform::RgbaPixels{36, 36, pixels},
+                                                 platform::IconPicture{"", {{36, 36, demo_pixels(36)}}},
                                                  "tallowmered: Running & connected");
   if (!icon) {
     std::fprintf(stderr, "notification_icon_demo: %s\n", icon.error().message.c_str());

@@ -73,7 +73,7 @@ struct ShellRecorder {
 
 NotificationIcon make_icon(std::shared_ptr<ShellRecorder> shell, Menu menu = kMenu,
                            NotificationIconTiming timing = {}) {
-  auto icon = Access::create(std::move(menu), RgbaPixels{2, 2, kWhite}, "tallowmered: Running", timing,
+  auto icon = Access::create(std::move(menu), IconPicture{"", {{2, 2, kWhite}}}, "tallowmered: Running", timing,
                              [shell](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
                                shell->calls.push_back(message);
                                shell->data.push_back(*data);
@@ -310,7 +310,7 @@ TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreRel
   const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0,
                                           255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0};
   const HICON first = Access::icon(icon);
-  ASSERT_TRUE(icon.set_image(RgbaPixels{3, 2, rgba}).ok());
+  ASSERT_TRUE(icon.set_picture({"", {{3, 2, rgba}}}).ok());
   const HICON second = Access::icon(icon);
   EXPECT_EQ(shell->last(NIM_MODIFY).hIcon, second);
   ICONINFO info{};
@@ -320,7 +320,7 @@ TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreRel
                                              255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0}));
   EXPECT_EQ(mask, (std::vector<std::uint8_t>{0x20, 0, 0x20, 0}));  // the clear third pixels
   const std::vector<std::uint8_t> short_of_one(15);
-  const auto refused = icon.set_image(RgbaPixels{2, 2, short_of_one});
+  const auto refused = icon.set_picture({"", {{2, 2, short_of_one}}});
   EXPECT_EQ(refused.ok() ? "" : refused.error().message, "2\u00D72 RGBA pixels take 16 bytes, not 15");
   EXPECT_EQ(Access::icon(icon), second);
 

@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
@@ -18,6 +19,8 @@ constexpr char kHelperName[] = "tallowmere-dialog";
 // whose main context the tray's loop turns.
 const std::thread::id main_thread = std::this_thread::get_id();
 
+std::atomic<bool> dialogs_closed{false};
+
 struct Communication {
   bool done = false;
   GBytes* output = nullptr;
@@ -31,8 +34,10 @@ bool has_display() {
 
 }  // namespace
 
+void close_dialogs_for_good() { dialogs_closed.store(true); }
+
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
-  if (!has_display()) return std::nullopt;  // nobody could answer
+  if (!has_display() || dialogs_closed.load()) return std::nullopt;  // nobody could answer
   const auto self = executable_path();
   if (!self) return std::nullopt;
   const std::string program = (self->parent_path() / kHelperName).native();
@@ -58,7 +63,7 @@ std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& a
     // A modal loop: everything else on the main context goes on while the window is up.
     bool closed = false;
     while (!communication.done) {
-      if (loop_quit_posted() && !closed) {
+      if ((loop_quit_posted() || dialogs_closed.load()) && !closed) {
         g_subprocess_force_exit(process.get());
         closed = true;
       }

@@ -17,8 +17,13 @@ struct HelperOutcome {
 // main context keeps turning meanwhile (the notification item is served and picked
 // commands queue up), as around any modal window; elsewhere the thread just waits.
 // None when there is no display, or the program is missing or cannot be started.
-// An open dialog is closed (killed, and so cancelled) once the loop has been told to quit.
+// An open dialog is closed (killed, and so cancelled) once the loop has been told to quit
+// or the tray to close.
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments);
+
+// The tray has been asked to close: a dialog or message box open now closes, as
+// cancelled, and none opens any more. Nothing may hold up a tray the session wants gone.
+void close_dialogs_for_good();
 
 // Linux refuses to start a program with one argument longer than 128 KiB, and a message
 // that long is more than any screen shows: longer text is cut at a character's start,

@@ -18,7 +18,8 @@ namespace tallow::platform::posix {
   X(gtk_widget_destroy)                                                                     \
   X(gtk_widget_show_all)                                                                    \
   X(gtk_widget_set_sensitive)                                                               \
-  X(gtk_status_icon_new_from_pixbuf)                                                        \
+  X(gtk_status_icon_new)                                                                    \
+  X(gtk_status_icon_get_size)                                                               \
   X(gtk_status_icon_set_from_pixbuf)                                                        \
   X(gtk_status_icon_set_tooltip_text)                                                       \
   X(gtk_status_icon_set_title)                                                              \

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "platform/posix/dialog_helper.h"
 #include "platform/posix/loop_quit.h"
 
 namespace tallow::platform {
@@ -25,6 +26,9 @@ struct SessionControl::Impl {
 
   static gboolean on_close(gpointer data) {
     static_cast<Impl*>(data)->close_requested = true;
+    // A message box open now (even the failure hook's) would keep the tray from
+    // closing until someone answers it.
+    posix::close_dialogs_for_good();
     return G_SOURCE_CONTINUE;
   }
 

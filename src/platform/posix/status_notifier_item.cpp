@@ -20,6 +20,8 @@ constexpr char kIntrospection[] = R"xml(<node>
     <property name="WindowId" type="i" access="read"/>
     <property name="IconName" type="s" access="read"/>
     <property name="IconPixmap" type="a(iiay)" access="read"/>
+    <property name="IconThemePath" type="s" access="read"/>
+    <property name="IconAccessibleDesc" type="s" access="read"/>
     <property name="OverlayIconName" type="s" access="read"/>
     <property name="OverlayIconPixmap" type="a(iiay)" access="read"/>
     <property name="AttentionIconName" type="s" access="read"/>
@@ -50,13 +52,14 @@ GDBusInterfaceInfo* interface_info() {
 // Several icons in one process (tests) each need a name of their own.
 std::atomic<unsigned> next_item_number{1};
 
-GVariant* empty_pixmaps() { return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0); }
-
-GVariant* pixmaps(const ItemPixmap& pixmap) {
-  if (pixmap.argb.empty()) return empty_pixmaps();
-  GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1);
-  GVariant* one = g_variant_new("(ii@ay)", pixmap.width, pixmap.height, bytes);
-  return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), &one, 1);
+GVariant* pixmap_array(const std::vector<ItemPixmap>& pixmaps) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(iiay)"));
+  for (const ItemPixmap& pixmap : pixmaps) {
+    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1);
+    g_variant_builder_add(&builder, "(ii@ay)", pixmap.width, pixmap.height, bytes);
+  }
+  return g_variant_builder_end(&builder);
 }
 
 // RequestName with DO_NOT_QUEUE: 1 means the name is ours.
@@ -73,14 +76,16 @@ bool request_name(GDBusConnection* bus, const std::string& name) {
 }  // namespace
 
 StatusNotifierItem::StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                                       std::function<void()> on_menu_wanted)
+                                       std::string icon_theme_path, std::function<void()> on_menu_wanted)
     : bus_(bus), title_(std::move(title)), menu_path_(std::move(menu_path)),
-      on_menu_wanted_(std::move(on_menu_wanted)) {}
+      icon_theme_path_(std::move(icon_theme_path)), on_menu_wanted_(std::move(on_menu_wanted)) {}
 
-Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(
-    GDBusConnection* bus, std::string title, std::string menu_path, std::function<void()> on_menu_wanted) {
-  std::unique_ptr<StatusNotifierItem> item(
-      new StatusNotifierItem(bus, std::move(title), std::move(menu_path), std::move(on_menu_wanted)));
+Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConnection* bus, std::string title,
+                                                                       std::string menu_path,
+                                                                       std::string icon_theme_path,
+                                                                       std::function<void()> on_menu_wanted) {
+  std::unique_ptr<StatusNotifierItem> item(new StatusNotifierItem(
+      bus, std::move(title), std::move(menu_path), std::move(icon_theme_path), std::move(on_menu_wanted)));
   static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::call_method,
                                               &StatusNotifierItem::get_property, nullptr, {}};
   GError* raw_error = nullptr;
@@ -110,8 +115,9 @@ StatusNotifierItem::~StatusNotifierItem() {
   }
 }
 
-void StatusNotifierItem::set_pixmap(ItemPixmap pixmap) {
-  pixmap_ = std::move(pixmap);
+void StatusNotifierItem::set_icon(std::string name, std::vector<ItemPixmap> pixmaps) {
+  icon_name_ = std::move(name);
+  pixmaps_ = std::move(pixmaps);
   emit("NewIcon");
 }
 
@@ -143,15 +149,18 @@ GVariant* StatusNotifierItem::property(const gchar* name) const {
   if (wanted == "Title") return g_variant_new_string(title_.c_str());
   if (wanted == "Status") return g_variant_new_string(status_.c_str());
   if (wanted == "WindowId") return g_variant_new_int32(0);
-  if (wanted == "IconPixmap") return pixmaps(pixmap_);
-  if (wanted == "OverlayIconPixmap" || wanted == "AttentionIconPixmap") return empty_pixmaps();
+  if (wanted == "IconName") return g_variant_new_string(icon_name_.c_str());
+  if (wanted == "IconPixmap") return pixmap_array(pixmaps_);
+  if (wanted == "IconThemePath") return g_variant_new_string(icon_theme_path_.c_str());
+  if (wanted == "IconAccessibleDesc") return g_variant_new_string(tooltip_.c_str());
+  if (wanted == "OverlayIconPixmap" || wanted == "AttentionIconPixmap") return pixmap_array({});
   if (wanted == "ToolTip") {
-    return g_variant_new("(s@a(iiay)ss)", "", empty_pixmaps(), tooltip_.c_str(), "");
+    return g_variant_new("(s@a(iiay)ss)", "", pixmap_array({}), tooltip_.c_str(), "");
   }
   // Every click shows the menu, as on Windows; hosts open it themselves.
   if (wanted == "ItemIsMenu") return g_variant_new_boolean(TRUE);
   if (wanted == "Menu") return g_variant_new_object_path(menu_path_.c_str());
-  // The icon names are empty: the pixmap is the icon.
+  // No overlay, attention icon or movie.
   return g_variant_new_string("");
 }
 

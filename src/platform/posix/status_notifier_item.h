@@ -1,6 +1,6 @@
 #pragma once
-// The org.kde.StatusNotifierItem object a notification-area host reads: its icon,
-// tooltip, status and the path of its menu. It is exported under a bus name of its own,
+// The org.kde.StatusNotifierItem object a notification-area host reads: its icon (a
+// themed name and pixmaps), tooltip, status and the path of its menu. It is exported under a bus name of its own,
 // so that releasing the name takes the item out of every host.
 
 #include <gio/gio.h>
@@ -27,10 +27,11 @@ struct ItemPixmap {
 class StatusNotifierItem {
  public:
   // Exports the item on `bus` and takes the name "org.kde.StatusNotifierItem-PID-N".
-  // `on_menu_wanted` runs when the host asks the item to act on a click (Activate,
-  // SecondaryActivate, ContextMenu): the item's only action is its menu.
+  // `icon_theme_path` is where hosts look for the icon's name before the installed
+  // themes (empty: only there). `on_menu_wanted` runs when the host asks the item to act
+  // on a click (Activate, SecondaryActivate, ContextMenu): the item's only action is its menu.
   static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
-                                                            std::string menu_path,
+                                                            std::string menu_path, std::string icon_theme_path,
                                                             std::function<void()> on_menu_wanted);
   ~StatusNotifierItem();  // unexports the item and releases its name
   StatusNotifierItem(const StatusNotifierItem&) = delete;
@@ -39,14 +40,14 @@ class StatusNotifierItem {
   // The bus name the watcher is told, and the hosts read the item under.
   const std::string& bus_name() const { return bus_name_; }
 
-  // Each replaces its property and tells the hosts (NewIcon, NewToolTip, NewStatus).
-  void set_pixmap(ItemPixmap pixmap);
-  void set_tooltip(std::string tooltip);
+  // Each replaces its properties and tells the hosts (NewIcon, NewToolTip, NewStatus).
+  void set_icon(std::string name, std::vector<ItemPixmap> pixmaps);
+  void set_tooltip(std::string tooltip);  // also the icon's accessible description
   void set_status(std::string status);  // "Active", "Passive" or "NeedsAttention"
 
  private:
   StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                     std::function<void()> on_menu_wanted);
+                     std::string icon_theme_path, std::function<void()> on_menu_wanted);
   static GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                 const gchar* property, GError**, gpointer data);
   static void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -58,11 +59,13 @@ class StatusNotifierItem {
   GDBusConnection* bus_;
   std::string title_;
   std::string menu_path_;
+  std::string icon_theme_path_;
   std::function<void()> on_menu_wanted_;
   std::string bus_name_;
   bool owns_name_ = false;
   guint registration_ = 0;
-  ItemPixmap pixmap_;
+  std::string icon_name_;
+  std::vector<ItemPixmap> pixmaps_;
   std::string tooltip_;
   std::string status_ = "Active";
 };

@@ -2,12 +2,14 @@
 
 #include "platform/posix/gtk_library.h"
 
+#include <cstdlib>
+
 namespace tallow::platform::posix {
 namespace {
 
-GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const RgbaPixels& image) {
+GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const IconImage& image) {
   // GdkPixbuf holds straight RGBA, rows top first: the pixels as they are.
-  GBytes* bytes = g_bytes_new(image.bytes.data(), image.bytes.size());
+  GBytes* bytes = g_bytes_new(image.rgba.data(), image.rgba.size());
   GObjectPtr<GdkPixbuf> pixbuf(gtk.gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8,
                                                              static_cast<int>(image.width),
                                                              static_cast<int>(image.height),
@@ -23,15 +25,16 @@ void on_item_activate(GtkWidget*, gpointer command) { queue_picked_command(stati
 XembedIcon::XembedIcon(const GtkFunctions& gtk, std::function<void()> on_embedded_change)
     : gtk_(gtk), on_embedded_change_(std::move(on_embedded_change)) {}
 
-std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const RgbaPixels& image,
+std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const IconPicture& picture,
                                                const std::string& tooltip,
                                                std::function<void()> on_embedded_change) {
   const GtkFunctions* gtk = posix::gtk();
   if (!gtk) return nullptr;
   std::unique_ptr<XembedIcon> icon(new XembedIcon(*gtk, std::move(on_embedded_change)));
   icon->menu_ = menu;
-  const GObjectPtr<GdkPixbuf> pixbuf = pixbuf_of(*gtk, image);
-  icon->icon_.reset(gtk->gtk_status_icon_new_from_pixbuf(pixbuf.get()));
+  icon->picture_ = picture;
+  icon->icon_.reset(gtk->gtk_status_icon_new());
+  icon->show_image_for(gtk->gtk_status_icon_get_size(icon->icon_.get()));
   gtk->gtk_status_icon_set_name(icon->icon_.get(), "tallowmere-tray");
   gtk->gtk_status_icon_set_title(icon->icon_.get(), "tallowmered");
   gtk->gtk_status_icon_set_tooltip_text(icon->icon_.get(), tooltip.c_str());
@@ -39,6 +42,7 @@ std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const RgbaPixel
   g_signal_connect(icon->icon_.get(), "activate", G_CALLBACK(&XembedIcon::on_activate), icon.get());
   g_signal_connect(icon->icon_.get(), "popup-menu", G_CALLBACK(&XembedIcon::on_popup_menu), icon.get());
   g_signal_connect(icon->icon_.get(), "notify::embedded", G_CALLBACK(&XembedIcon::on_embedded), icon.get());
+  g_signal_connect(icon->icon_.get(), "size-changed", G_CALLBACK(&XembedIcon::on_size_changed), icon.get());
   return icon;
 }
 
@@ -51,8 +55,23 @@ XembedIcon::~XembedIcon() {
   }
 }
 
-void XembedIcon::set_image(const RgbaPixels& image) {
-  const GObjectPtr<GdkPixbuf> pixbuf = pixbuf_of(gtk_, image);
+void XembedIcon::set_picture(const IconPicture& picture) {
+  picture_ = picture;
+  show_image_for(gtk_.gtk_status_icon_get_size(icon_.get()));
+}
+
+void XembedIcon::show_image_for(int size) {
+  // The image nearest the size; of two as near, the larger, which scales down cleaner.
+  const IconImage* best = nullptr;
+  const auto distance = [size](const IconImage& image) { return std::abs(static_cast<int>(image.height) - size); };
+  for (const IconImage& image : picture_.images) {
+    if (!best || distance(image) < distance(*best) ||
+        (distance(image) == distance(*best) && image.height > best->height)) {
+      best = &image;
+    }
+  }
+  if (!best) return;
+  const GObjectPtr<GdkPixbuf> pixbuf = pixbuf_of(gtk_, *best);
   gtk_.gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());
 }
 
@@ -74,6 +93,11 @@ void XembedIcon::on_activate(GtkStatusIcon*, gpointer data) {
 
 void XembedIcon::on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data) {
   static_cast<XembedIcon*>(data)->open_menu(button, time);
+}
+
+gboolean XembedIcon::on_size_changed(GtkStatusIcon*, gint size, gpointer data) {
+  static_cast<XembedIcon*>(data)->show_image_for(size);
+  return TRUE;  // an image of that size, or the nearest, is shown: GTK need not scale
 }
 
 void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {

@@ -20,7 +20,7 @@ class XembedIcon {
  public:
   // The icon, visible and waiting for a tray to dock it; null when GTK cannot be loaded
   // (no library, no X display). `on_embedded_change` runs when a tray docks or drops it.
-  static std::unique_ptr<XembedIcon> create(const Menu& menu, const RgbaPixels& image,
+  static std::unique_ptr<XembedIcon> create(const Menu& menu, const IconPicture& picture,
                                             const std::string& tooltip,
                                             std::function<void()> on_embedded_change);
   ~XembedIcon();
@@ -28,7 +28,8 @@ class XembedIcon {
   XembedIcon& operator=(const XembedIcon&) = delete;
 
   void set_menu(const Menu& menu) { menu_ = menu; }
-  void set_image(const RgbaPixels& image);
+  // Shows the picture's image nearest the size the tray gives the icon.
+  void set_picture(const IconPicture& picture);
   void set_tooltip(const std::string& tooltip);
   // A hidden icon leaves the tray; shown again, it asks to be docked again.
   void set_visible(bool visible);
@@ -42,10 +43,13 @@ class XembedIcon {
   static void on_activate(GtkStatusIcon*, gpointer data);
   static void on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data);
   static void on_embedded(GObject*, GParamSpec*, gpointer data);
+  static gboolean on_size_changed(GtkStatusIcon*, gint size, gpointer data);
+  void show_image_for(int size);
 
   const GtkFunctions& gtk_;
   std::function<void()> on_embedded_change_;
   Menu menu_;
+  IconPicture picture_;
   GObjectPtr<GtkStatusIcon> icon_;
   GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
   bool visible_ = true;

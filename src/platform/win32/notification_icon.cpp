@@ -59,7 +59,7 @@ struct NotificationIcon::Impl {
 
   Result<void> create_window();
   Result<void> set_menu(Menu items);
-  Result<void> set_image(const RgbaPixels& image);
+  Result<void> set_picture(const IconPicture& picture);
   Result<void> set_tooltip(std::string_view text);
   NOTIFYICONDATAW data(UINT flags) const;
   Result<void> modify(UINT flags);
@@ -155,8 +155,11 @@ Result<void> NotificationIcon::Impl::set_menu(Menu items) {
   return {};
 }
 
-Result<void> NotificationIcon::Impl::set_image(const RgbaPixels& image) {
-  auto made = create_icon_from_rgba(image);
+Result<void> NotificationIcon::Impl::set_picture(const IconPicture& picture) {
+  if (auto checked = check_icon_picture(picture); !checked) return checked;
+  // The notification area shows one image, at the one size the tray paints here.
+  const IconImage& image = picture.images.front();
+  auto made = create_icon_from_rgba({image.width, image.height, image.rgba});
   if (!made) return made.error();
   // The old icon goes only after the shell has been handed the new one.
   const ScopedIcon old = std::exchange(icon, std::move(made.value()));
@@ -281,16 +284,23 @@ NotificationIcon::NotificationIcon(NotificationIcon&&) noexcept = default;
 NotificationIcon& NotificationIcon::operator=(NotificationIcon&&) noexcept = default;
 NotificationIcon::~NotificationIcon() = default;
 
-Result<NotificationIcon> NotificationIcon::create(Menu menu, const RgbaPixels& image,
+std::span<const std::uint32_t> notification_icon_sizes() {
+  // The tray's icon was drawn for this size, which the shell scales to its own.
+  static constexpr std::uint32_t kSizes[] = {36};
+  return kSizes;
+}
+
+Result<NotificationIcon> NotificationIcon::create(Menu menu, IconPicture picture,
                                                   std::string_view tooltip,
                                                   NotificationIconTiming timing) {
-  return NotificationIconAccess::Platform::create(std::move(menu), image, tooltip, timing, &real_shell_notify);
+  return NotificationIconAccess::Platform::create(std::move(menu), std::move(picture), tooltip, timing,
+                                                  &real_shell_notify);
 }
 
 Result<void> NotificationIcon::set_menu(Menu menu) {
   return impl_->set_menu(std::move(menu));
 }
-Result<void> NotificationIcon::set_image(const RgbaPixels& image) { return impl_->set_image(image); }
+Result<void> NotificationIcon::set_picture(IconPicture picture) { return impl_->set_picture(picture); }
 Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) {
   return impl_->set_tooltip(tooltip);
 }
@@ -301,14 +311,14 @@ const Menu& NotificationIconAccess::menu(const NotificationIcon& icon) { return 
 const std::string& NotificationIconAccess::tooltip(const NotificationIcon& icon) { return icon.impl_->tooltip; }
 void NotificationIconAccess::remove(NotificationIcon& icon) { icon.impl_->remove(); }
 
-Result<NotificationIcon> NotificationIconAccess::Platform::create(Menu menu, const RgbaPixels& image,
+Result<NotificationIcon> NotificationIconAccess::Platform::create(Menu menu, IconPicture picture,
                                                                   std::string_view tooltip,
                                                                   NotificationIconTiming timing,
                                                                   ShellNotify shell_notify) {
   auto impl = std::make_unique<NotificationIcon::Impl>(std::move(shell_notify), timing);
   // Everything is in place before the window exists, so no notice finds it half made.
   if (auto made = impl->set_menu(std::move(menu)); !made) return made.error();
-  if (auto made = impl->set_image(image); !made) return made.error();
+  if (auto made = impl->set_picture(picture); !made) return made.error();
   if (auto made = impl->set_tooltip(tooltip); !made) return made.error();
   if (auto made = impl->create_window(); !made) return made.error();
   impl->start_adding();

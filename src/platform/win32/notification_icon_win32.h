@@ -25,7 +25,7 @@ using ShellNotify = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
 
 struct NotificationIconAccess::Platform {
   // NotificationIcon::create with every Shell_NotifyIconW call going to `shell_notify`.
-  static Result<NotificationIcon> create(Menu menu, const RgbaPixels& image,
+  static Result<NotificationIcon> create(Menu menu, IconPicture picture,
                                          std::string_view tooltip, NotificationIconTiming timing,
                                          win32::ShellNotify shell_notify);
   static HWND window(const NotificationIcon& icon);

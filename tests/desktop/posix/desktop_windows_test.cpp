@@ -149,8 +149,12 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
   press(*box, "Return");
   EXPECT_TRUE(wait_for_x([&] { return window_gone("Enrollment failed"); }));
 
+  // Asked to close while a dialog is open: the dialog goes, and so does the tray.
+  ASSERT_TRUE(click(item, "Enroll Again\u2026"));
+  ASSERT_TRUE(find_window("Enroll this computer"));
   ASSERT_TRUE(tray->signal(SIGTERM));
   EXPECT_EQ(tray->wait_for_exit(30s), 0);
+  EXPECT_TRUE(wait_for_x([&] { return window_gone("Enroll this computer"); }));
 }
 
 TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {

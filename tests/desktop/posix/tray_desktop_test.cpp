@@ -19,12 +19,17 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = AgentStatus::Kind;
 
-// The pixmap the item must carry for a status on a dark panel.
-std::vector<std::uint8_t> expected_pixmap(const AgentStatus& status) {
-  const auto mask = build_rook_mask();
-  EXPECT_TRUE(mask.ok());
-  const platform::IconImage image = render_rook_icon(mask.value(), status, /*light_theme=*/false);
-  return platform::status_notifier_pixmap({image.width, image.height, image.rgba});
+// The icon the item must name for a status, and its pixmaps, one per size, on a dark panel.
+std::pair<std::string, std::vector<ItemPixmap>> expected_icon(const AgentStatus& status) {
+  const auto masks = build_rook_masks(platform::notification_icon_sizes());
+  EXPECT_TRUE(masks.ok());
+  const platform::IconPicture picture = render_rook_picture(masks.value(), status, /*light_theme=*/false);
+  std::vector<ItemPixmap> pixmaps;
+  for (const platform::IconImage& image : picture.images) {
+    pixmaps.push_back({static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height),
+                       platform::status_notifier_pixmap({image.width, image.height, image.rgba})});
+  }
+  return {picture.name, pixmaps};
 }
 
 // Alpha and colour of the rook's most covered pixel, as the host would draw it.
@@ -42,11 +47,10 @@ Ink darkest_ink(const ItemPixmap& pixmap) {
 
 bool wait_for_look(TestWatcher& watcher, const std::string& item, const AgentStatus& status) {
   const std::string tooltip = "tallowmered: " + status_label(status);
-  const auto pixels = expected_pixmap(status);
+  const auto [name, pixmaps] = expected_icon(status);
   return wait_until([&] {
-    const auto pixmap = watcher.pixmap(item);
-    return watcher.tooltip(item) == tooltip && pixmap && pixmap->width == 36 && pixmap->height == 36 &&
-           pixmap->argb == pixels;
+    return watcher.tooltip(item) == tooltip && watcher.item_string(item, "IconAccessibleDesc") == tooltip &&
+           watcher.item_string(item, "IconName") == name && watcher.pixmaps(item) == pixmaps;
   });
 }
 
@@ -61,10 +65,13 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   EXPECT_EQ(watcher_->item_string(*item, "Category"), "ApplicationStatus");
   EXPECT_EQ(watcher_->item_string(*item, "Status"), "Active");
   EXPECT_EQ(watcher_->item_string(*item, "Menu"), "/MenuBar");
+  // Run from the build tree, hosts find the themed icons there.
+  EXPECT_EQ(watcher_->item_string(*item, "IconThemePath"),
+            (program_path("tallowmere-tray").parent_path().parent_path() / "icons").string());
 
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
   EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::running()));
-  EXPECT_EQ(darkest_ink(*watcher_->pixmap(*item)), (Ink{255, 255, 255, 255}));
+  EXPECT_EQ(darkest_ink(watcher_->pixmaps(*item)->front()), (Ink{255, 255, 255, 255}));
   const int first_agent = agent_pid();
   EXPECT_TRUE(process_alive(first_agent));
 
@@ -78,7 +85,7 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   ASSERT_TRUE(click(*item, "Stop"));
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::stopped())));
   EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::stopped()));
-  EXPECT_EQ(darkest_ink(*watcher_->pixmap(*item)), (Ink{89, 255, 255, 255}));
+  EXPECT_EQ(darkest_ink(watcher_->pixmaps(*item)->front()), (Ink{89, 255, 255, 255}));
   EXPECT_FALSE(process_alive(first_agent));
 
   ASSERT_TRUE(click(*item, "Start"));
@@ -226,7 +233,7 @@ TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
     }
     EXPECT_TRUE(wait_for_menu(*item, snapshot_of(status, c.enrolled)));
     EXPECT_TRUE(wait_for_look(*watcher_, *item, status));
-    const Ink ink = darkest_ink(*watcher_->pixmap(*item));
+    const Ink ink = darkest_ink(watcher_->pixmaps(*item).value().front());
     EXPECT_EQ(ink, c.kind == Kind::failed             ? (Ink{255, 245, 158, 11})
                    : c.kind == Kind::running_elsewhere ? (Ink{255, 255, 255, 255})
                                                       : (Ink{89, 255, 255, 255}));

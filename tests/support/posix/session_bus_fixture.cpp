@@ -213,19 +213,22 @@ std::optional<std::string> TestWatcher::tooltip(const std::string& service) cons
   return title;
 }
 
-std::optional<ItemPixmap> TestWatcher::pixmap(const std::string& service) const {
+std::optional<std::vector<ItemPixmap>> TestWatcher::pixmaps(const std::string& service) const {
   GVariant* value = item_property(service, "IconPixmap");
   if (!value) return std::nullopt;
-  std::optional<ItemPixmap> found;
-  if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)")) && g_variant_n_children(value) > 0) {
-    ItemPixmap pixmap;
-    GVariant* bytes = nullptr;
-    g_variant_get_child(value, 0, "(ii@ay)", &pixmap.width, &pixmap.height, &bytes);
-    gsize size = 0;
-    const auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes, &size, 1));
-    pixmap.argb.assign(data, data + size);
-    g_variant_unref(bytes);
-    found = std::move(pixmap);
+  std::optional<std::vector<ItemPixmap>> found;
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)"))) {
+    found.emplace();
+    for (gsize i = 0; i < g_variant_n_children(value); ++i) {
+      ItemPixmap pixmap;
+      GVariant* bytes = nullptr;
+      g_variant_get_child(value, i, "(ii@ay)", &pixmap.width, &pixmap.height, &bytes);
+      gsize size = 0;
+      const auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes, &size, 1));
+      pixmap.argb.assign(data, data + size);
+      g_variant_unref(bytes);
+      found->push_back(std::move(pixmap));
+    }
   }
   g_variant_unref(value);
   return found;

@@ -46,6 +46,7 @@ struct MenuRow {
 struct ItemPixmap {
   std::int32_t width = 0, height = 0;
   std::vector<std::uint8_t> argb;
+  bool operator==(const ItemPixmap&) const = default;
 };
 
 class TestWatcher {
@@ -68,7 +69,7 @@ class TestWatcher {
   std::optional<std::string> item_string(const std::string& service, const char* name) const;
   // The title of the item's tooltip.
   std::optional<std::string> tooltip(const std::string& service) const;
-  std::optional<ItemPixmap> pixmap(const std::string& service) const;
+  std::optional<std::vector<ItemPixmap>> pixmaps(const std::string& service) const;
   // The item's menu as the host reads it, and a host's click on one of its rows.
   std::optional<std::vector<MenuRow>> menu(const std::string& service) const;
   bool click(const std::string& service, std::int32_t id) const;
