@@ -112,9 +112,9 @@ TEST(PickedCommands, ComeOutOnceInTheOrderPickedFromAnyThread) {
 }
 
 // The add-retry rule, stepped by hand: each step happens at a time (ms after the start)
-// and begin() and refused() answer as given.
-TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGood) {
-  enum Op { begin, added, refused, removed };
+// and begin(), refused() and time_to_tell_user() answer as given.
+TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGoodOrWaitsAndTellsOnce) {
+  enum Op { begin, added, refused, removed, tell };
   struct Step {
     Op op;
     int ms = 0;
@@ -122,11 +122,13 @@ TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGood) {
     const char* reason = "E";
   };
   using Stage = IconAddRetry::Stage;
+  using Patience = IconAddRetry::Patience;
   struct Case {
     const char* name;
     std::vector<Step> steps;
     Stage stage;
     std::optional<std::string> failure = std::nullopt;
+    Patience patience = Patience::give_up;
   };
   const std::string kRefused = "the notification area refused it for ";
   const std::vector<Case> cases = {
@@ -146,10 +148,21 @@ TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGood) {
       {"removed_for_good", {{begin, 0, true}, {added}, {removed}, {begin, 1, false}, {refused, 99999, false}, {added}},
        Stage::removed},
       {"a_refusal_while_added_changes_nothing", {{begin, 0, true}, {added}, {refused, 99999, false}}, Stage::added},
+      {"giving_up_tells_nothing", {{begin, 0, true}, {tell, 30000, false}}, Stage::adding},
+      {"patient_waits_for_ever_and_tells_once",
+       {{begin, 0, true}, {tell, 9999, false}, {tell, 10000, true}, {tell, 20000, false}, {refused, 3600000, true}},
+       Stage::adding, std::nullopt, Patience::wait_and_tell},
+      {"patient_tells_nothing_while_shown", {{begin, 0, true}, {added}, {tell, 50000, false}}, Stage::added,
+       std::nullopt, Patience::wait_and_tell},
+      {"patient_counts_from_the_last_area_lost",
+       {{begin, 0, true}, {added}, {begin, 100000, true}, {tell, 109999, false}, {tell, 110000, true}},
+       Stage::adding, std::nullopt, Patience::wait_and_tell},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    IconAddRetry retry({std::chrono::milliseconds(2000), std::chrono::milliseconds(60000)});
+    IconAddRetry retry({std::chrono::milliseconds(2000), std::chrono::milliseconds(60000),
+                        std::chrono::milliseconds(10000)},
+                       c.patience);
     const IconAddRetry::Clock::time_point start{};
     for (const Step& step : c.steps) {
       const auto at = start + std::chrono::milliseconds(step.ms);
@@ -158,6 +171,7 @@ TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGood) {
         case added: retry.added(); break;
         case refused: EXPECT_EQ(retry.refused(at, step.reason), step.answer) << "refused at " << step.ms; break;
         case removed: retry.remove(); break;
+        case tell: EXPECT_EQ(retry.time_to_tell_user(at), step.answer) << "tell at " << step.ms; break;
       }
     }
     EXPECT_EQ(retry.stage(), c.stage);

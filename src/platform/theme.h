@@ -5,7 +5,8 @@ namespace tallow::platform {
 
 // True when the taskbar uses the light theme. Windows: the user's
 // SystemUsesLightTheme setting is the DWORD 1; anything else (missing, 0, another
-// type) is dark. Elsewhere: dark, until the desktop's colour scheme is read.
+// type) is dark. Linux: the background of the XEmbed tray that docks the icon, as seen;
+// else the desktop portal's colour scheme, dark until it is read.
 bool is_light_theme();
 
 }  // namespace tallow::platform

@@ -15,6 +15,7 @@
 #include "platform/dialog.h"
 #include "platform/message_loop.h"
 #include "platform/posix/dialog_helper.h"
+#include "platform/posix/docking_panel.h"
 #include "platform/posix/portal_theme.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
@@ -96,6 +97,28 @@ TEST(PortalColorScheme, TwoIsLightAnythingElseIsNot) {
     EXPECT_EQ(posix::color_scheme_is_light(c.value), c.light);
     if (c.value) g_variant_unref(c.value);
   }
+}
+
+// The docking tray's background as seen at the icon's corners, and what the icon's
+// colour follows: the tray seen, else the portal.
+TEST(DockingPanel, ALightBackgroundIsOneOverHalfWayInLumaAndItComesBeforeThePortal) {
+  using posix::Rgb;
+  const std::vector<std::pair<std::vector<Rgb>, std::optional<bool>>> cases = {
+      {{{240, 240, 240}}, true},
+      {{{48, 48, 48}}, false},
+      {{{0, 0, 255}, {0, 0, 255}}, false},                  // saturated blue is dark
+      {{{255, 255, 0}}, true},                              // yellow is light
+      {{{255, 255, 255}, {0, 0, 0}, {0, 0, 0}}, false},     // the mean decides
+      {{{128, 128, 128}}, true},
+      {{{127, 127, 127}}, false},
+      {{}, std::nullopt},
+  };
+  for (const auto& [pixels, light] : cases) EXPECT_EQ(posix::is_light_background(pixels), light);
+  const bool portal = is_light_theme();
+  posix::set_docking_panel_light(!portal);
+  EXPECT_EQ(is_light_theme(), !portal);
+  posix::set_docking_panel_light(std::nullopt);
+  EXPECT_EQ(is_light_theme(), portal);
 }
 
 TEST(PosixSingleInstance, OneClaimPerRuntimeDirectoryUntilItEnds) {

@@ -27,6 +27,8 @@ namespace tallow::platform::posix {
   X(gtk_status_icon_set_visible)                                                            \
   X(gtk_status_icon_is_embedded)                                                            \
   X(gtk_status_icon_position_menu)                                                          \
+  X(gtk_status_icon_get_geometry)                                                           \
+  X(gtk_get_current_event_time)                                                             \
   X(gtk_menu_new)                                                                           \
   X(gtk_menu_popup)                                                                         \
   X(gtk_menu_shell_append)                                                                  \
@@ -34,7 +36,14 @@ namespace tallow::platform::posix {
   X(gtk_check_menu_item_new_with_label)                                                     \
   X(gtk_check_menu_item_set_active)                                                         \
   X(gtk_separator_menu_item_new)                                                            \
-  X(gdk_pixbuf_new_from_bytes)
+  X(gdk_pixbuf_new_from_bytes)                                                              \
+  X(gdk_get_default_root_window)                                                            \
+  X(gdk_pixbuf_get_from_window)                                                             \
+  X(gdk_pixbuf_get_pixels)                                                                  \
+  X(gdk_pixbuf_get_rowstride)                                                               \
+  X(gdk_pixbuf_get_n_channels)                                                              \
+  X(gdk_pixbuf_get_width)                                                                   \
+  X(gdk_pixbuf_get_height)
 
 // The GTK functions the tray uses, looked up in libgtk-3.so.0 (and the libraries it
 // brings: gdk, gdk-pixbuf).

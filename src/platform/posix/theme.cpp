@@ -1,9 +1,13 @@
-// The light or dark look on Linux: the desktop portal's color-scheme, read once,
-// asynchronously, when first asked for, then followed through SettingChanged. Each loop
-// pass only reads the kept answer; no pass makes a call on the bus.
+// The light or dark look on Linux: the XEmbed tray the icon is docked in, as seen;
+// otherwise the desktop portal's color-scheme, read once, asynchronously, when first
+// asked for, then followed through SettingChanged. Each loop pass only reads the kept
+// answers; no pass makes a call on the bus.
 
 #include "platform/theme.h"
 
+#include <numeric>
+
+#include "platform/posix/docking_panel.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/portal_theme.h"
 #include "platform/posix/session_bus.h"
@@ -21,6 +25,23 @@ std::optional<bool> color_scheme_is_light(GVariant* value) {
   if (!held || !g_variant_is_of_type(held.get(), G_VARIANT_TYPE_UINT32)) return std::nullopt;
   return g_variant_get_uint32(held.get()) == 2;
 }
+
+std::optional<bool> is_light_background(std::span<const Rgb> pixels) {
+  if (pixels.empty()) return std::nullopt;
+  const double luma = std::accumulate(pixels.begin(), pixels.end(), 0.0, [](double sum, const Rgb& pixel) {
+    return sum + 0.2126 * pixel[0] + 0.7152 * pixel[1] + 0.0722 * pixel[2];
+  });
+  return luma / static_cast<double>(pixels.size()) > 127.5;
+}
+
+namespace {
+
+std::optional<bool> docking_panel;
+
+}  // namespace
+
+void set_docking_panel_light(std::optional<bool> light) { docking_panel = light; }
+std::optional<bool> docking_panel_light() { return docking_panel; }
 
 namespace {
 
@@ -83,6 +104,7 @@ class PortalTheme {
 }  // namespace posix
 
 bool is_light_theme() {
+  if (const std::optional<bool> panel = posix::docking_panel_light()) return *panel;
   // Made on the main thread's first pass and never destroyed: the bus may still
   // deliver to it while the process ends.
   static const posix::PortalTheme* const theme = new posix::PortalTheme();

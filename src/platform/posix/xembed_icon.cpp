@@ -3,6 +3,9 @@
 #include "platform/posix/gtk_library.h"
 
 #include <cstdlib>
+#include <vector>
+
+#include "platform/posix/docking_panel.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -19,6 +22,9 @@ GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const IconImage& image)
 }
 
 void on_item_activate(GtkWidget*, gpointer command) { queue_picked_command(static_cast<const char*>(command)); }
+
+// Long enough for a tray to draw its background under a newly docked icon.
+constexpr guint kPanelLookDelayMs = 500;
 
 }  // namespace
 
@@ -47,6 +53,7 @@ std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const IconPictu
 }
 
 XembedIcon::~XembedIcon() {
+  set_docking_panel_light(std::nullopt);
   g_signal_handlers_disconnect_by_data(icon_.get(), this);
   gtk_.gtk_status_icon_set_visible(icon_.get(), FALSE);
   if (popup_) {
@@ -83,12 +90,53 @@ void XembedIcon::set_visible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
   gtk_.gtk_status_icon_set_visible(icon_.get(), visible);
+  if (!visible) set_docking_panel_light(std::nullopt);
+}
+
+void XembedIcon::look_at_panel_soon() {
+  panel_look_.reset(g_timeout_source_new(kPanelLookDelayMs));
+  g_source_set_callback(
+      panel_look_.get(),
+      [](gpointer data) {
+        auto* self = static_cast<XembedIcon*>(data);
+        self->look_at_panel();
+        self->panel_look_.reset();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+  g_source_attach(panel_look_.get(), g_main_context_default());
+}
+
+void XembedIcon::look_at_panel() {
+  GdkRectangle area{};
+  if (!is_embedded() || !gtk_.gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) ||
+      area.width < 2 || area.height < 2) {
+    set_docking_panel_light(std::nullopt);
+    return;
+  }
+  const GObjectPtr<GdkPixbuf> seen(
+      gtk_.gdk_pixbuf_get_from_window(gtk_.gdk_get_default_root_window(), area.x, area.y, area.width, area.height));
+  if (!seen) return;
+  const guchar* pixels = gtk_.gdk_pixbuf_get_pixels(seen.get());
+  const int stride = gtk_.gdk_pixbuf_get_rowstride(seen.get());
+  const int channels = gtk_.gdk_pixbuf_get_n_channels(seen.get());
+  const int right = gtk_.gdk_pixbuf_get_width(seen.get()) - 1;
+  const int bottom = gtk_.gdk_pixbuf_get_height(seen.get()) - 1;
+  std::vector<Rgb> corners;
+  for (const auto [x, y] : {std::pair{0, 0}, {right, 0}, {0, bottom}, {right, bottom}}) {
+    const guchar* pixel = pixels + y * stride + x * channels;
+    corners.push_back({pixel[0], pixel[1], pixel[2]});
+  }
+  set_docking_panel_light(is_light_background(corners));
 }
 
 bool XembedIcon::is_embedded() const { return visible_ && gtk_.gtk_status_icon_is_embedded(icon_.get()); }
 
 void XembedIcon::on_activate(GtkStatusIcon*, gpointer data) {
-  static_cast<XembedIcon*>(data)->open_menu(1, 0);
+  auto* self = static_cast<XembedIcon*>(data);
+  // The press's own time: a menu opened as of "now" takes the release that follows
+  // for a pick outside it, and closes at once.
+  self->open_menu(1, self->gtk_.gtk_get_current_event_time());
 }
 
 void XembedIcon::on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data) {
@@ -102,6 +150,11 @@ gboolean XembedIcon::on_size_changed(GtkStatusIcon*, gint size, gpointer data) {
 
 void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {
   auto* self = static_cast<XembedIcon*>(data);
+  if (self->is_embedded()) {
+    self->look_at_panel_soon();
+  } else {
+    set_docking_panel_light(std::nullopt);
+  }
   if (self->on_embedded_change_) self->on_embedded_change_();
 }
 

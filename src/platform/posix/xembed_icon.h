@@ -45,6 +45,10 @@ class XembedIcon {
   static void on_embedded(GObject*, GParamSpec*, gpointer data);
   static gboolean on_size_changed(GtkStatusIcon*, gint size, gpointer data);
   void show_image_for(int size);
+  // Looks at the tray's background at the icon's corners, which every rook leaves clear,
+  // once the tray has had a moment to draw it.
+  void look_at_panel_soon();
+  void look_at_panel();
 
   const GtkFunctions& gtk_;
   std::function<void()> on_embedded_change_;
@@ -53,6 +57,7 @@ class XembedIcon {
   GObjectPtr<GtkStatusIcon> icon_;
   GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
   bool visible_ = true;
+  GSourcePtr panel_look_;
 };
 
 }  // namespace tallow::platform::posix
