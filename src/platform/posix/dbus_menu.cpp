@@ -47,9 +47,7 @@ GObjectPtr<DbusmenuMenuitem> make_item(const MenuItem& item) {
 
 }  // namespace
 
-DbusMenu::DbusMenu() : server_(dbusmenu_server_new(kDbusMenuPath)), root_(dbusmenu_menuitem_new()) {
-  dbusmenu_server_set_root(server_.get(), root_.get());
-}
+DbusMenu::DbusMenu() : server_(dbusmenu_server_new(kDbusMenuPath)) { set({}); }
 
 void DbusMenu::set(const Menu& menu) {
   // Items of the menu before that carry a command are kept by it; the others go. Each
@@ -60,6 +58,21 @@ void DbusMenu::set(const Menu& menu) {
 
   // A fresh root: a new layout revision, so a host never mixes the rows of two menus.
   GObjectPtr<DbusmenuMenuitem> root(dbusmenu_menuitem_new());
+  // Both handlers leave the signal to libdbusmenu's own handling (FALSE: not handled).
+  g_signal_connect(root.get(), DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW,
+                   G_CALLBACK(+[](DbusmenuMenuitem*, gpointer self) -> gboolean {
+                     static_cast<DbusMenu*>(self)->last_opened_ = std::chrono::steady_clock::now();
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(root.get(), DBUSMENU_MENUITEM_SIGNAL_EVENT,
+                   G_CALLBACK(+[](DbusmenuMenuitem*, const gchar* event, GVariant*, guint, gpointer self) -> gboolean {
+                     if (g_strcmp0(event, DBUSMENU_MENUITEM_EVENT_OPENED) == 0) {
+                       static_cast<DbusMenu*>(self)->last_opened_ = std::chrono::steady_clock::now();
+                     }
+                     return FALSE;
+                   }),
+                   this);
   for (const MenuItem& item : menu) {
     const std::optional<std::string> command(item.picked_command());
     GObjectPtr<DbusmenuMenuitem> child;
@@ -81,6 +94,5 @@ void DbusMenu::set(const Menu& menu) {
   root_ = std::move(root);
 }
 
-void DbusMenu::show_to_user(guint timestamp) { dbusmenu_menuitem_show_to_user(root_.get(), timestamp); }
 
 }  // namespace tallow::platform::posix

@@ -4,6 +4,7 @@
 
 #include <libdbusmenu-glib/server.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -26,13 +27,14 @@ class DbusMenu {
   // too keeps its id, so a click on a menu the host drew before the change still counts.
   void set(const Menu& menu);
 
-  // Asks the host to open the menu, for hosts that leave that to the item.
-  void show_to_user(guint timestamp);
+  // When a host last opened the menu (AboutToShow, or the "opened" event).
+  std::chrono::steady_clock::time_point last_opened() const { return last_opened_; }
 
  private:
   GObjectPtr<DbusmenuServer> server_;
   GObjectPtr<DbusmenuMenuitem> root_;
   std::map<std::string, GObjectPtr<DbusmenuMenuitem>> items_by_command_;
+  std::chrono::steady_clock::time_point last_opened_{};
 };
 
 }  // namespace tallow::platform::posix

@@ -32,21 +32,71 @@ bool has_display() {
   return (x11 && *x11) || (wayland && *wayland);
 }
 
-}  // namespace
-
-void close_dialogs_for_good() { dialogs_closed.store(true); }
-
-std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
-  if (!has_display() || dialogs_closed.load()) return std::nullopt;  // nobody could answer
+// The dialog program started with `arguments`, its standard output a pipe to the tray;
+// null when there is nobody to answer or it cannot start.
+GObjectPtr<GSubprocess> start_helper(const std::vector<std::string>& arguments) {
+  if (!has_display() || dialogs_closed.load()) return nullptr;  // nobody could answer
   const auto self = executable_path();
-  if (!self) return std::nullopt;
+  if (!self) return nullptr;
   const std::string program = (self->parent_path() / kHelperName).native();
   std::vector<const gchar*> argv{program.c_str()};
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
+  return GObjectPtr<GSubprocess>(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+}
 
-  GObjectPtr<GSubprocess> process(
-      g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+HelperOutcome outcome_of(GSubprocess* process, GBytes* output) {
+  HelperOutcome outcome;
+  if (g_subprocess_get_if_exited(process)) outcome.exit_status = g_subprocess_get_exit_status(process);
+  if (output) {
+    gsize size = 0;
+    const auto* bytes = static_cast<const char*>(g_bytes_get_data(output, &size));
+    outcome.output.assign(bytes ? bytes : "", size);
+  }
+  return outcome;
+}
+
+}  // namespace
+
+void close_dialogs_for_good() { dialogs_closed.store(true); }
+
+std::unique_ptr<HelperRun> HelperRun::start(const std::vector<std::string>& arguments,
+                                            std::function<void(const HelperOutcome&)> on_done) {
+  std::unique_ptr<HelperRun> run(new HelperRun());
+  run->process_ = start_helper(arguments);
+  if (!run->process_) return nullptr;
+  run->on_done_ = std::move(on_done);
+  g_subprocess_communicate_async(
+      run->process_.get(), nullptr, run->cancellable_.get(),
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        GBytes* output = nullptr;
+        GError* raw_error = nullptr;
+        g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &output, nullptr, &raw_error);
+        const GErrorPtr error(raw_error);
+        // Cancelled: the run was destroyed, and `data` with it.
+        if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+          if (output) g_bytes_unref(output);
+          return;
+        }
+        auto* self = static_cast<HelperRun*>(data);
+        // Standard output has ended; the exit follows at once.
+        g_subprocess_wait(G_SUBPROCESS(source), nullptr, nullptr);
+        const HelperOutcome outcome = outcome_of(G_SUBPROCESS(source), output);
+        if (output) g_bytes_unref(output);
+        self->running_ = false;
+        self->on_done_(outcome);
+      },
+      run.get());
+  return run;
+}
+
+HelperRun::~HelperRun() {
+  g_cancellable_cancel(cancellable_.get());
+  if (running_) g_subprocess_force_exit(process_.get());
+}
+
+std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
+  GObjectPtr<GSubprocess> process = start_helper(arguments);
   if (!process) return std::nullopt;
 
   GBytes* raw_output = nullptr;
@@ -75,15 +125,8 @@ std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& a
   }
   // communicate has read standard output to its end; the exit follows at once.
   g_subprocess_wait(process.get(), nullptr, nullptr);
-
-  HelperOutcome outcome;
-  if (g_subprocess_get_if_exited(process.get())) outcome.exit_status = g_subprocess_get_exit_status(process.get());
-  if (raw_output) {
-    gsize size = 0;
-    const auto* bytes = static_cast<const char*>(g_bytes_get_data(raw_output, &size));
-    outcome.output.assign(bytes ? bytes : "", size);
-    g_bytes_unref(raw_output);
-  }
+  const HelperOutcome outcome = outcome_of(process.get(), raw_output);
+  if (raw_output) g_bytes_unref(raw_output);
   return outcome;
 }
 

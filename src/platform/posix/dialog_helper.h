@@ -1,10 +1,14 @@
 #pragma once
 // Running tallowmere-dialog, the program beside the tray that shows its GTK windows.
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
 
@@ -20,6 +24,29 @@ struct HelperOutcome {
 // An open dialog is closed (killed, and so cancelled) once the loop has been told to quit
 // or the tray to close.
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments);
+
+// The dialog program running beside the tray's loop, for a window the loop must not wait
+// on (a popup menu opened from inside a bus call). Destroying it ends a program still
+// running, and its outcome is then never delivered.
+class HelperRun {
+ public:
+  // Starts the dialog program with `arguments` and returns at once; `on_done` runs on
+  // the main context with the outcome. None when the program cannot be started.
+  static std::unique_ptr<HelperRun> start(const std::vector<std::string>& arguments,
+                                          std::function<void(const HelperOutcome&)> on_done);
+  ~HelperRun();
+  HelperRun(const HelperRun&) = delete;
+  HelperRun& operator=(const HelperRun&) = delete;
+
+  bool running() const { return running_; }
+
+ private:
+  HelperRun() = default;
+  GObjectPtr<GSubprocess> process_;
+  GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
+  std::function<void(const HelperOutcome&)> on_done_;
+  bool running_ = true;
+};
 
 // The tray has been asked to close: a dialog or message box open now closes, as
 // cancelled, and none opens any more. Nothing may hold up a tray the session wants gone.

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -18,6 +19,7 @@
 #include "platform/notification_text.h"
 #include "platform/posix/dbus_menu.h"
 #include "platform/posix/desktop_notification.h"
+#include "platform/posix/dialog_helper.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/session_bus.h"
 #include "platform/posix/status_notifier_item.h"
@@ -33,6 +35,9 @@ constexpr char kWatcherPath[] = "/StatusNotifierWatcher";
 
 // A watcher that keeps dropping the item is not asked to take it back more often.
 constexpr auto kRegistrationPause = std::chrono::seconds(1);
+// How long a host that was told the item is only a menu has to open it before the
+// item opens it itself.
+constexpr guint kHostMenuWaitMs = 300;
 
 std::vector<posix::ItemPixmap> item_pixmaps(const IconPicture& picture) {
   std::vector<posix::ItemPixmap> pixmaps;
@@ -54,6 +59,24 @@ std::string icon_theme_path() {
   const std::filesystem::path icons = self->parent_path().parent_path() / "icons";
   std::error_code error;
   return std::filesystem::is_directory(icons / "hicolor", error) ? icons.native() : std::string();
+}
+
+// The rows of `menu` as tallowmere-dialog's popup menu takes them.
+std::vector<std::string> popup_menu_arguments(const Menu& menu) {
+  std::vector<std::string> arguments{"menu"};
+  for (const MenuItem& item : menu) {
+    const char kind = item.kind == MenuItem::Kind::separator ? 's' : item.kind == MenuItem::Kind::check ? 'c' : 't';
+    arguments.push_back(std::string{kind, item.enabled ? '1' : '0', item.checked ? '1' : '0'} + item.text);
+  }
+  return arguments;
+}
+
+// An X11 session: a popup menu of another program opens at the pointer there. Wayland
+// gives no program a place on the screen of its own choosing.
+bool is_x11_session() {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return display && *display && !(wayland && *wayland);
 }
 
 // Whether the watcher's word about an unregistered item is about `bus_name`: watchers
@@ -93,6 +116,8 @@ struct NotificationIcon::Impl {
   void start_retrying();
   gboolean retry_add();
   void tell_user_there_is_no_notification_area();
+  void open_menu_unless_the_host_does();
+  void open_own_menu();
 
   NotificationIconTiming timing;
   Menu menu;
@@ -103,6 +128,9 @@ struct NotificationIcon::Impl {
   std::unique_ptr<posix::DbusMenu> dbus_menu;
   std::unique_ptr<posix::StatusNotifierItem> item;
   std::unique_ptr<posix::XembedIcon> xembed;
+  std::unique_ptr<posix::HelperRun> own_menu;
+  posix::GSourcePtr host_menu_wait;
+  Clock::time_point menu_wanted{};
   posix::GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
   guint watch = 0;
   guint watcher_signals = 0;
@@ -123,10 +151,8 @@ Result<void> NotificationIcon::Impl::start() {
   if (bus) {
     dbus_menu = std::make_unique<posix::DbusMenu>();
     dbus_menu->set(menu);
-    auto made = posix::StatusNotifierItem::create(bus, "tallowmered", posix::kDbusMenuPath, icon_theme_path(), [this] {
-      // Hosts that leave the menu to the item get asked to show it.
-      dbus_menu->show_to_user(0);
-    });
+    auto made = posix::StatusNotifierItem::create(bus, "tallowmered", posix::kDbusMenuPath, icon_theme_path(),
+                                                  [this] { open_menu_unless_the_host_does(); });
     if (!made) return made.error();
     item = std::move(made).value();
     // Every property is in place before any watcher hears of the item: a host reads
@@ -340,6 +366,34 @@ void NotificationIcon::Impl::tell_user_there_is_no_notification_area() {
       bus, {"tallowmered", "tallowmere-tray", "tallowmered", std::string(kNoNotificationAreaText)});
 }
 
+void NotificationIcon::Impl::open_menu_unless_the_host_does() {
+  if (!is_x11_session()) return;
+  menu_wanted = Clock::now();
+  host_menu_wait.reset(g_timeout_source_new(kHostMenuWaitMs));
+  g_source_set_callback(
+      host_menu_wait.get(),
+      [](gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (self->dbus_menu && self->dbus_menu->last_opened() < self->menu_wanted) self->open_own_menu();
+        self->host_menu_wait.reset();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+  g_source_attach(host_menu_wait.get(), g_main_context_default());
+}
+
+void NotificationIcon::Impl::open_own_menu() {
+  if (own_menu && own_menu->running()) return;
+  // Picks are taken from the menu as it was opened, whatever has replaced it since.
+  own_menu = posix::HelperRun::start(popup_menu_arguments(menu), [shown = menu](const posix::HelperOutcome& outcome) {
+    if (outcome.exit_status != 0) return;
+    char* end = nullptr;
+    const unsigned long row = std::strtoul(outcome.output.c_str(), &end, 10);
+    if (end == outcome.output.c_str() || *end != '\0' || row >= shown.size()) return;
+    if (const auto command = shown[row].picked_command()) queue_picked_command(std::string(*command));
+  });
+}
+
 void NotificationIcon::Impl::remove() {
   if (removed()) return;
   retry.remove();
@@ -354,6 +408,8 @@ void NotificationIcon::Impl::remove() {
     item->set_status("Passive");
     item.reset();
   }
+  host_menu_wait.reset();
+  own_menu.reset();
   dbus_menu.reset();
   xembed.reset();
   if (bus) g_dbus_connection_flush_sync(bus, nullptr, nullptr);

@@ -169,9 +169,16 @@ void StatusNotifierItem::call_method(GDBusConnection*, const gchar*, const gchar
                                      gpointer data) {
   auto* self = static_cast<StatusNotifierItem*>(data);
   const std::string_view name(method);
-  g_dbus_method_invocation_return_value(invocation, nullptr);
   // Scrolling over the icon means nothing to the tray.
-  if (name != "Scroll" && self->on_menu_wanted_) self->on_menu_wanted_();
+  if (name == "Scroll") {
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    return;
+  }
+  // A click's only action is the menu. Hosts show the item's menu themselves when the
+  // item answers that it has no action of its own, as items that are only a menu do.
+  g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
+                                             "tallowmered shows its menu on every click");
+  if (self->on_menu_wanted_) self->on_menu_wanted_();
 }
 
 }  // namespace tallow::platform::posix

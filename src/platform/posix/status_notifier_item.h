@@ -28,8 +28,9 @@ class StatusNotifierItem {
  public:
   // Exports the item on `bus` and takes the name "org.kde.StatusNotifierItem-PID-N".
   // `icon_theme_path` is where hosts look for the icon's name before the installed
-  // themes (empty: only there). `on_menu_wanted` runs when the host asks the item to act
-  // on a click (Activate, SecondaryActivate, ContextMenu): the item's only action is its menu.
+  // themes (empty: only there). A click the host passes on (Activate, SecondaryActivate,
+  // ContextMenu) is answered with an error, which tells hosts to show the menu themselves,
+  // and `on_menu_wanted` runs, for hosts that do not.
   static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
                                                             std::string menu_path, std::string icon_theme_path,
                                                             std::function<void()> on_menu_wanted);

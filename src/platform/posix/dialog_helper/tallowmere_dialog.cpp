@@ -8,6 +8,11 @@
 //   tallowmere-dialog ask CAPTION PROMPT HINT ACCEPT
 //       The one-line input dialog. Accepted: the field's text on standard output,
 //       exactly as typed, and exit 0. Cancelled or closed: exit 1.
+//   tallowmere-dialog menu ROW...
+//       A popup menu at the pointer, for notification areas that leave the menu to the
+//       item. Each ROW is a kind ("t" text, "c" check, "s" separator), "1" or "0" for
+//       enabled, "1" or "0" for checked, then the label. Picked: the row's index (from 0)
+//       on standard output and exit 0. Closed without a pick: exit 1.
 // Exit 2: bad arguments; 3: no display to open.
 
 #include <gtk/gtk.h>
@@ -115,12 +120,56 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
   return std::fwrite(text.data(), 1, text.size(), answer) == text.size() && std::fflush(answer) == 0 ? 0 : 4;
 }
 
+int popup_menu(int rows, char** row_texts, std::FILE* answer) {
+  GtkWidget* menu = gtk_menu_new();
+  int picked = -1;
+  for (int index = 0; index < rows; ++index) {
+    const char* row = row_texts[index];
+    if (std::strlen(row) < 3) return 2;
+    GtkWidget* item = nullptr;
+    // Labels take no access-key marker here: the text shows as written.
+    switch (row[0]) {
+      case 's': item = gtk_separator_menu_item_new(); break;
+      case 'c':
+        item = gtk_check_menu_item_new_with_label(row + 3);
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), row[2] == '1');
+        break;
+      case 't': item = gtk_menu_item_new_with_label(row + 3); break;
+      default: return 2;
+    }
+    gtk_widget_set_sensitive(item, row[0] == 's' || row[1] == '1');
+    g_object_set_data(G_OBJECT(item), "row", GINT_TO_POINTER(index));
+    g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* activated, gpointer result) {
+                       *static_cast<int*>(result) = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(activated), "row"));
+                     }),
+                     &picked);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+  }
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  g_signal_connect_swapped(menu, "deactivate", G_CALLBACK(g_main_loop_quit), loop);
+  gtk_widget_show_all(menu);
+  // At the pointer, where the icon was just clicked; the click is over, so the menu
+  // takes the next one.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, 0, GDK_CURRENT_TIME);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  g_main_loop_run(loop);
+  g_main_loop_unref(loop);
+  // "activate" follows "deactivate" in the same dispatch; let it arrive.
+  settle();
+  gtk_widget_destroy(menu);
+  if (picked < 0) return 1;
+  return std::fprintf(answer, "%d", picked) > 0 && std::fflush(answer) == 0 ? 0 : 4;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6)) return 2;
+  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6) && !(mode == "menu" && argc >= 3)) {
+    return 2;
+  }
   const int answer_fd = ::dup(STDOUT_FILENO);
   std::FILE* answer = answer_fd < 0 ? nullptr : ::fdopen(answer_fd, "wb");
   if (!answer || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return 4;
@@ -130,5 +179,6 @@ int main(int argc, char** argv) {
     return 3;
   }
   if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
+  if (mode == "menu") return popup_menu(argc - 2, argv + 2, answer);
   return ask(argv[2], argv[3], argv[4], argv[5], answer);
 }
