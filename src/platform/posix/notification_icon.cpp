@@ -107,6 +107,9 @@ struct NotificationIcon::Impl {
 
   void watch_for_watcher();
   void on_watcher_signal(std::string_view signal, GVariant* parameters);
+  using WatcherAnswer = void (*)(Impl& self, GVariant* reply, const GError* error);
+  void call_watcher(const char* interface, const char* method, GVariant* parameters, const GVariantType* reply_type,
+                    WatcherAnswer answered);
   void ask_whether_a_host_is_registered();
   void place();
   void register_item();
@@ -222,39 +225,47 @@ void NotificationIcon::Impl::on_watcher_signal(std::string_view signal, GVariant
   }
 }
 
-void NotificationIcon::Impl::ask_whether_a_host_is_registered() {
+void NotificationIcon::Impl::call_watcher(const char* interface, const char* method, GVariant* parameters,
+                                          const GVariantType* reply_type, WatcherAnswer answered) {
   struct Call {
     Impl* self;
     unsigned generation;
+    WatcherAnswer answered;
   };
   g_dbus_connection_call(
-      bus, kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", kWatcherName, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, cancellable.get(),
+      bus, kWatcherName, kWatcherPath, interface, method, parameters, reply_type, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
+      cancellable.get(),
       [](GObject* source, GAsyncResult* result, gpointer data) {
         const std::unique_ptr<Call> call(static_cast<Call*>(data));
         GError* raw_error = nullptr;
         const posix::GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
         const posix::GErrorPtr error(raw_error);
+        // A cancelled call belongs to an icon that no longer exists; an answer from a
+        // watcher since replaced belongs to that one.
         if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
-        Impl* self = call->self;
-        if (call->generation != self->watcher_generation || !self->watcher_present) return;
-        gboolean answer = FALSE;
-        if (reply) {
-          posix::GVariantPtr value;
-          GVariant* raw_value = nullptr;
-          g_variant_get(reply.get(), "(v)", &raw_value);
-          value.reset(raw_value);
-          if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) answer = g_variant_get_boolean(value.get());
-        }
-        // A watcher that cannot say is taken at its word that hosts come to it.
-        self->host_registered = reply ? answer == TRUE : true;
-        if (!self->host_registered) {
-          self->last_error = "the StatusNotifierWatcher has no host that shows items";
-        }
-        self->place();
+        if (call->generation != call->self->watcher_generation) return;
+        call->answered(*call->self, reply.get(), error.get());
       },
-      new Call{this, watcher_generation});
+      new Call{this, watcher_generation, answered});
+}
+
+void NotificationIcon::Impl::ask_whether_a_host_is_registered() {
+  call_watcher("org.freedesktop.DBus.Properties", "Get",
+               g_variant_new("(ss)", kWatcherName, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
+               [](Impl& self, GVariant* reply, const GError*) {
+                 if (!self.watcher_present) return;
+                 // A watcher that cannot say is taken at its word that hosts come to it.
+                 bool answer = true;
+                 if (reply) {
+                   GVariant* raw_value = nullptr;
+                   g_variant_get(reply, "(v)", &raw_value);
+                   const posix::GVariantPtr value(raw_value);
+                   answer = g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value.get());
+                 }
+                 self.host_registered = answer;
+                 if (!answer) self.last_error = "the StatusNotifierWatcher has no host that shows items";
+                 self.place();
+               });
 }
 
 void NotificationIcon::Impl::place() {
@@ -274,25 +285,10 @@ void NotificationIcon::Impl::register_item() {
   if (removed() || !host_present() || registering) return;
   registering = true;
   last_registration = Clock::now();
-  struct Call {
-    Impl* self;
-    unsigned generation;
-  };
-  g_dbus_connection_call(
-      bus, kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
-      g_variant_new("(s)", item->bus_name().c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
-      cancellable.get(),
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        const std::unique_ptr<Call> call(static_cast<Call*>(data));
-        GError* raw_error = nullptr;
-        const posix::GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
-        const posix::GErrorPtr error(raw_error);
-        // A cancelled call belongs to an icon that no longer exists.
-        if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
-        if (call->generation != call->self->watcher_generation) return;
-        call->self->on_registered(reply != nullptr, posix::error_text(error.get()));
-      },
-      new Call{this, watcher_generation});
+  call_watcher(kWatcherName, "RegisterStatusNotifierItem", g_variant_new("(s)", item->bus_name().c_str()), nullptr,
+               [](Impl& self, GVariant* reply, const GError* error) {
+                 self.on_registered(reply != nullptr, posix::error_text(error));
+               });
 }
 
 void NotificationIcon::Impl::on_registered(bool ok, std::string error) {
