@@ -1,0 +1,337 @@
+#!/usr/bin/env bash
+# The tray on the real notification areas Debian ships, each on a light and on a dark
+# panel, checked as a person sees and uses it:
+#
+#   tests/desktop/host_matrix.sh BIN_DIR [ROW...]
+#
+# BIN_DIR holds the built tallowmere-tray, the stand-in agent tallowmered beside it and
+# the test helper session_stand_in (build/linux/bin). ROW picks rows of the table below
+# by name (all when none is named); TALLOW_HOST_SHADES="light" runs one shade only.
+#
+# For each row and shade: the host starts on a display and a session bus of its own
+# (scripts/lib/panel-hosts.sh), with no desktop portal; the tray starts with the
+# stand-in agent and a throwaway state directory. Then, each a check:
+#   shown     the icon is drawn on the panel (told from a screenshot taken before),
+#             within the row's limit; as a StatusNotifierItem that the watcher
+#             registered, or docked as an XEmbed icon, as the row expects
+#   contrast  its pixels differ from the panel's under them by at least 60 grey levels
+#   menu      a left click on it opens a menu
+#   stop      in that menu, the first item ("Stop", picked with the keyboard) stops
+#             the agent
+#   start     the menu opened again offers "Start" in its place, which starts it again
+# and the row's own checks (the Wayland dialog, the move to a host that comes later,
+# waiting for a notification area). Screenshots go to BIN_DIR/../screenshots/hosts,
+# logs (bus traffic included) to BIN_DIR/../test-logs/hosts. One line per row and
+# shade says what passed; the last line is "host_matrix: N passed, M failed", counting
+# rows; the exit status is non-zero when any row failed.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BIN_DIR=$(cd "${1:?usage: host_matrix.sh BIN_DIR [ROW...]}" && pwd) || exit 2
+shift
+export PANEL_BIN_DIR=$BIN_DIR
+# shellcheck source=../../scripts/lib/panel-hosts.sh
+source "$ROOT/scripts/lib/panel-hosts.sh"
+
+# name            host            how the icon must show
+ROWS=(
+  "xfce4-panel     xfce4-panel     item"
+  "lxqt-panel      lxqt-panel      item"
+  "sway-waybar     waybar          item"
+  "swaybar         swaybar         item"
+  "xembed          trayer          xembed"
+  "watcher-no-host watcher-trayer  xembed-then-item"
+  "no-area         none            late-host"
+)
+SHADES=(${TALLOW_HOST_SHADES:-light dark})
+MIN_CONTRAST=60
+# A host that comes after the tray: the tray must be waiting for it this long first.
+LATE_HOST_AFTER=20
+
+SHOTS=$BIN_DIR/../screenshots/hosts
+LOGS=$BIN_DIR/../test-logs/hosts
+mkdir -p "$SHOTS" "$LOGS"
+SHOTS=$(cd "$SHOTS" && pwd) LOGS=$(cd "$LOGS" && pwd)
+for program in tallowmere-tray tallowmered session_stand_in; do
+  [[ -x $BIN_DIR/$program ]] || { echo "host_matrix: $BIN_DIR/$program is missing" >&2; exit 2; }
+done
+# Built once for all sway rows.
+PANEL_TOOL_DIR=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix-tools.XXXXXX")
+export PANEL_TOOL_DIR
+chmod 755 "$PANEL_TOOL_DIR"
+
+TRAY_PID=
+RUN=        # scratch directory of the row being run
+finish_row() {
+  if [[ -n $TRAY_PID ]]; then
+    kill -TERM "$TRAY_PID" 2>/dev/null
+    # It stops the agent first; a tray that hangs is ended all the same.
+    wait_for 30 tray_ended || kill -KILL "$TRAY_PID" 2>/dev/null
+    wait "$TRAY_PID" 2>/dev/null
+    TRAY_PID=
+  fi
+  panel_stop
+}
+cleanup() {
+  finish_row
+  [[ -n $RUN ]] && rm -rf "$RUN"
+  rm -rf "$PANEL_TOOL_DIR"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+tray_ended() { ! kill -0 "$TRAY_PID" 2>/dev/null; }
+tray_alive() { kill -0 "$TRAY_PID" 2>/dev/null; }
+now_ms() { date +%s%3N; }
+
+# The agent's pid from status.json while that process runs (and is not a zombie).
+agent_pid() {
+  local pid state
+  pid=$(sed -n 's/.*"pid": *\([0-9][0-9]*\).*/\1/p' "$RUN/state/status.json" 2>/dev/null)
+  [[ -n $pid ]] || return 1
+  state=$(sed -n 's/^[0-9]* (.*) \([A-Z]\) .*/\1/p' "/proc/$pid/stat" 2>/dev/null)
+  [[ -n $state && $state != Z ]] || return 1
+  echo "$pid"
+}
+agent_running() { agent_pid >/dev/null; }
+agent_stopped() { ! agent_pid >/dev/null; }
+agent_is_not() { local pid; pid=$(agent_pid) && [[ $pid != "$1" ]]; }
+
+# Our item among the watcher's registrations: its bus name starts with the tray's pid.
+item_registered() { panel_watcher_items | grep -q "^org.kde.StatusNotifierItem-$TRAY_PID-"; }
+
+# icon_box: sets ICON to the "W H X Y" of what the tray drew on the panel since BEFORE.
+ICON=
+icon_shown() {
+  panel_shot "$RUN/now.png" || return 1
+  ICON=$(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP)
+  [[ -n $ICON ]] || return 1
+  local w h
+  read -r w h _ <<<"$ICON"
+  ((w >= 8 && h >= 8 && w <= 96 && h <= 48))
+}
+icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
+# The icon drawn the same in two screenshots in a row: it has taken its look.
+LAST_ICON_SHOT=
+icon_steady() {
+  icon_shown || return 1
+  local previous=$LAST_ICON_SHOT
+  read -r w h x y <<<"$ICON"
+  LAST_ICON_SHOT=$(convert "$RUN/now.png" -crop "${w}x${h}+${x}+${y}" +repage -format '%#' info:)
+  [[ $LAST_ICON_SHOT == "$previous" ]]
+}
+
+# A menu is a box of at least 60x60 below the panel that was not there before the click.
+MENU=
+menu_open() {
+  panel_shot "$RUN/now.png" || return 1
+  read -r _ strip_h _ <<<"$PANEL_STRIP"
+  MENU=$(panel_difference "$RUN/clicked.png" "$RUN/now.png" "$PANEL_SCREEN_W" $((PANEL_SCREEN_H - strip_h)) 0 "$strip_h")
+  [[ -n $MENU ]] || return 1
+  local w h
+  read -r w h _ <<<"$MENU"
+  ((w >= 60 && h >= 60))
+}
+menu_closed() {
+  panel_shot "$RUN/now.png" || return 1
+  read -r _ strip_h _ <<<"$PANEL_STRIP"
+  [[ -z $(panel_difference "$RUN/clicked.png" "$RUN/now.png" "$PANEL_SCREEN_W" $((PANEL_SCREEN_H - strip_h)) 0 "$strip_h") ]]
+}
+
+# open_menu NAME: a left click in the middle of the icon, then the menu's picture.
+open_menu() {
+  local w h x y
+  read -r w h x y <<<"$ICON"
+  panel_pointer_away
+  panel_shot "$RUN/clicked.png" || return 1
+  panel_click $((x + w / 2)) $((y + h / 2)) 1
+  wait_for 5 menu_open || return 1
+  # Painted in full: the same picture twice.
+  local last='' shot
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    shot=$(convert "$RUN/now.png" -format '%#' info:)
+    [[ $shot == "$last" ]] && break
+    last=$shot
+    sleep 0.2
+    menu_open || return 1
+  done
+  cp "$RUN/now.png" "$SHOTS/$1.png"
+}
+
+# The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog.
+dialog_window() {
+  swaymsg -t get_tree | tr -d ' \n' | grep -Eq '"app_id":"tallowmere-dialog"[^}]*"shell":"xdg_shell"|"shell":"xdg_shell"[^}]*"app_id":"tallowmere-dialog"'
+}
+no_dialog_window() { ! swaymsg -t get_tree | grep -q '"app_id": "tallowmere-dialog"'; }
+
+# --- one row ---------------------------------------------------------------------------
+
+PASSED=() FAILED=()
+RESULT=
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    PASSED+=("$name")
+    return 0
+  fi
+  FAILED+=("$name")
+  return 1
+}
+note() { printf '%s\n' "$*" >>"$RUN/row.log"; }
+
+run_row() {
+  local name=$1 host=$2 expect=$3 shade=$4 tag="$1-$4" started shown_after
+  PASSED=() FAILED=() RESULT=
+  RUN=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix.XXXXXX")
+  chmod 755 "$RUN"  # sway runs as nobody when we are root: it reads its config here
+  mkdir -p "$RUN/state"
+  rm -f "$SHOTS/$tag"-*.png
+  started=$(now_ms)
+  if ! panel_start "$host" "$shade" "$RUN" >>"$RUN/row.log" 2>&1; then
+    FAILED+=("host did not start")
+    return
+  fi
+  note "host up in $(($(now_ms) - started)) ms"
+  panel_pointer_away
+  panel_shot "$RUN/before.png"
+  # Not enrolled, but allowed to start: the menu is "Running", Stop, Restart, Enroll…
+  printf 'TALLOWMERE_LISTEN=127.0.0.1:7420\n' >"$RUN/state/env"
+  started=$(now_ms)
+  TALLOWMERE_STATE_DIRECTORY=$RUN/state "$BIN_DIR/tallowmere-tray" >"$RUN/tray.log" 2>&1 &
+  TRAY_PID=$!
+
+  if [[ $expect == late-host ]]; then
+    # Nothing to show the icon in: the tray keeps waiting, and says so once.
+    local i
+    for ((i = 0; i < LATE_HOST_AFTER * 10; i++)); do
+      tray_alive || break
+      sleep 0.1
+    done
+    check "still running after ${LATE_HOST_AFTER}s" tray_alive
+    local told
+    told=$(wc -l <"$RUN/notifications" 2>/dev/null || echo 0)
+    note "notifications: $told"
+    check "one notification (sent $told)" test "$told" -eq 1
+    panel_start_xfce "$shade" "$RUN" >>"$RUN/row.log" 2>&1 || { FAILED+=("late xfce4-panel did not start"); return; }
+    started=$(now_ms)
+  fi
+
+  local limit=10
+  [[ $expect == xembed* || $expect == late-host ]] && limit=5
+  if wait_for "$limit" icon_shown 2>/dev/null; then
+    shown_after=$(($(now_ms) - started))
+    PASSED+=("shown in ${shown_after}ms")
+  else
+    FAILED+=("not shown within ${limit}s")
+    panel_shot "$SHOTS/$tag-not-shown.png"
+  fi
+  if item_registered; then
+    note "registered with the watcher as $(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-")"
+    [[ $expect == xembed* ]] && FAILED+=("registered with a watcher that has no host")
+  elif [[ $expect == item ]]; then
+    FAILED+=("not registered with the watcher")
+  fi
+  wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
+  [[ -n $shown_after ]] || return
+  # The icon takes the agent's look once the agent confirms itself.
+  LAST_ICON_SHOT=
+  wait_for 10 icon_steady 2>/dev/null
+  local w h x y contrast
+  read -r w h x y <<<"$ICON"
+  note "icon at ${w}x${h}+${x}+${y}"
+  contrast=$(panel_contrast "$RUN/before.png" "$RUN/now.png" "$w" "$h" "$x" "$y")
+  local panel_colour
+  panel_colour=$(panel_colour_at "$RUN/before.png" "$x" "$y")
+  convert \( "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -filter point -resize 800% \) \
+    "$SHOTS/$tag-icon.png"
+  cp "$RUN/now.png" "$SHOTS/$tag-panel.png"
+  check "contrast $contrast on $panel_colour" test "$contrast" -ge "$MIN_CONTRAST"
+
+  # Left click, "Stop"; left click again, "Start".
+  local first
+  first=$(agent_pid)
+  if check "left click opens the menu" open_menu "$tag-menu"; then
+    panel_keys Down Return
+    check "Stop stops the agent" wait_for 20 agent_stopped 2>/dev/null
+    wait_for 5 menu_closed 2>/dev/null
+    if agent_stopped && check "the menu offers Start" open_menu "$tag-menu-stopped"; then
+      panel_keys Down Return
+      check "Start starts it again" wait_for 20 agent_is_not "$first" 2>/dev/null
+      wait_for 5 menu_closed 2>/dev/null
+    fi
+  else
+    panel_shot "$SHOTS/$tag-no-menu.png"
+  fi
+
+  if [[ $host == waybar ]] && agent_running; then
+    # Enroll… is the third item of the running agent's menu; its dialog is a Wayland window.
+    if open_menu "$tag-menu-enroll"; then
+      panel_keys Down Down Down Return
+      if check "Enroll… opens a Wayland window" wait_for 10 dialog_window 2>/dev/null; then
+        # Drawn in full: the same picture twice.
+        local last='' shot
+        for _ in 1 2 3 4 5 6 7 8 9 10; do
+          panel_shot "$RUN/now.png"
+          shot=$(convert "$RUN/now.png" -format '%#' info:)
+          [[ $shot == "$last" ]] && break
+          last=$shot
+          sleep 0.3
+        done
+        cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
+        panel_keys Escape
+        wait_for 10 no_dialog_window 2>/dev/null
+      fi
+    else
+      FAILED+=("no menu for Enroll…")
+    fi
+  fi
+
+  if [[ $expect == xembed-then-item ]]; then
+    # A panel with a notification area that starts later: the icon moves to the item.
+    panel_stand_in_host_arrives
+    check "moves to the item when a host registers" wait_for 5 item_registered 2>/dev/null
+    check "leaves the XEmbed tray" wait_for 5 icon_gone 2>/dev/null
+  fi
+}
+
+# --- the table -------------------------------------------------------------------------
+
+wanted() {
+  (($# == 0)) && return 0
+  local row=$1 want
+  shift
+  for want in "${PICKED[@]}"; do [[ $want == "$row" ]] && return 0; done
+  return 1
+}
+PICKED=("$@")
+
+total_started=$(now_ms)
+ROWS_PASSED=0 ROWS_FAILED=0
+for row in "${ROWS[@]}"; do
+  read -r name host expect <<<"$row"
+  ((${#PICKED[@]} == 0)) || wanted "$name" "${PICKED[@]}" || continue
+  for shade in "${SHADES[@]}"; do
+    row_started=$(now_ms)
+    run_row "$name" "$host" "$expect" "$shade"
+    finish_row
+    # The row's logs, bus traffic included, for whoever reads a failure.
+    mkdir -p "$LOGS/$name-$shade"
+    cp "$RUN"/*.log "$RUN"/*.conf "$RUN/notifications" "$LOGS/$name-$shade/" 2>/dev/null
+    rm -rf "$RUN"
+    RUN=
+    seconds=$(((($(now_ms) - row_started) + 500) / 1000))
+    if ((${#FAILED[@]} == 0)); then
+      ROWS_PASSED=$((ROWS_PASSED + 1))
+      printf '%-7s %-16s %-5s %3ss  %s\n' PASS "$name" "$shade" "$seconds" "$(IFS=';'; echo "${PASSED[*]}")"
+    else
+      ROWS_FAILED=$((ROWS_FAILED + 1))
+      printf '%-7s %-16s %-5s %3ss  failed: %s; passed: %s\n' FAIL "$name" "$shade" "$seconds" \
+        "$(IFS=';'; echo "${FAILED[*]}")" "$(IFS=';'; echo "${PASSED[*]}")"
+    fi
+  done
+done
+echo "host matrix took $(((($(now_ms) - total_started) + 500) / 1000))s; screenshots in $SHOTS, logs in $LOGS"
+echo "host_matrix: $ROWS_PASSED passed, $ROWS_FAILED failed"
+((ROWS_FAILED == 0))
