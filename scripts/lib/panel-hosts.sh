@@ -225,7 +225,7 @@ EOF
 panel_start_trayer() {
   local before
   before=$(desktop_panels)
-  trayer --edge top --align right --widthtype request --height "$PANEL_HEIGHT" --SetDockType true \
+  trayer --edge top --align right --widthtype percent --width 100 --height "$PANEL_HEIGHT" --SetDockType true \
     --transparent true --alpha 0 --tint "0x${PANEL_BG#\#}" --expand true >"$PANEL_DIR/panel.log" 2>&1 &
   DESKTOP_PIDS+=($!)
   wait_for 30 desktop_new_panel "$before" || { echo "trayer did not start" >&2; return 1; }
@@ -290,7 +290,6 @@ panel_start_sway() {
 bar {
   position top
   height $PANEL_HEIGHT
-  status_command none
   workspace_buttons no
   tray_output *
   tray_padding 4
@@ -372,12 +371,14 @@ panel_click() {
   fi
 }
 
-# panel_pointer_away: the pointer where it covers nothing and opens no tooltip.
+# panel_pointer_away: the pointer on an empty stretch of the panel, where it opens no
+# tooltip and covers nothing below the panel (a headless sway draws the pointer into
+# its screenshots).
 panel_pointer_away() {
   if ((PANEL_WAYLAND)); then
-    swaymsg -q seat - cursor set 512 600
+    swaymsg -q seat - cursor set $((PANEL_SCREEN_W / 2)) 2
   else
-    xdotool mousemove 512 600
+    xdotool mousemove $((PANEL_SCREEN_W / 2)) 2
   fi
 }
 
@@ -396,11 +397,30 @@ panel_keys() {
 panel_difference() {
   local before=$1 after=$2 w=$3 h=$4 x=$5 y=$6 box
   box=$(convert \( "$before" -crop "${w}x${h}+${x}+${y}" +repage \) \( "$after" -crop "${w}x${h}+${x}+${y}" +repage \) \
-    -compose difference -composite -colorspace gray -threshold 6% -format '%@' info: 2>/dev/null) || return 0
+    -compose difference -composite -colorspace gray -threshold 1% -format '%@' info: 2>/dev/null) || return 0
   # "WxH+X+Y"; an image with no change trims to "0x0+W+H".
   [[ $box =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || return 0
   ((BASH_REMATCH[1] > 1 && BASH_REMATCH[2] > 1)) || return 0
   echo "${BASH_REMATCH[1]} ${BASH_REMATCH[2]} $((BASH_REMATCH[3] + x)) $((BASH_REMATCH[4] + y))"
+}
+
+# panel_coverage BEFORE AFTER W H X Y: the share (0-100) of the box's pixels that
+# changed: a shape drawn on the panel leaves part of its box as it was, a box does not.
+panel_coverage() {
+  local geometry="${3}x${4}+${5}+${6}"
+  convert \( "$1" -crop "$geometry" +repage \) \( "$2" -crop "$geometry" +repage \) \
+    -compose difference -composite -colorspace gray -threshold 1% -format '%[fx:int(mean*100+0.5)]' info:
+}
+
+# panel_without_icons SHOT OUT: SHOT with the panel's strip as it would be without its
+# icons, for when there was no picture of the panel before the icon came: each pixel
+# takes the colour most of its row has within 150 pixels to either side, which a
+# panel's background has and a 16-48 pixel icon has not.
+panel_without_icons() {
+  local w h x y
+  read -r w h x y <<<"$PANEL_STRIP"
+  convert "$1" \( +clone -crop "${w}x${h}+${x}+${y}" +repage -statistic Mode 301x1 \) -geometry "+${x}+${y}" \
+    -composite "$2"
 }
 
 # panel_contrast BEFORE AFTER W H X Y: how far, in grey levels (0-255), the icon in that
@@ -410,6 +430,28 @@ panel_contrast() {
   local before=$1 after=$2 geometry="${3}x${4}+${5}+${6}"
   convert \( "$before" -crop "$geometry" +repage -colorspace gray \) \( "$after" -crop "$geometry" +repage -colorspace gray \) \
     -compose difference -composite -statistic median 3x3 -format '%[fx:int(maxima*255+0.5)]' info:
+}
+
+# panel_menu_rows FILE W H X Y: for the menu drawn in that box of the screenshot, the
+# screen "X Y" of the middle of each row of text, top first, one a line. Rows are told
+# from the menu's background by their ink: a band of at least 5 pixel lines with some
+# pixels off the background colour; separators are thinner, or cross the whole menu.
+panel_menu_rows() {
+  local file=$1 w=$2 h=$3 x=$4 y=$5 inner background
+  # Inside the menu's border and shadow.
+  inner="$((w - 12))x$((h - 4))+$((x + 6))+$((y + 2))"
+  background=$(convert "$file" -crop "$inner" +repage -format %c histogram:info:- | sort -rn | head -n 1 |
+    grep -o '#[0-9A-Fa-f]\{6\}')
+  [[ -n $background ]] || return 1
+  convert "$file" -crop "$inner" +repage -fuzz 2% -fill black -opaque "$background" -fill white +opaque black \
+    -colorspace gray -scale "1x$((h - 4))!" -depth 8 txt:- | sed -n 's/^0,\([0-9]*\): *(\([0-9.]*\).*/\1 \2/p' |
+    awk -v top=$((y + 2)) -v middle=$((x + w / 3)) '
+      BEGIN { start = -1 }
+      {
+        if ($2 > 0.5 && $2 < 200) { if (start < 0) start = $1; last = $1 }
+        else if (start >= 0) { if (last - start >= 4) print middle, top + int((start + last) / 2); start = -1 }
+      }
+      END { if (start >= 0 && last - start >= 4) print middle, top + int((start + last) / 2) }'
 }
 
 # panel_colour_at FILE X Y: the colour of one pixel, "#rrggbb".

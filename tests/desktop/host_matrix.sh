@@ -16,9 +16,10 @@
 #             registered, or docked as an XEmbed icon, as the row expects
 #   contrast  its pixels differ from the panel's under them by at least 60 grey levels
 #   menu      a left click on it opens a menu
-#   stop      in that menu, the first item ("Stop", picked with the keyboard) stops
-#             the agent
+#   stop      in that menu, the first item that can be picked ("Stop", clicked) stops
+#             the agent, and the tray says so
 #   start     the menu opened again offers "Start" in its place, which starts it again
+#   shape     the icon is drawn as a shape, not as a filled box (alpha ignored)
 # and the row's own checks (the Wayland dialog, the move to a host that comes later,
 # waiting for a notification area). Screenshots go to BIN_DIR/../screenshots/hosts,
 # logs (bus traffic included) to BIN_DIR/../test-logs/hosts. One line per row and
@@ -112,32 +113,71 @@ icon_shown() {
   ((w >= 8 && h >= 8 && w <= 96 && h <= 48))
 }
 icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
-# The icon drawn the same in two screenshots in a row: it has taken its look.
-LAST_ICON_SHOT=
+# The icon drawn the same for STEADY_SHOTS screenshots in a row (2 s): it has taken
+# its look.
+LAST_ICON_SHOT= STEADY_COUNT=0 STEADY_SHOTS=10
 icon_steady() {
-  icon_shown || return 1
-  local previous=$LAST_ICON_SHOT
+  icon_shown || { STEADY_COUNT=0; return 1; }
+  local w h x y shot
   read -r w h x y <<<"$ICON"
-  LAST_ICON_SHOT=$(convert "$RUN/now.png" -crop "${w}x${h}+${x}+${y}" +repage -format '%#' info:)
-  [[ $LAST_ICON_SHOT == "$previous" ]]
+  shot=$(convert "$RUN/now.png" -crop "${w}x${h}+${x}+${y}" +repage -format '%#' info:)
+  if [[ $shot == "$LAST_ICON_SHOT" ]]; then
+    STEADY_COUNT=$((STEADY_COUNT + 1))
+  else
+    LAST_ICON_SHOT=$shot STEADY_COUNT=0
+  fi
+  ((STEADY_COUNT >= STEADY_SHOTS))
+}
+# What the tray's item says in its tooltip, when it is one.
+item_tooltip() {
+  local item
+  item=$(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-" | head -n 1)
+  [[ -n $item ]] || return 1
+  panel_bus_get "${item%%/*}" "/${item#*/}" org.kde.StatusNotifierItem ToolTip
+}
+tray_says_running() { item_tooltip | grep -q 'Running'; }
+# The labels of the item's menu, as the tray exports it, one a line.
+item_menu_labels() {
+  local item menu
+  item=$(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-" | head -n 1)
+  [[ -n $item ]] || return 1
+  menu=$(panel_bus_get "${item%%/*}" "/${item#*/}" org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
+  gdbus call --session --dest "${item%%/*}" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout 0 1 '[]' \
+    2>/dev/null | grep -o "'label': <'[^']*'>" | sed "s/'label': <'\(.*\)'>/\1/"
+}
+# The agent stopped, and the tray knows it: its item's menu begins with "Stopped" (an
+# XEmbed icon's menu cannot be read from outside: there the agent stays gone for 2 s).
+agent_stopped_for_good() {
+  agent_stopped || return 1
+  if item_registered; then
+    [[ $(item_menu_labels | head -n 1) == Stopped ]]
+  else
+    local i
+    for ((i = 0; i < 20; i++)); do agent_stopped || return 1; sleep 0.1; done
+  fi
 }
 
-# A menu is a box of at least 60x60 below the panel that was not there before the click.
+# A menu is a box of at least 60x60 that was not there before the click. The icon's
+# own stretch of the panel, which a host highlights while its menu is open, is left
+# out; a menu may open over the panel, as waybar's does.
 MENU=
-menu_open() {
+menu_changes() {
   panel_shot "$RUN/now.png" || return 1
+  local w h x y strip_h
+  read -r w h x y <<<"$ICON"
   read -r _ strip_h _ <<<"$PANEL_STRIP"
-  MENU=$(panel_difference "$RUN/clicked.png" "$RUN/now.png" "$PANEL_SCREEN_W" $((PANEL_SCREEN_H - strip_h)) 0 "$strip_h")
+  convert "$RUN/now.png" \( "$RUN/clicked.png" -crop "$((w + 16))x${strip_h}+$((x - 8))+0" +repage \) \
+    -geometry "+$((x - 8))+0" -composite "$RUN/masked.png"
+  panel_difference "$RUN/clicked.png" "$RUN/masked.png" "$PANEL_SCREEN_W" "$PANEL_SCREEN_H" 0 0
+}
+menu_open() {
+  MENU=$(menu_changes) || return 1
   [[ -n $MENU ]] || return 1
   local w h
   read -r w h _ <<<"$MENU"
   ((w >= 60 && h >= 60))
 }
-menu_closed() {
-  panel_shot "$RUN/now.png" || return 1
-  read -r _ strip_h _ <<<"$PANEL_STRIP"
-  [[ -z $(panel_difference "$RUN/clicked.png" "$RUN/now.png" "$PANEL_SCREEN_W" $((PANEL_SCREEN_H - strip_h)) 0 "$strip_h") ]]
-}
+menu_closed() { [[ -z $(menu_changes) ]]; }
 
 # open_menu NAME: a left click in the middle of the icon, then the menu's picture.
 open_menu() {
@@ -146,6 +186,8 @@ open_menu() {
   panel_pointer_away
   panel_shot "$RUN/clicked.png" || return 1
   panel_click $((x + w / 2)) $((y + h / 2)) 1
+  # Back where it was: a headless sway draws the pointer into its screenshots.
+  panel_pointer_away
   wait_for 5 menu_open || return 1
   # Painted in full: the same picture twice.
   local last='' shot
@@ -157,6 +199,18 @@ open_menu() {
     menu_open || return 1
   done
   cp "$RUN/now.png" "$SHOTS/$1.png"
+}
+
+# pick_row N: clicks the N-th row of text of the menu open now (the first is the
+# agent's state, which cannot be picked).
+pick_row() {
+  local rows x y
+  rows=$(panel_menu_rows "$RUN/now.png" $MENU)
+  note "menu rows: $(echo $rows)"
+  read -r x y <<<"$(sed -n "${1}p" <<<"$rows")"
+  [[ -n $y ]] || return 1
+  panel_click "$x" "$y" 1
+  panel_pointer_away
 }
 
 # The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog.
@@ -174,16 +228,19 @@ check() {
   shift
   if "$@"; then
     PASSED+=("$name")
+    note "ok    $name"
     return 0
   fi
   FAILED+=("$name")
+  note "FAIL  $name"
   return 1
 }
-note() { printf '%s\n' "$*" >>"$RUN/row.log"; }
+note() { printf '%6s ms  %s\n' "$(($(now_ms) - ROW_STARTED))" "$*" >>"$RUN/row.log"; }
 
 run_row() {
-  local name=$1 host=$2 expect=$3 shade=$4 tag="$1-$4" started shown_after
+  local name=$1 host=$2 expect=$3 shade=$4 tag="$1-$4" started shown_after=
   PASSED=() FAILED=() RESULT=
+  ROW_STARTED=$(now_ms)
   RUN=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix.XXXXXX")
   chmod 755 "$RUN"  # sway runs as nobody when we are root: it reads its config here
   mkdir -p "$RUN/state"
@@ -210,12 +267,15 @@ run_row() {
       sleep 0.1
     done
     check "still running after ${LATE_HOST_AFTER}s" tray_alive
-    local told
-    told=$(wc -l <"$RUN/notifications" 2>/dev/null || echo 0)
+    local told=0
+    [[ -f $RUN/notifications ]] && told=$(wc -l <"$RUN/notifications")
     note "notifications: $told"
     check "one notification (sent $told)" test "$told" -eq 1
     panel_start_xfce "$shade" "$RUN" >>"$RUN/row.log" 2>&1 || { FAILED+=("late xfce4-panel did not start"); return; }
     started=$(now_ms)
+    # No picture of this panel without the icon: the tray may be on it already.
+    panel_shot "$RUN/late.png"
+    panel_without_icons "$RUN/late.png" "$RUN/before.png"
   fi
 
   local limit=10
@@ -235,8 +295,9 @@ run_row() {
   fi
   wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
   [[ -n $shown_after ]] || return
-  # The icon takes the agent's look once the agent confirms itself.
-  LAST_ICON_SHOT=
+  # The icon takes the agent's look once the tray has seen the agent confirm itself.
+  item_registered && wait_for 10 tray_says_running 2>/dev/null
+  LAST_ICON_SHOT= STEADY_COUNT=0
   wait_for 10 icon_steady 2>/dev/null
   local w h x y contrast
   read -r w h x y <<<"$ICON"
@@ -248,17 +309,21 @@ run_row() {
     "$SHOTS/$tag-icon.png"
   cp "$RUN/now.png" "$SHOTS/$tag-panel.png"
   check "contrast $contrast on $panel_colour" test "$contrast" -ge "$MIN_CONTRAST"
+  # A host that takes the pixmap's colour without its alpha draws a box, not a rook.
+  local coverage
+  coverage=$(panel_coverage "$RUN/before.png" "$RUN/now.png" "$w" "$h" "$x" "$y")
+  check "a shape, not a box (covers ${coverage}% of its box)" test "$coverage" -lt 85
 
-  # Left click, "Stop"; left click again, "Start".
+  # Left click, "Stop" (the menu's second row); left click again, "Start" in its place.
   local first
   first=$(agent_pid)
   if check "left click opens the menu" open_menu "$tag-menu"; then
-    panel_keys Down Return
-    check "Stop stops the agent" wait_for 20 agent_stopped 2>/dev/null
+    pick_row 2
+    check "Stop stops the agent" wait_for 20 agent_stopped_for_good 2>/dev/null
     wait_for 5 menu_closed 2>/dev/null
-    if agent_stopped && check "the menu offers Start" open_menu "$tag-menu-stopped"; then
-      panel_keys Down Return
-      check "Start starts it again" wait_for 20 agent_is_not "$first" 2>/dev/null
+    if agent_stopped && check "the menu opens again" open_menu "$tag-menu-stopped"; then
+      pick_row 2
+      check "Start (in Stop's place) starts it again" wait_for 20 agent_is_not "$first" 2>/dev/null
       wait_for 5 menu_closed 2>/dev/null
     fi
   else
@@ -266,9 +331,9 @@ run_row() {
   fi
 
   if [[ $host == waybar ]] && agent_running; then
-    # Enroll… is the third item of the running agent's menu; its dialog is a Wayland window.
+    # Enroll… is the fourth row of the running agent's menu; its dialog is a Wayland window.
     if open_menu "$tag-menu-enroll"; then
-      panel_keys Down Down Down Return
+      pick_row 4
       if check "Enroll… opens a Wayland window" wait_for 10 dialog_window 2>/dev/null; then
         # Drawn in full: the same picture twice.
         local last='' shot
@@ -280,8 +345,10 @@ run_row() {
           sleep 0.3
         done
         cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
-        panel_keys Escape
+        # Closed as with its title bar's close button.
+        swaymsg -q '[app_id="tallowmere-dialog"] kill'
         wait_for 10 no_dialog_window 2>/dev/null
+        note "dialog closed: $(no_dialog_window && echo yes || echo no)"
       fi
     else
       FAILED+=("no menu for Enroll…")
@@ -315,7 +382,9 @@ for row in "${ROWS[@]}"; do
   for shade in "${SHADES[@]}"; do
     row_started=$(now_ms)
     run_row "$name" "$host" "$expect" "$shade"
+    note "row done; ending the tray and the host"
     finish_row
+    note "ended"
     # The row's logs, bus traffic included, for whoever reads a failure.
     mkdir -p "$LOGS/$name-$shade"
     cp "$RUN"/*.log "$RUN"/*.conf "$RUN/notifications" "$LOGS/$name-$shade/" 2>/dev/null
