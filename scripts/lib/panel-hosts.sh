@@ -44,6 +44,21 @@ PANEL_WAYLAND=0
 PANEL_STAND_IN_PID=
 PANEL_STAND_IN_LOG=
 
+# panel_wait_for SECONDS COMMAND...: runs COMMAND until it succeeds, for at most
+# SECONDS of wall-clock time (wait_for counts tries, and a screenshot takes a while).
+panel_wait_for() {
+  local limit=$(($1 * 1000)) started
+  shift
+  started=$(date +%s%3N)
+  while :; do
+    "$@" >/dev/null 2>&1 && return 0
+    (($(date +%s%3N) - started >= limit)) && break
+    sleep 0.1
+  done
+  echo "gave up after $((limit / 1000))s waiting for: $*" >&2
+  return 1
+}
+
 # panel_tool PROGRAM: the path of a helper built with the tests (session_stand_in),
 # from PANEL_BIN_DIR.
 panel_tool() {

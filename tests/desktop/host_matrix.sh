@@ -67,7 +67,7 @@ finish_row() {
   if [[ -n $TRAY_PID ]]; then
     kill -TERM "$TRAY_PID" 2>/dev/null
     # It stops the agent first; a tray that hangs is ended all the same.
-    wait_for 30 tray_ended || kill -KILL "$TRAY_PID" 2>/dev/null
+    panel_wait_for 30 tray_ended || kill -KILL "$TRAY_PID" 2>/dev/null
     wait "$TRAY_PID" 2>/dev/null
     TRAY_PID=
   fi
@@ -113,9 +113,9 @@ icon_shown() {
   ((w >= 8 && h >= 8 && w <= 96 && h <= 48))
 }
 icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
-# The icon drawn the same for STEADY_SHOTS screenshots in a row (2 s): it has taken
+# The icon drawn the same for STEADY_SHOTS screenshots in a row (a second or two): it has taken
 # its look.
-LAST_ICON_SHOT= STEADY_COUNT=0 STEADY_SHOTS=10
+LAST_ICON_SHOT= STEADY_COUNT=0 STEADY_SHOTS=6
 icon_steady() {
   icon_shown || { STEADY_COUNT=0; return 1; }
   local w h x y shot
@@ -179,16 +179,18 @@ menu_open() {
 }
 menu_closed() { [[ -z $(menu_changes) ]]; }
 
-# open_menu NAME: a left click in the middle of the icon, then the menu's picture.
+# open_menu NAME: a click in the middle of the icon (with MENU_BUTTON, the left one
+# unless it opened nothing), then the menu's picture.
+MENU_BUTTON=1
 open_menu() {
   local w h x y
   read -r w h x y <<<"$ICON"
   panel_pointer_away
   panel_shot "$RUN/clicked.png" || return 1
-  panel_click $((x + w / 2)) $((y + h / 2)) 1
+  panel_click $((x + w / 2)) $((y + h / 2)) "$MENU_BUTTON"
   # Back where it was: a headless sway draws the pointer into its screenshots.
   panel_pointer_away
-  wait_for 5 menu_open || return 1
+  panel_wait_for 5 menu_open || return 1
   # Painted in full: the same picture twice.
   local last='' shot
   for _ in 1 2 3 4 5 6 7 8 9 10; do
@@ -280,7 +282,7 @@ run_row() {
 
   local limit=10
   [[ $expect == xembed* || $expect == late-host ]] && limit=5
-  if wait_for "$limit" icon_shown 2>/dev/null; then
+  if panel_wait_for "$limit" icon_shown 2>/dev/null; then
     shown_after=$(($(now_ms) - started))
     PASSED+=("shown in ${shown_after}ms")
   else
@@ -293,12 +295,12 @@ run_row() {
   elif [[ $expect == item ]]; then
     FAILED+=("not registered with the watcher")
   fi
-  wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
+  panel_wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
   [[ -n $shown_after ]] || return
   # The icon takes the agent's look once the tray has seen the agent confirm itself.
-  item_registered && wait_for 10 tray_says_running 2>/dev/null
+  item_registered && panel_wait_for 10 tray_says_running 2>/dev/null
   LAST_ICON_SHOT= STEADY_COUNT=0
-  wait_for 10 icon_steady 2>/dev/null
+  panel_wait_for 10 icon_steady 2>/dev/null
   local w h x y contrast
   read -r w h x y <<<"$ICON"
   note "icon at ${w}x${h}+${x}+${y}"
@@ -317,24 +319,35 @@ run_row() {
   # Left click, "Stop" (the menu's second row); left click again, "Start" in its place.
   local first
   first=$(agent_pid)
-  if check "left click opens the menu" open_menu "$tag-menu"; then
+  MENU_BUTTON=1
+  if ! check "left click opens the menu" open_menu "$tag-menu"; then
+    panel_shot "$SHOTS/$tag-no-menu.png"
+    panel_keys Escape
+    # The rest of the row with the right button, to see whether all else works there.
+    MENU_BUTTON=3
+    panel_wait_for 5 menu_closed 2>/dev/null
+    check "right click opens the menu" open_menu "$tag-menu-right" || MENU_BUTTON=
+  fi
+  if [[ -n $MENU_BUTTON ]]; then
     pick_row 2
-    check "Stop stops the agent" wait_for 20 agent_stopped_for_good 2>/dev/null
-    wait_for 5 menu_closed 2>/dev/null
+    check "Stop stops the agent" panel_wait_for 20 agent_stopped_for_good 2>/dev/null
+    panel_wait_for 5 menu_closed 2>/dev/null
+    # The icon takes the stopped look: some hosts close a menu that is open when the
+    # item's icon changes (lxqt-panel).
+    LAST_ICON_SHOT= STEADY_COUNT=0
+    panel_wait_for 10 icon_steady 2>/dev/null
     if agent_stopped && check "the menu opens again" open_menu "$tag-menu-stopped"; then
       pick_row 2
-      check "Start (in Stop's place) starts it again" wait_for 20 agent_is_not "$first" 2>/dev/null
-      wait_for 5 menu_closed 2>/dev/null
+      check "Start (in Stop's place) starts it again" panel_wait_for 20 agent_is_not "$first" 2>/dev/null
+      panel_wait_for 5 menu_closed 2>/dev/null
     fi
-  else
-    panel_shot "$SHOTS/$tag-no-menu.png"
   fi
 
   if [[ $host == waybar ]] && agent_running; then
     # Enroll… is the fourth row of the running agent's menu; its dialog is a Wayland window.
     if open_menu "$tag-menu-enroll"; then
       pick_row 4
-      if check "Enroll… opens a Wayland window" wait_for 10 dialog_window 2>/dev/null; then
+      if check "Enroll… opens a Wayland window" panel_wait_for 10 dialog_window 2>/dev/null; then
         # Drawn in full: the same picture twice.
         local last='' shot
         for _ in 1 2 3 4 5 6 7 8 9 10; do
@@ -347,7 +360,7 @@ run_row() {
         cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
         # Closed as with its title bar's close button.
         swaymsg -q '[app_id="tallowmere-dialog"] kill'
-        wait_for 10 no_dialog_window 2>/dev/null
+        panel_wait_for 10 no_dialog_window 2>/dev/null
         note "dialog closed: $(no_dialog_window && echo yes || echo no)"
       fi
     else
@@ -358,8 +371,8 @@ run_row() {
   if [[ $expect == xembed-then-item ]]; then
     # A panel with a notification area that starts later: the icon moves to the item.
     panel_stand_in_host_arrives
-    check "moves to the item when a host registers" wait_for 5 item_registered 2>/dev/null
-    check "leaves the XEmbed tray" wait_for 5 icon_gone 2>/dev/null
+    check "moves to the item when a host registers" panel_wait_for 5 item_registered 2>/dev/null
+    check "leaves the XEmbed tray" panel_wait_for 5 icon_gone 2>/dev/null
   fi
 }
 
