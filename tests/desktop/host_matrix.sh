@@ -128,21 +128,28 @@ icon_steady() {
   fi
   ((STEADY_COUNT >= STEADY_SHOTS))
 }
-# What the tray's item says in its tooltip, when it is one.
-item_tooltip() {
+# ITEM_NAME and ITEM_PATH of the tray's item, from its registration: a watcher lists a
+# bus name, or a bus name and an object path.
+item_address() {
   local item
   item=$(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-" | head -n 1)
   [[ -n $item ]] || return 1
-  panel_bus_get "${item%%/*}" "/${item#*/}" org.kde.StatusNotifierItem ToolTip
+  ITEM_NAME=${item%%/*} ITEM_PATH=/StatusNotifierItem
+  [[ $item == */* ]] && ITEM_PATH=/${item#*/}
+  return 0
+}
+# What the tray's item says in its tooltip, when it is one.
+item_tooltip() {
+  item_address || return 1
+  panel_bus_get "$ITEM_NAME" "$ITEM_PATH" org.kde.StatusNotifierItem ToolTip
 }
 tray_says_running() { item_tooltip | grep -q 'Running'; }
 # The labels of the item's menu, as the tray exports it, one a line.
 item_menu_labels() {
-  local item menu
-  item=$(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-" | head -n 1)
-  [[ -n $item ]] || return 1
-  menu=$(panel_bus_get "${item%%/*}" "/${item#*/}" org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
-  gdbus call --session --dest "${item%%/*}" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout 0 1 '[]' \
+  local menu
+  item_address || return 1
+  menu=$(panel_bus_get "$ITEM_NAME" "$ITEM_PATH" org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
+  gdbus call --session --dest "$ITEM_NAME" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout 0 1 '[]' \
     2>/dev/null | grep -o "'label': <'[^']*'>" | sed "s/'label': <'\(.*\)'>/\1/"
 }
 # The agent stopped, and the tray knows it: its item's menu begins with "Stopped" (an
