@@ -67,12 +67,36 @@ finish_row() {
   if [[ -n $TRAY_PID ]]; then
     kill -TERM "$TRAY_PID" 2>/dev/null
     # It stops the agent first; a tray that hangs is ended all the same.
-    panel_wait_for 30 tray_ended || kill -KILL "$TRAY_PID" 2>/dev/null
+    if ! panel_wait_for 30 tray_ended; then
+      FAILED+=("the tray did not end within 30s of SIGTERM")
+      kill -KILL "$TRAY_PID" 2>/dev/null
+    fi
     wait "$TRAY_PID" 2>/dev/null
     TRAY_PID=
   fi
+  end_leftovers
   panel_stop
 }
+
+# A tray that was killed leaves its keeper (a forked copy of the tray) and the agent
+# running, as it should when it crashes: the row's agent is told by the state directory
+# on its command line, its keeper by being its parent.
+end_leftovers() {
+  [[ -n $RUN ]] || return 0
+  local dir pid parent
+  for dir in /proc/[0-9]*; do
+    { tr '\0' '\n' <"$dir/cmdline" | grep -qx -- "--state-directory=$RUN/state"; } 2>/dev/null || continue
+    pid=${dir#/proc/}
+    parent=$(awk '{ print $4 }' "$dir/stat" 2>/dev/null)
+    note "ending the agent the tray left behind ($pid)"
+    kill -KILL "$pid" 2>/dev/null
+    if [[ -n $parent && $(cat "/proc/$parent/comm" 2>/dev/null) == tallowmere-tray ]]; then
+      note "ending its keeper ($parent)"
+      kill -KILL "$parent" 2>/dev/null
+    fi
+  done
+}
+
 cleanup() {
   finish_row
   [[ -n $RUN ]] && rm -rf "$RUN"
