@@ -421,15 +421,17 @@ Bytes failed_svg() {
 // A symbolic icon: one path in the text colour, which the panel sets. GTK recolours
 // any "-symbolic" icon by overriding its fill; Plasma replaces the style sheet with
 // the id "current-color-scheme", whose class gives the path its colour. The colour
-// written here (Breeze's text colour) shows only where nothing recolours. Opacity is
-// an attribute of the path, which neither recolouring touches.
+// written here shows where nothing recolours (LXQt, MATE, waybar and swaybar draw the
+// icon as written): a middle grey, some 90 grey levels from a light panel and from a
+// dark one alike, since those hosts may be either. Opacity is an attribute of the path,
+// which neither recolouring touches.
 Bytes symbolic_svg(double opacity) {
   constexpr int kSize = 16;  // the hicolor theme's size for symbolic icons
   const std::string side = std::to_string(kSize);
   std::string out(kXmlDeclaration);
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + side + "\" height=\"" + side +
          "\" viewBox=\"0 0 " + side + " " + side + "\">\n";
-  out += "  <style type=\"text/css\" id=\"current-color-scheme\">.ColorScheme-Text { color:#232629; }</style>\n";
+  out += "  <style type=\"text/css\" id=\"current-color-scheme\">.ColorScheme-Text { color:#929292; }</style>\n";
   out += "  <path class=\"ColorScheme-Text\" d=\"" + path_data(tray_shape(kSize)) +
          "\" fill=\"currentColor\" fill-rule=\"evenodd\"";
   if (opacity < 1) out += " opacity=\"" + number(opacity) + "\"";

@@ -58,7 +58,7 @@ std::string icon_theme_path() {
   if (!self) return {};
   const std::filesystem::path icons = self->parent_path().parent_path() / "icons";
   std::error_code error;
-  return std::filesystem::is_directory(icons / "hicolor", error) ? icons.native() : std::string();
+  return std::filesystem::is_directory(icons, error) ? icons.native() : std::string();
 }
 
 // The rows of `menu` as tallowmere-dialog's popup menu takes them.
