@@ -39,7 +39,9 @@ ROWS=(
   "xfce4-panel     xfce4-panel     item"
   "lxqt-panel      lxqt-panel      item"
   "sway-waybar     waybar          item"
-  "swaybar         swaybar         item"
+  # swaybar (sway 1.7) draws no menu of its own, it only calls the item's ContextMenu:
+  # the row is for the icon, its contrast, and the rook drawn as a shape, not a square.
+  "swaybar         swaybar         item-without-menu"
   "xembed          trayer          xembed"
   "watcher-no-host watcher-trayer  xembed-then-item"
   "no-area         none            late-host"
@@ -323,7 +325,7 @@ run_row() {
   if item_registered; then
     note "registered with the watcher as $(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-")"
     [[ $expect == xembed* ]] && FAILED+=("registered with a watcher that has no host")
-  elif [[ $expect == item ]]; then
+  elif [[ $expect == item* ]]; then
     FAILED+=("not registered with the watcher")
   fi
   panel_wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
@@ -350,6 +352,7 @@ run_row() {
   coverage=$(panel_coverage "$RUN/before.png" "$RUN/now.png" "$w" "$h" "$x" "$y")
   check "a shape, not a box (covers ${coverage}% of its box)" test "$coverage" -lt 85
 
+  [[ $expect == item-without-menu ]] && return
   # Left click, "Stop" (the menu's second row); left click again, "Start" in its place.
   local first
   first=$(agent_pid)
