@@ -80,10 +80,11 @@ bool is_x11_session() {
 }
 
 // Whether the watcher's word about an unregistered item is about `bus_name`: watchers
-// give the name alone, or the name and the object path.
+// give the name alone, or with the object path after "/" (or "@", GNOME's).
 bool names_item(std::string_view unregistered, std::string_view bus_name) {
-  return unregistered == bus_name || (unregistered.starts_with(bus_name) && unregistered.size() > bus_name.size() &&
-                                      unregistered[bus_name.size()] == '/');
+  if (!unregistered.starts_with(bus_name)) return false;
+  return unregistered.size() == bus_name.size() || unregistered[bus_name.size()] == '/' ||
+         unregistered[bus_name.size()] == '@';
 }
 
 }  // namespace
@@ -400,7 +401,7 @@ void NotificationIcon::Impl::remove() {
   if (watcher_signals != 0) g_dbus_connection_signal_unsubscribe(bus, watcher_signals);
   watcher_signals = 0;
   if (item) {
-    // Hosts hide a passive item at once; releasing its name then takes it out.
+    // Hosts hide a passive item at once; it leaves them with the tray's connection.
     item->set_status("Passive");
     item.reset();
   }

@@ -1,9 +1,5 @@
 #include "platform/posix/status_notifier_item.h"
 
-#include <unistd.h>
-
-#include <atomic>
-
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
@@ -49,9 +45,6 @@ GDBusInterfaceInfo* interface_info() {
   return node->interfaces[0];
 }
 
-// Several icons in one process (tests) each need a name of their own.
-std::atomic<unsigned> next_item_number{1};
-
 GVariant* pixmap_array(const std::vector<ItemPixmap>& pixmaps) {
   GVariantBuilder builder;
   g_variant_builder_init(&builder, G_VARIANT_TYPE("a(iiay)"));
@@ -60,17 +53,6 @@ GVariant* pixmap_array(const std::vector<ItemPixmap>& pixmaps) {
     g_variant_builder_add(&builder, "(ii@ay)", pixmap.width, pixmap.height, bytes);
   }
   return g_variant_builder_end(&builder);
-}
-
-// RequestName with DO_NOT_QUEUE: 1 means the name is ours.
-bool request_name(GDBusConnection* bus, const std::string& name) {
-  GVariantPtr reply(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                "org.freedesktop.DBus", "RequestName",
-                                                g_variant_new("(su)", name.c_str(), 4u), G_VARIANT_TYPE("(u)"),
-                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
-  guint32 result = 0;
-  if (reply) g_variant_get(reply.get(), "(u)", &result);
-  return result == 1;
 }
 
 }  // namespace
@@ -96,24 +78,15 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConn
     return Error{std::string("the notification item cannot be put on the session bus: ") +
                  error_text(error.get())};
   }
-  // The name is asked for once, at start-up; the item works under the connection's own
-  // name too, it just cannot be withdrawn from the hosts before the process ends.
-  const std::string name = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(next_item_number++);
-  item->owns_name_ = request_name(bus, name);
-  item->bus_name_ = item->owns_name_ ? name : g_dbus_connection_get_unique_name(bus);
+  // Hosts read the item under the connection's own name. A well-known name of its own
+  // ("org.kde.StatusNotifierItem-PID-N") is what GNOME's AppIndicator extension
+  // watches for its owner while it reads the item, and that watch, answering after the
+  // item's properties, wipes them and drops the item, over and over (seen in most runs).
+  item->bus_name_ = g_dbus_connection_get_unique_name(bus);
   return item;
 }
 
-StatusNotifierItem::~StatusNotifierItem() {
-  g_dbus_connection_unregister_object(bus_, registration_);
-  if (owns_name_) {
-    GVariantPtr reply(g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "ReleaseName",
-                                                  g_variant_new("(s)", bus_name_.c_str()), nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
-  }
-}
+StatusNotifierItem::~StatusNotifierItem() { g_dbus_connection_unregister_object(bus_, registration_); }
 
 void StatusNotifierItem::set_icon(std::string name, std::vector<ItemPixmap> pixmaps) {
   icon_name_ = std::move(name);

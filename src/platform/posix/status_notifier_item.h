@@ -1,7 +1,6 @@
 #pragma once
 // The org.kde.StatusNotifierItem object a notification-area host reads: its icon (a
-// themed name and pixmaps), tooltip, status and the path of its menu. It is exported under a bus name of its own,
-// so that releasing the name takes the item out of every host.
+// themed name and pixmaps), tooltip, status and the path of its menu.
 
 #include <gio/gio.h>
 
@@ -26,7 +25,7 @@ struct ItemPixmap {
 
 class StatusNotifierItem {
  public:
-  // Exports the item on `bus` and takes the name "org.kde.StatusNotifierItem-PID-N".
+  // Exports the item on `bus`.
   // `icon_theme_path` is where hosts look for the icon's name before the installed
   // themes (empty: only there). A click the host passes on (Activate, SecondaryActivate,
   // ContextMenu) is answered with an error, which tells hosts to show the menu themselves,
@@ -34,7 +33,7 @@ class StatusNotifierItem {
   static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
                                                             std::string menu_path, std::string icon_theme_path,
                                                             std::function<void()> on_menu_wanted);
-  ~StatusNotifierItem();  // unexports the item and releases its name
+  ~StatusNotifierItem();  // unexports the item
   StatusNotifierItem(const StatusNotifierItem&) = delete;
   StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
 
@@ -63,7 +62,6 @@ class StatusNotifierItem {
   std::string icon_theme_path_;
   std::function<void()> on_menu_wanted_;
   std::string bus_name_;
-  bool owns_name_ = false;
   guint registration_ = 0;
   std::string icon_name_;
   std::vector<ItemPixmap> pixmaps_;

@@ -125,7 +125,9 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
 
   write_config();
   auto tray = start_tray();
-  const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(tray->pid()) + "-1";
+  std::optional<std::string> found;
+  ASSERT_TRUE(wait_until([&] { return (found = bus_name_of_process(bus_->address(), tray->pid())).has_value(); }));
+  const std::string item = *found;
   ASSERT_TRUE(wait_until([&] { return rows(item) == expected_rows(snapshot_of(AgentStatus::running())); }));
   ASSERT_TRUE(wait_until([&] { return watcher_->item_string(item, "Status") == "Active"; }));
   const std::size_t windows = top_level_windows();

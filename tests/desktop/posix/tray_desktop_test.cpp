@@ -59,7 +59,7 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   auto tray = start_tray();
   const auto item = registered_item();
   ASSERT_TRUE(item);
-  EXPECT_EQ(item->rfind("org.kde.StatusNotifierItem-" + std::to_string(tray->pid()) + "-", 0), 0u) << *item;
+  EXPECT_EQ(bus_name_of_process(bus_->address(), tray->pid()), item) << "registered under the tray's connection";
   EXPECT_EQ(watcher_->item_string(*item, "Id"), "tallowmere-tray");
   EXPECT_EQ(watcher_->item_string(*item, "Title"), "tallowmered");
   EXPECT_EQ(watcher_->item_string(*item, "Category"), "ApplicationStatus");

@@ -137,6 +137,20 @@ bool bus_name_has_owner(const std::string& address, const std::string& name) {
   return reply && reply->find("boolean true") != std::string::npos;
 }
 
+std::optional<std::string> bus_name_of_process(const std::string& address, int pid) {
+  const std::string send = "dbus-send --bus='" + address + "' --print-reply --dest=org.freedesktop.DBus / ";
+  const auto names = run_command(send + "org.freedesktop.DBus.ListNames 2>/dev/null");
+  if (!names) return std::nullopt;
+  // Unique names only: string ":1.42"
+  for (std::size_t at = names->find("string \":"); at != std::string::npos; at = names->find("string \":", at + 1)) {
+    const std::size_t begin = at + 8, end = names->find('"', begin);
+    const std::string name = names->substr(begin, end - begin);
+    const auto owner = run_command(send + "org.freedesktop.DBus.GetConnectionUnixProcessID string:" + name + " 2>/dev/null");
+    if (owner && owner->find("uint32 " + std::to_string(pid) + "\n") != std::string::npos) return name;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> find_window(const std::string& title, std::chrono::milliseconds limit) {
   std::optional<std::string> found;
   const auto search = [&] {

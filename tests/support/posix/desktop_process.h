@@ -65,6 +65,9 @@ std::size_t top_level_windows();
 // Whether `name` has an owner on the bus at `address`.
 bool bus_name_has_owner(const std::string& address, const std::string& name);
 
+// The unique name of the connection process `pid` has on the bus at `address`.
+std::optional<std::string> bus_name_of_process(const std::string& address, int pid);
+
 // The first visible window whose title is exactly `title`, waited for up to `limit`.
 std::optional<std::string> find_window(const std::string& title,
                                        std::chrono::milliseconds limit = std::chrono::seconds(20));
