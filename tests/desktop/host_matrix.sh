@@ -1,458 +1,283 @@
 #!/usr/bin/env bash
-# The tray on the real notification areas Debian ships, each on a light and on a dark
-# panel, checked as a person sees and uses it:
+# The Linux tray on the notification areas Debian ships, used and judged on screenshots
+# as a person would: tests/desktop/host_matrix.sh BIN_DIR [ROW...]
 #
-#   tests/desktop/host_matrix.sh BIN_DIR [ROW...]
-#
-# BIN_DIR holds the built tallowmere-tray, the stand-in agent tallowmered beside it and
-# the test helper session_stand_in (build/linux/bin). ROW picks rows of the table below
-# by name (all when none is named); TALLOW_HOST_SHADES="light" runs one shade only.
-#
-# For each row and shade: the host starts on a display and a session bus of its own
-# (scripts/lib/panel-hosts.sh), with no desktop portal; the tray starts with the
-# stand-in agent and a throwaway state directory. Then, each a check:
-#   shown     the icon is drawn on the panel (told from a screenshot taken before),
-#             within the row's limit; as a StatusNotifierItem that the watcher
-#             registered, or docked as an XEmbed icon, as the row expects
-#   contrast  its pixels differ from the panel's under them by at least 60 grey levels
-#   menu      a left click on it opens a menu
-#   stop      in that menu, the first item that can be picked ("Stop", clicked) stops
-#             the agent, and the tray says so
-#   start     the menu opened again offers "Start" in its place, which starts it again
-#   shape     the icon is drawn as a shape, not as a filled box (alpha ignored)
-# and the row's own checks (the Wayland dialog, the move to a host that comes later,
-# waiting for a notification area). Screenshots go to BIN_DIR/../screenshots/hosts,
-# logs (bus traffic included) to BIN_DIR/../test-logs/hosts. One line per row and
-# shade says what passed; the last line is "host_matrix: N passed, M failed", counting
-# rows; the exit status is non-zero when any row failed.
+# BIN_DIR is build/linux/bin; ROW names rows of the table (all when none is named).
+# Pictures go to BIN_DIR/../screenshots/hosts, each row's logs to ../test-logs/hosts.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BIN_DIR=$(cd "${1:?usage: host_matrix.sh BIN_DIR [ROW...]}" && pwd) || exit 2
+PANEL_BIN_DIR=$(cd "${1:?usage: host_matrix.sh BIN_DIR [ROW...]}" && pwd) || exit 2
 shift
-export PANEL_BIN_DIR=$BIN_DIR
-# shellcheck source=../../scripts/lib/panel-hosts.sh
 source "$ROOT/scripts/lib/panel-hosts.sh"
 
-# name            host            how the icon must show
+# icon: how the icon must be shown. late: seconds with no notification area at all
+# before lxqt-panel starts; 90 is past the 60 s after which an icon never shown would
+# count as failed.
+# also: the checks beyond "shown, contrast, a shape": menu (left click, Stop, Start),
+# enroll (the dialog as a Wayland window), host-later (a host registers, the icon moves).
+#  name           host            icon    late shade also
 ROWS=(
-  "xfce4-panel     xfce4-panel     item"
-  "lxqt-panel      lxqt-panel      item"
-  "sway-waybar     waybar          item"
+  "xfce4-panel     xfce4-panel     item    -    light menu"
+  "xfce4-panel     xfce4-panel     item    -    dark  menu"
+  "lxqt-panel      lxqt-panel      item    -    light menu"
+  "lxqt-panel      lxqt-panel      item    -    dark  menu"
+  "sway-waybar     waybar          item    -    light menu,enroll"
+  "sway-waybar     waybar          item    -    dark  menu,enroll"
   # swaybar (sway 1.7) draws no menu of its own, it only calls the item's ContextMenu:
-  # the row is for the icon, its contrast, and the rook drawn as a shape, not a square.
-  "swaybar         swaybar         item-without-menu"
-  "xembed          trayer          xembed"
-  "watcher-no-host watcher-trayer  xembed-then-item"
-  "no-area         none            late-host"
+  # the row is the one check that the rook is drawn as a shape there, not a square.
+  "swaybar         swaybar         item    -    light -"
+  "swaybar         swaybar         item    -    dark  -"
+  "xembed          trayer          xembed  -    light menu"
+  "xembed          trayer          xembed  -    dark  menu"
+  "watcher-no-host watcher-trayer  xembed  -    light menu,host-later"
+  "watcher-no-host watcher-trayer  xembed  -    dark  menu,host-later"
+  "no-area         none            item    90   light menu"
+  "no-area         none            item    20   dark  menu"
 )
-SHADES=(${TALLOW_HOST_SHADES:-light dark})
-MIN_CONTRAST=60
-# A host that comes after the tray: the tray must be waiting for it this long first.
-LATE_HOST_AFTER=20
 
-SHOTS=$BIN_DIR/../screenshots/hosts
-LOGS=$BIN_DIR/../test-logs/hosts
+SHOTS=$PANEL_BIN_DIR/../screenshots/hosts LOGS=$PANEL_BIN_DIR/../test-logs/hosts
 mkdir -p "$SHOTS" "$LOGS"
-SHOTS=$(cd "$SHOTS" && pwd) LOGS=$(cd "$LOGS" && pwd)
-for program in tallowmere-tray tallowmered session_stand_in; do
-  [[ -x $BIN_DIR/$program ]] || { echo "host_matrix: $BIN_DIR/$program is missing" >&2; exit 2; }
-done
-# Built once for all sway rows.
-PANEL_TOOL_DIR=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix-tools.XXXXXX")
-export PANEL_TOOL_DIR
-chmod 755 "$PANEL_TOOL_DIR"
-
-TRAY_PID=
-RUN=        # scratch directory of the row being run
-finish_row() {
-  if [[ -n $TRAY_PID ]]; then
-    kill -TERM "$TRAY_PID" 2>/dev/null
-    # It stops the agent first; a tray that hangs is ended all the same.
-    if ! panel_wait_for 30 tray_ended; then
-      FAILED+=("the tray did not end within 30s of SIGTERM")
-      kill -KILL "$TRAY_PID" 2>/dev/null
-    fi
-    wait "$TRAY_PID" 2>/dev/null
-    TRAY_PID=
-  fi
-  end_leftovers
-  panel_stop
-}
-
-# A tray that was killed leaves its keeper (a forked copy of the tray) and the agent
-# running, as it should when it crashes: the row's agent is told by the state directory
-# on its command line, its keeper by being its parent.
-end_leftovers() {
-  [[ -n $RUN ]] || return 0
-  local dir pid parent
-  for dir in /proc/[0-9]*; do
-    { tr '\0' '\n' <"$dir/cmdline" | grep -qx -- "--state-directory=$RUN/state"; } 2>/dev/null || continue
-    pid=${dir#/proc/}
-    parent=$(awk '{ print $4 }' "$dir/stat" 2>/dev/null)
-    note "ending the agent the tray left behind ($pid)"
-    kill -KILL "$pid" 2>/dev/null
-    if [[ -n $parent && $(cat "/proc/$parent/comm" 2>/dev/null) == tallowmere-tray ]]; then
-      note "ending its keeper ($parent)"
-      kill -KILL "$parent" 2>/dev/null
-    fi
-  done
-}
-
-cleanup() {
-  finish_row
-  [[ -n $RUN ]] && rm -rf "$RUN"
-  rm -rf "$PANEL_TOOL_DIR"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-tray_ended() { ! kill -0 "$TRAY_PID" 2>/dev/null; }
-tray_alive() { kill -0 "$TRAY_PID" 2>/dev/null; }
 now_ms() { date +%s%3N; }
 
-# The agent's pid from status.json while that process runs (and is not a zombie).
-agent_pid() {
-  local pid state
-  pid=$(sed -n 's/.*"pid": *\([0-9][0-9]*\).*/\1/p' "$RUN/state/status.json" 2>/dev/null)
-  [[ -n $pid ]] || return 1
-  state=$(sed -n 's/^[0-9]* (.*) \([A-Z]\) .*/\1/p' "/proc/$pid/stat" 2>/dev/null)
-  [[ -n $state && $state != Z ]] || return 1
-  echo "$pid"
+# check NAME COMMAND...: the row's record of what passed and what failed.
+check() {
+  local name=$1
+  shift
+  if "$@" 2>/dev/null; then PASSED+=("$name"); else FAILED+=("$name"); return 1; fi
 }
-agent_running() { agent_pid >/dev/null; }
-agent_stopped() { ! agent_pid >/dev/null; }
+never() { ! "$@"; }
+tray_ended() { ! kill -0 "$TRAY_PID" 2>/dev/null; }
+
+# The agent's pid from its status file while that process runs.
+agent_pid() {
+  local pid
+  pid=$(sed -n 's/.*"pid": *\([0-9]*\).*/\1/p' "$RUN/state/status.json" 2>/dev/null)
+  [[ -n $pid && $(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null) == [^Z] ]] && echo "$pid"
+}
+agent_stopped() { [[ -z $(agent_pid) ]]; }
 agent_is_not() { local pid; pid=$(agent_pid) && [[ $pid != "$1" ]]; }
 
-# Our item among the watcher's registrations: its bus name starts with the tray's pid.
-item_registered() { panel_watcher_items | grep -q "^org.kde.StatusNotifierItem-$TRAY_PID-"; }
+# Whether the watcher lists an item of the tray's: one whose bus name (before any
+# object path) the tray's process owns.
+item_registered() {
+  local item
+  for item in $(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems |
+    grep -o "'[^']*'" | tr -d "'"); do
+    [[ $(gdbus call --session --dest org.freedesktop.DBus --object-path / --method \
+      org.freedesktop.DBus.GetConnectionUnixProcessID "${item%%/*}") == "(uint32 $TRAY_PID,)" ]] && return 0
+  done
+  return 1
+}
 
-# icon_box: sets ICON to the "W H X Y" of what the tray drew on the panel since BEFORE.
-ICON=
+# changed BEFORE AFTER W H X Y: the "W H X Y" around the pixels that differ in that box.
+changed() {
+  local box
+  box=$(convert \( "$1" -crop "$3x$4+$5+$6" +repage \) \( "$2" -crop "$3x$4+$5+$6" +repage \) \
+    -compose difference -composite -colorspace gray -threshold 1% -format '%@' info:)
+  # An image with no change trims to "0x0+...".
+  [[ $box =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] && ((BASH_REMATCH[1] > 1 && BASH_REMATCH[2] > 1)) &&
+    echo "${BASH_REMATCH[1]} ${BASH_REMATCH[2]} $((BASH_REMATCH[3] + $5)) $((BASH_REMATCH[4] + $6))"
+}
+
+# The icon is what the tray drew on the panel since before.png: sets ICON to its box.
 icon_shown() {
-  panel_shot "$RUN/now.png" || return 1
-  ICON=$(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP)
-  [[ -n $ICON ]] || return 1
+  panel_shot "$RUN/now.png" && ICON=$(changed "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) || return 1
   local w h
   read -r w h _ <<<"$ICON"
   ((w >= 8 && h >= 8 && w <= 96 && h <= 48))
 }
-icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(panel_difference "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
-# The icon drawn the same for STEADY_SHOTS screenshots in a row (a second or two): it has taken
-# its look.
-LAST_ICON_SHOT= STEADY_COUNT=0 STEADY_SHOTS=6
-icon_steady() {
-  icon_shown || { STEADY_COUNT=0; return 1; }
-  local w h x y shot
-  read -r w h x y <<<"$ICON"
-  shot=$(convert "$RUN/now.png" -crop "${w}x${h}+${x}+${y}" +repage -format '%#' info:)
-  if [[ $shot == "$LAST_ICON_SHOT" ]]; then
-    STEADY_COUNT=$((STEADY_COUNT + 1))
-  else
-    LAST_ICON_SHOT=$shot STEADY_COUNT=0
-  fi
-  ((STEADY_COUNT >= STEADY_SHOTS))
-}
-# ITEM_NAME and ITEM_PATH of the tray's item, from its registration: a watcher lists a
-# bus name, or a bus name and an object path.
-item_address() {
-  local item
-  item=$(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-" | head -n 1)
-  [[ -n $item ]] || return 1
-  ITEM_NAME=${item%%/*} ITEM_PATH=/StatusNotifierItem
-  [[ $item == */* ]] && ITEM_PATH=/${item#*/}
-  return 0
-}
-# What the tray's item says in its tooltip, when it is one.
-item_tooltip() {
-  item_address || return 1
-  panel_bus_get "$ITEM_NAME" "$ITEM_PATH" org.kde.StatusNotifierItem ToolTip
-}
-tray_says_running() { item_tooltip | grep -q 'Running'; }
-# The labels of the item's menu, as the tray exports it, one a line.
-item_menu_labels() {
-  local menu
-  item_address || return 1
-  menu=$(panel_bus_get "$ITEM_NAME" "$ITEM_PATH" org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
-  gdbus call --session --dest "$ITEM_NAME" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout 0 1 '[]' \
-    2>/dev/null | grep -o "'label': <'[^']*'>" | sed "s/'label': <'\(.*\)'>/\1/"
-}
-# The agent stopped, and the tray knows it: its item's menu begins with "Stopped" (an
-# XEmbed icon's menu cannot be read from outside: there the agent stays gone for 2 s).
-agent_stopped_for_good() {
-  agent_stopped || return 1
-  if item_registered; then
-    [[ $(item_menu_labels | head -n 1) == Stopped ]]
-  else
-    local i
-    for ((i = 0; i < 20; i++)); do agent_stopped || return 1; sleep 0.1; done
-  fi
+icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(changed "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
+
+# settled N: screenshots into now.png until N in a row show the same pixels.
+settled() {
+  local last='' shot same=0 i
+  for ((i = 0; i < 100; i++)); do
+    panel_shot "$RUN/now.png" && shot=$(identify -format '%#' "$RUN/now.png") || return 1
+    if [[ $shot == "$last" ]]; then ((++same >= $1)) && return 0; else same=0 last=$shot; fi
+  done
+  return 1
 }
 
-# A menu is a box of at least 60x60 that was not there before the click. The icon's
-# own stretch of the panel, which a host highlights while its menu is open, is left
-# out; a menu may open over the panel, as waybar's does.
-MENU=
-menu_changes() {
-  panel_shot "$RUN/now.png" || return 1
-  local w h x y strip_h
+# The icon against the panel under it in before.png: CONTRAST, the largest difference in
+# grey left after a 3x3 median (a stroke counts, a stray edge pixel does not), and
+# COVERAGE, the share of its box that changed at all (a box drawn for the rook covers it
+# all). It stands out once CONTRAST is 60 or more: until the agent has started, the
+# icon is dimmed on purpose.
+icon_stands_out() {
+  icon_shown || return 1
+  local box
   read -r w h x y <<<"$ICON"
-  read -r _ strip_h _ <<<"$PANEL_STRIP"
-  convert "$RUN/now.png" \( "$RUN/clicked.png" -crop "$((w + 16))x${strip_h}+$((x - 8))+0" +repage \) \
-    -geometry "+$((x - 8))+0" -composite "$RUN/masked.png"
-  panel_difference "$RUN/clicked.png" "$RUN/masked.png" "$PANEL_SCREEN_W" "$PANEL_SCREEN_H" 0 0
+  box="${w}x$h+$x+$y"
+  CONTRAST=$(convert \( "$RUN/before.png" -crop "$box" +repage -colorspace gray \) \
+    \( "$RUN/now.png" -crop "$box" +repage -colorspace gray \) -compose difference -composite \
+    -statistic median 3x3 -format '%[fx:int(maxima*255+0.5)]' info:)
+  COVERAGE=$(convert \( "$RUN/before.png" -crop "$box" +repage \) \( "$RUN/now.png" -crop "$box" +repage \) \
+    -compose difference -composite -colorspace gray -threshold 1% -format '%[fx:int(mean*100+0.5)]' info:)
+  ((CONTRAST >= 60))
 }
-menu_open() {
-  MENU=$(menu_changes) || return 1
-  [[ -n $MENU ]] || return 1
-  local w h
+
+# A menu is a box of at least 60x60 that the click brought up; the stretch of the
+# panel around the icon, which hosts light up while their menu is open, is left out.
+# Sets MENU to its box.
+menu_in_shot() {
+  local w h x y
+  read -r w h x y <<<"$ICON"
+  x=$((x > 8 ? x - 8 : 0))
+  convert "$RUN/now.png" \( "$RUN/clicked.png" -crop "$((w + 16))x48+$x+0" +repage \) -geometry "+$x+0" -composite \
+    "$RUN/masked.png" && MENU=$(changed "$RUN/clicked.png" "$RUN/masked.png" 1024 768 0 0)
   read -r w h _ <<<"$MENU"
-  ((w >= 60 && h >= 60))
+  ((${w:-0} >= 60 && ${h:-0} >= 60))
 }
-menu_closed() { [[ -z $(menu_changes) ]]; }
+menu_open() { panel_shot "$RUN/now.png" && menu_in_shot; }
+menu_closed() { panel_shot "$RUN/now.png" && { menu_in_shot; [[ -z $MENU ]]; }; }
 
-# open_menu NAME: a click in the middle of the icon (with MENU_BUTTON, the left one
-# unless it opened nothing), then the menu's picture.
-MENU_BUTTON=1
+# open_menu NAME: a left click in the middle of the icon; the menu, drawn in full,
+# saved as NAME. The pointer leaves the icon only once the menu is there: a tray that
+# opens its own menu opens it at the pointer.
 open_menu() {
   local w h x y
   read -r w h x y <<<"$ICON"
   panel_pointer_away
-  panel_shot "$RUN/clicked.png" || return 1
-  panel_click $((x + w / 2)) $((y + h / 2)) "$MENU_BUTTON"
-  # Back where it was: a headless sway draws the pointer into its screenshots.
-  panel_pointer_away
-  panel_wait_for 5 menu_open || return 1
-  # Painted in full: the same picture twice.
-  local last='' shot
-  for _ in 1 2 3 4 5 6 7 8 9 10; do
-    shot=$(convert "$RUN/now.png" -format '%#' info:)
-    [[ $shot == "$last" ]] && break
-    last=$shot
-    sleep 0.2
-    menu_open || return 1
-  done
-  cp "$RUN/now.png" "$SHOTS/$1.png"
+  panel_shot "$RUN/clicked.png"
+  panel_click $((x + w / 2)) $((y + h / 2))
+  wait_for 5 menu_open && panel_pointer_away && settled 2 && menu_in_shot && cp "$RUN/now.png" "$SHOTS/$1.png"
 }
 
-# pick_row N: clicks the N-th row of text of the menu open now (the first is the
-# agent's state, which cannot be picked).
+# pick_row N: clicks the N-th row of text in the open menu. Inside its border, rows are
+# told from the background (the commonest colour) by their ink: bands at least 5
+# pixels high with some ink; separators are thinner, or cross the whole menu.
 pick_row() {
-  local rows x y
-  rows=$(panel_menu_rows "$RUN/now.png" $MENU)
-  note "menu rows: $(echo $rows)"
-  read -r x y <<<"$(sed -n "${1}p" <<<"$rows")"
-  [[ -n $y ]] || return 1
-  panel_click "$x" "$y" 1
-  panel_pointer_away
+  local w h x y inner background
+  read -r w h x y <<<"$MENU"
+  inner="$((w - 12))x$((h - 4))+$((x + 6))+$((y + 2))"
+  background=$(convert "$RUN/now.png" -crop "$inner" +repage -format %c histogram:info: | sort -rn | head -n 1 |
+    grep -o '#[0-9A-Fa-f]\{6\}')
+  y=$(convert "$RUN/now.png" -crop "$inner" +repage -fuzz 2% -fill black -opaque "$background" -fill white \
+    +opaque black -colorspace gray -scale "1x$((h - 4))!" -depth 8 txt: | awk -F '[,:() ]+' -v top=$((y + 2)) '
+      function row() { if (start >= 0 && last - start >= 4) print top + int((start + last) / 2); start = -1 }
+      BEGIN { start = -1 }
+      /^#/ { next }
+      $3 > 0.5 && $3 < 200 { if (start < 0) start = $2; last = $2; next }
+      { row() }
+      END { row() }' | sed -n "${1}p")
+  [[ -n $y ]] && panel_click $((x + w / 3)) "$y" && panel_pointer_away
 }
 
-# The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog.
-dialog_window() {
-  swaymsg -t get_tree | tr -d ' \n' | grep -Eq '"app_id":"tallowmere-dialog"[^}]*"shell":"xdg_shell"|"shell":"xdg_shell"[^}]*"app_id":"tallowmere-dialog"'
-}
-no_dialog_window() { ! swaymsg -t get_tree | grep -q '"app_id": "tallowmere-dialog"'; }
+# The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog, drawn
+# below the panel.
+dialog_window() { swaymsg -t get_tree | tr -d ' \n' | grep -Eq '"app_id":"tallowmere-dialog"[^}]*"shell":"xdg_shell"'; }
+dialog_drawn() { panel_shot "$RUN/now.png" && [[ -n $(changed "$RUN/clicked.png" "$RUN/now.png" 1024 720 0 48) ]]; }
+enroll_dialog() { wait_for 10 dialog_window && wait_for 10 dialog_drawn && settled 2; }
 
-# --- one row ---------------------------------------------------------------------------
-
-PASSED=() FAILED=()
-RESULT=
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    PASSED+=("$name")
-    note "ok    $name"
-    return 0
-  fi
-  FAILED+=("$name")
-  note "FAIL  $name"
-  return 1
-}
-note() { printf '%6s ms  %s\n' "$(($(now_ms) - ROW_STARTED))" "$*" >>"$RUN/row.log"; }
-
+# run_row NAME HOST ICON LATE SHADE ALSO: the row's checks, in a subshell of its own.
 run_row() {
-  local name=$1 host=$2 expect=$3 shade=$4 tag="$1-$4" started shown_after=
-  PASSED=() FAILED=() RESULT=
-  ROW_STARTED=$(now_ms)
+  local name=$1 host=$2 icon=$3 late=$4 shade=$5 also=$6 limit=10 shown="" first w h x y
+  tag=$1-$5 PASSED=() FAILED=() TRAY_PID=
   RUN=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix.XXXXXX")
-  chmod 755 "$RUN"  # sway runs as nobody when we are root: it reads its config here
-  mkdir -p "$RUN/state"
+  trap end_row EXIT
+  trap 'exit 143' TERM
+  exec 2>"$RUN/matrix.log"
   rm -f "$SHOTS/$tag"-*.png
-  started=$(now_ms)
-  if ! panel_start "$host" "$shade" "$RUN" >>"$RUN/row.log" 2>&1; then
-    FAILED+=("host did not start")
-    return
-  fi
-  note "host up in $(($(now_ms) - started)) ms"
+  mkdir -p "$RUN/state"
+  panel_start "$host" "$shade" "$RUN" >"$RUN/host.log" 2>&1 || { FAILED+=("the host did not start"); return; }
   panel_pointer_away
-  panel_shot "$RUN/before.png"
+  settled 2 && cp "$RUN/now.png" "$RUN/before.png"
   # Not enrolled, but allowed to start: the menu is "Running", Stop, Restart, Enroll…
-  printf 'TALLOWMERE_LISTEN=127.0.0.1:7420\n' >"$RUN/state/env"
-  started=$(now_ms)
-  TALLOWMERE_STATE_DIRECTORY=$RUN/state "$BIN_DIR/tallowmere-tray" >"$RUN/tray.log" 2>&1 &
-  TRAY_PID=$!
-
-  if [[ $expect == late-host ]]; then
-    # Nothing to show the icon in: the tray keeps waiting, and says so once.
-    local i
-    for ((i = 0; i < LATE_HOST_AFTER * 10; i++)); do
-      tray_alive || break
-      sleep 0.1
-    done
-    check "still running after ${LATE_HOST_AFTER}s" tray_alive
-    local told=0
-    [[ -f $RUN/notifications ]] && told=$(wc -l <"$RUN/notifications")
-    note "notifications: $told"
-    check "one notification (sent $told)" test "$told" -eq 1
-    panel_start_xfce "$shade" "$RUN" >>"$RUN/row.log" 2>&1 || { FAILED+=("late xfce4-panel did not start"); return; }
-    started=$(now_ms)
-    # No picture of this panel without the icon: the tray may be on it already.
+  echo 'TALLOWMERE_LISTEN=127.0.0.1:7420' >"$RUN/state/env"
+  TALLOWMERE_STATE_DIRECTORY=$RUN/state "$PANEL_BIN_DIR/tallowmere-tray" >"$RUN/tray.log" 2>&1 &
+  TRAY_PID=$! started=$(now_ms)
+  if [[ $late != - ]]; then
+    check "still running after ${late}s" never wait_for "$late" tray_ended
+    check "one notification" test "$(grep -c member=Notify "$RUN/notifications")" -eq 1
+    panel_start_lxqt >>"$RUN/host.log" 2>&1 || { FAILED+=("lxqt-panel did not start"); return; }
+    started=$(now_ms) limit=5
+    # No picture of this panel without the icon: each pixel of its strip takes the
+    # colour most of its row has 150 pixels either side, the panel's and not the icon's.
     panel_shot "$RUN/late.png"
-    panel_without_icons "$RUN/late.png" "$RUN/before.png"
+    convert "$RUN/late.png" \( +clone -crop 1024x48+0+0 +repage -statistic Mode 301x1 \) -composite "$RUN/before.png"
   fi
-
-  local limit=10
-  [[ $expect == xembed* || $expect == late-host ]] && limit=5
-  if panel_wait_for "$limit" icon_shown 2>/dev/null; then
-    shown_after=$(($(now_ms) - started))
-    PASSED+=("shown in ${shown_after}ms")
-  else
-    FAILED+=("not shown within ${limit}s")
-    panel_shot "$SHOTS/$tag-not-shown.png"
+  [[ $icon == xembed ]] && limit=5
+  wait_for $((limit * 2)) icon_shown && shown=$(($(now_ms) - started))
+  check "shown in ${shown:-?} ms (${limit}s at most)" test "${shown:-99999}" -le $((limit * 1000))
+  [[ $icon == item ]] && check "registered with the watcher" wait_for 5 item_registered
+  check "the agent starts" wait_for 20 agent_pid || return
+  if [[ -n $shown ]]; then
+    wait_for 10 icon_stands_out
+    read -r w h x y <<<"$ICON"
+    convert "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -scale 800% "$SHOTS/$tag-icon.png"
+    cp "$RUN/now.png" "$SHOTS/$tag-panel.png"
+    check "contrast $CONTRAST" test "${CONTRAST:-0}" -ge 60
+    check "a shape, not a box ($COVERAGE% of it)" test "${COVERAGE:-100}" -lt 85
   fi
-  if item_registered; then
-    note "registered with the watcher as $(panel_watcher_items | grep "^org.kde.StatusNotifierItem-$TRAY_PID-")"
-    [[ $expect == xembed* ]] && FAILED+=("registered with a watcher that has no host")
-  elif [[ $expect == item* ]]; then
-    FAILED+=("not registered with the watcher")
-  fi
-  panel_wait_for 20 agent_running 2>/dev/null || { FAILED+=("the agent did not start"); return; }
-  if [[ -z $shown_after ]]; then
-    [[ $expect == xembed-then-item ]] && check_host_arrives
-    return
-  fi
-  # The icon takes the agent's look once the tray has seen the agent confirm itself.
-  item_registered && panel_wait_for 10 tray_says_running 2>/dev/null
-  LAST_ICON_SHOT= STEADY_COUNT=0
-  panel_wait_for 10 icon_steady 2>/dev/null
-  local w h x y contrast
-  read -r w h x y <<<"$ICON"
-  note "icon at ${w}x${h}+${x}+${y}"
-  contrast=$(panel_contrast "$RUN/before.png" "$RUN/now.png" "$w" "$h" "$x" "$y")
-  local panel_colour
-  panel_colour=$(panel_colour_at "$RUN/before.png" "$x" "$y")
-  convert \( "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -filter point -resize 800% \) \
-    "$SHOTS/$tag-icon.png"
-  cp "$RUN/now.png" "$SHOTS/$tag-panel.png"
-  check "contrast $contrast on $panel_colour" test "$contrast" -ge "$MIN_CONTRAST"
-  # A host that takes the pixmap's colour without its alpha draws a box, not a rook.
-  local coverage
-  coverage=$(panel_coverage "$RUN/before.png" "$RUN/now.png" "$w" "$h" "$x" "$y")
-  check "a shape, not a box (covers ${coverage}% of its box)" test "$coverage" -lt 85
-
-  [[ $expect == item-without-menu ]] && return
-  # Left click, "Stop" (the menu's second row); left click again, "Start" in its place.
-  local first
-  first=$(agent_pid)
-  MENU_BUTTON=1
-  if ! check "left click opens the menu" open_menu "$tag-menu"; then
-    panel_shot "$SHOTS/$tag-no-menu.png"
-    panel_keys Escape
-    # The rest of the row with the right button, to see whether all else works there.
-    MENU_BUTTON=3
-    panel_wait_for 5 menu_closed 2>/dev/null
-    check "right click opens the menu" open_menu "$tag-menu-right" || MENU_BUTTON=
-  fi
-  if [[ -n $MENU_BUTTON ]]; then
+  if [[ -n $shown && $also == *menu* ]] && check "left click opens the menu" open_menu "$tag-menu"; then
+    first=$(agent_pid)
     pick_row 2
-    check "Stop stops the agent" panel_wait_for 20 agent_stopped_for_good 2>/dev/null
-    panel_wait_for 5 menu_closed 2>/dev/null
-    # The icon takes the stopped look: some hosts close a menu that is open when the
-    # item's icon changes (lxqt-panel).
-    LAST_ICON_SHOT= STEADY_COUNT=0
-    panel_wait_for 10 icon_steady 2>/dev/null
-    if agent_stopped && check "the menu opens again" open_menu "$tag-menu-stopped"; then
+    check "Stop stops the agent" wait_for 20 agent_stopped
+    # The icon takes the stopped look before the menu opens again: lxqt-panel closes a
+    # menu that is open when the icon changes. The agent stays stopped meanwhile.
+    wait_for 5 menu_closed
+    settled 5
+    if check "it stays stopped" agent_stopped && check "the menu opens again" open_menu "$tag-menu-stopped"; then
       pick_row 2
-      check "Start (in Stop's place) starts it again" panel_wait_for 20 agent_is_not "$first" 2>/dev/null
-      panel_wait_for 5 menu_closed 2>/dev/null
+      check "Start, in Stop's place, starts it" wait_for 20 agent_is_not "$first"
+      wait_for 5 menu_closed
     fi
   fi
-
-  if [[ $host == waybar ]] && agent_running; then
-    # Enroll… is the fourth row of the running agent's menu; its dialog is a Wayland window.
-    if open_menu "$tag-menu-enroll"; then
-      pick_row 4
-      if check "Enroll… opens a Wayland window" panel_wait_for 10 dialog_window 2>/dev/null; then
-        # Drawn in full: the same picture twice.
-        local last='' shot
-        for _ in 1 2 3 4 5 6 7 8 9 10; do
-          panel_shot "$RUN/now.png"
-          shot=$(convert "$RUN/now.png" -format '%#' info:)
-          [[ $shot == "$last" ]] && break
-          last=$shot
-          sleep 0.3
-        done
-        cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
-        # Closed as with its title bar's close button.
-        swaymsg -q '[app_id="tallowmere-dialog"] kill'
-        panel_wait_for 10 no_dialog_window 2>/dev/null
-        note "dialog closed: $(no_dialog_window && echo yes || echo no)"
-      fi
-    else
-      FAILED+=("no menu for Enroll…")
-    fi
+  if [[ $also == *enroll* ]]; then
+    # Enroll… is the running agent's fourth row.
+    wait_for 20 agent_pid && open_menu "$tag-menu-enroll" && pick_row 4
+    check "Enroll… opens a Wayland window" enroll_dialog && cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
   fi
-
-  [[ $expect == xembed-then-item ]] && check_host_arrives
+  if [[ $also == *host-later* ]]; then
+    check "not registered while no host is" never item_registered
+    kill -USR1 "$PANEL_STAND_IN_PID"
+    check "moves to the item when a host registers" wait_for 5 item_registered
+    check "leaves the XEmbed tray" wait_for 5 icon_gone
+  fi
 }
 
-# A panel with a notification area that starts later: the icon moves to the item.
-check_host_arrives() {
-  panel_stand_in_host_arrives
-  check "moves to the item when a host registers" panel_wait_for 5 item_registered 2>/dev/null
-  check "leaves the XEmbed tray" panel_wait_for 5 icon_gone 2>/dev/null
+# The tray is asked to end (it stops the agent first) and must within 30 s; one that
+# does not is killed, with its keeper (the agent's parent), whom the agent follows.
+end_tray() {
+  [[ -n $TRAY_PID ]] || return 0
+  kill -TERM "$TRAY_PID"
+  if ! wait_for 30 tray_ended; then
+    FAILED+=("the tray ends within 30s of SIGTERM")
+    local agent
+    agent=$(agent_pid) && kill -KILL "$(awk '{ print $4 }' "/proc/$agent/stat")"
+    kill -KILL "$TRAY_PID"
+  fi
+  wait "$TRAY_PID"
+  TRAY_PID=
 }
 
-# --- the table -------------------------------------------------------------------------
-
-wanted() {
-  (($# == 0)) && return 0
-  local row=$1 want
-  shift
-  for want in "${PICKED[@]}"; do [[ $want == "$row" ]] && return 0; done
-  return 1
+end_row() {
+  end_tray
+  desktop_cleanup
+  rm -rf "${LOGS:?}/$tag" && mkdir -p "$LOGS/$tag"
+  cp "$RUN"/*.log "$LOGS/$tag/"
+  rm -rf "$RUN"
 }
-PICKED=("$@")
 
-total_started=$(now_ms)
-ROWS_PASSED=0 ROWS_FAILED=0
+report() {
+  local result=PASS seconds=$((($(now_ms) - row_started) / 1000)) checks
+  checks="$(IFS=';'; echo "${PASSED[*]}")"
+  ((${#FAILED[@]} == 0)) || result=FAIL checks="failed: $(IFS=';'; echo "${FAILED[*]}"); passed: $checks"
+  printf '%-7s %-16s %-5s %3ss  %s\n' "$result" "$name" "$shade" "$seconds" "$checks"
+  [[ $result == PASS ]]
+}
+
+started=$(now_ms) passed=0 failed=0
+trap 'kill -TERM $! 2>/dev/null; wait; exit 143' TERM INT
 for row in "${ROWS[@]}"; do
-  read -r name host expect <<<"$row"
-  ((${#PICKED[@]} == 0)) || wanted "$name" "${PICKED[@]}" || continue
-  for shade in "${SHADES[@]}"; do
-    row_started=$(now_ms)
-    run_row "$name" "$host" "$expect" "$shade"
-    note "row done; ending the tray and the host"
-    finish_row
-    note "ended"
-    # The row's logs, bus traffic included, for whoever reads a failure.
-    mkdir -p "$LOGS/$name-$shade"
-    cp "$RUN"/*.log "$RUN"/*.conf "$RUN/notifications" "$LOGS/$name-$shade/" 2>/dev/null
-    rm -rf "$RUN"
-    RUN=
-    seconds=$(((($(now_ms) - row_started) + 500) / 1000))
-    if ((${#FAILED[@]} == 0)); then
-      ROWS_PASSED=$((ROWS_PASSED + 1))
-      printf '%-7s %-16s %-5s %3ss  %s\n' PASS "$name" "$shade" "$seconds" "$(IFS=';'; echo "${PASSED[*]}")"
-    else
-      ROWS_FAILED=$((ROWS_FAILED + 1))
-      printf '%-7s %-16s %-5s %3ss  failed: %s; passed: %s\n' FAIL "$name" "$shade" "$seconds" \
-        "$(IFS=';'; echo "${FAILED[*]}")" "$(IFS=';'; echo "${PASSED[*]}")"
-    fi
-  done
+  read -r name host icon late shade also <<<"$row"
+  (($# == 0)) || [[ " $* " == *" $name "* ]] || continue
+  row_started=$(now_ms)
+  (run_row "$name" "$host" "$icon" "$late" "$shade" "$also"; end_tray; report) &
+  if wait $!; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
-echo "host matrix took $(((($(now_ms) - total_started) + 500) / 1000))s; screenshots in $SHOTS, logs in $LOGS"
-echo "host_matrix: $ROWS_PASSED passed, $ROWS_FAILED failed"
-((ROWS_FAILED == 0))
+echo "host matrix took $((($(now_ms) - started) / 1000))s; screenshots in $SHOTS"
+echo "host_matrix: $passed passed, $failed failed"
+((failed == 0))

@@ -22,6 +22,7 @@ constexpr char kWatcherXml[] = R"xml(<node>
     <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
     <property name="ProtocolVersion" type="i" access="read"/>
     <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+    <signal name="StatusNotifierHostRegistered"/>
   </interface>
 </node>)xml";
 
@@ -96,7 +97,7 @@ PrivateSessionBus::~PrivateSessionBus() {
   ::waitpid(pid_, &status, 0);
 }
 
-TestWatcher::TestWatcher(const std::string& bus_address) {
+TestWatcher::TestWatcher(const std::string& bus_address, bool host) : host_(host) {
   context_ = g_main_context_new();
   // Everything the connection dispatches goes to this watcher's own thread.
   g_main_context_push_thread_default(context_);
@@ -132,6 +133,14 @@ TestWatcher::~TestWatcher() {
   thread_.join();
   if (connection_) g_object_unref(connection_);
   g_main_context_unref(context_);
+}
+
+void TestWatcher::register_host() {
+  host_ = true;
+  if (connection_) {
+    g_dbus_connection_emit_signal(connection_, nullptr, "/StatusNotifierWatcher", kWatcherName,
+                                  "StatusNotifierHostRegistered", nullptr, nullptr);
+  }
 }
 
 void TestWatcher::release_name() {
@@ -170,7 +179,7 @@ void TestWatcher::on_method(GDBusConnection* connection, const gchar* sender, co
 GVariant* TestWatcher::on_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                    const gchar* property, GError**, gpointer data) {
   auto* self = static_cast<TestWatcher*>(data);
-  if (std::strcmp(property, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(TRUE);
+  if (std::strcmp(property, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(self->host_);
   if (std::strcmp(property, "ProtocolVersion") == 0) return g_variant_new_int32(0);
   GVariantBuilder items;
   g_variant_builder_init(&items, G_VARIANT_TYPE("as"));

@@ -52,10 +52,15 @@ struct ItemPixmap {
 class TestWatcher {
  public:
   // Connects to the bus and owns the watcher's name, served from a thread of its own.
-  explicit TestWatcher(const std::string& bus_address);
+  // Without a host the watcher says none has registered, as a panel with no
+  // notification area does, until register_host.
+  explicit TestWatcher(const std::string& bus_address, bool host = true);
   ~TestWatcher();
   TestWatcher(const TestWatcher&) = delete;
   TestWatcher& operator=(const TestWatcher&) = delete;
+
+  // A host registers: a panel with a notification area that starts after the watcher.
+  void register_host();
 
   // Gives the watcher's name up, and takes it again: a panel that restarts.
   void release_name();
@@ -83,6 +88,7 @@ class TestWatcher {
 
   GMainContext* context_ = nullptr;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> host_;
   GDBusConnection* connection_ = nullptr;
   guint registration_ = 0;
   std::thread thread_;
