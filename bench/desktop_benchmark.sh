@@ -107,12 +107,13 @@ fi
 
 # The first dialog loads GTK into the tray; what that costs, open and after.
 tray=${pid_of[tallowmere-tray]}
-gdbus call --session --dest "org.kde.StatusNotifierItem-$tray-1" --object-path /MenuBar \
+item=$(desktop_bus_name_of "$tray")
+gdbus call --session --dest "$item" --object-path /MenuBar \
   --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' >"$scratch/layout" 2>"$scratch/layout.err" || cat "$scratch/layout.err" >&2
 # The id of the row whose label is "Enroll…": "(ID, {... 'label': <'Enroll…'> ...".
 enroll=$(grep -o "([0-9]*, {[^}]*'Enroll" "$scratch/layout" | sed -E 's/^\(([0-9]+),.*/\1/' | head -n 1)
 if [[ -n $enroll ]]; then
-  gdbus call --session --dest "org.kde.StatusNotifierItem-$tray-1" --object-path /MenuBar \
+  gdbus call --session --dest "$item" --object-path /MenuBar \
     --method com.canonical.dbusmenu.Event "$enroll" clicked '<0>' 0 >/dev/null
   for ((i = 0; i < 100; i++)); do xdotool search --onlyvisible --name '^Enroll this computer$' >/dev/null 2>&1 && break; sleep 0.1; done
   sleep 1

@@ -82,6 +82,18 @@ desktop_bus_has() {
     "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
 
+# desktop_bus_name_of PID: the unique name of the session-bus connection of process PID
+# (the tray's notification item is served under it); fails while it has none.
+desktop_bus_name_of() {
+  local name
+  for name in $(dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.ListNames \
+    2>/dev/null | grep -o '":[^"]*"' | tr -d '"'); do
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
+      "string:$name" 2>/dev/null | grep -qx "   uint32 $1" && { echo "$name"; return 0; }
+  done
+  return 1
+}
+
 # desktop_make_prefix DIR: a throwaway Wine prefix in DIR, as scripts/test makes one.
 desktop_make_prefix() {
   export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
