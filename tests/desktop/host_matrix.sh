@@ -36,7 +36,7 @@ ROWS=(
   "no-area         none            item    20   dark  menu"
 )
 
-SHOTS=$PANEL_BIN_DIR/../screenshots/hosts LOGS=$PANEL_BIN_DIR/../test-logs/hosts
+SHOTS=$(dirname "$PANEL_BIN_DIR")/screenshots/hosts LOGS=$(dirname "$PANEL_BIN_DIR")/test-logs/hosts
 mkdir -p "$SHOTS" "$LOGS"
 now_ms() { date +%s%3N; }
 
@@ -238,19 +238,19 @@ run_row() {
   fi
 }
 
-# The tray is asked to end (it stops the agent first) and must within 30 s; one that
-# does not is killed, with its keeper (the agent's parent), whom the agent follows.
+# The tray is asked to end (it stops the agent first) and must within 30 s. One that is
+# killed, or died, leaves the agent running with its keeper, the agent's parent.
 end_tray() {
   [[ -n $TRAY_PID ]] || return 0
   kill -TERM "$TRAY_PID"
-  if ! wait_for 30 tray_ended; then
-    FAILED+=("the tray ends within 30s of SIGTERM")
-    local agent
-    agent=$(agent_pid) && kill -KILL "$(awk '{ print $4 }' "/proc/$agent/stat")"
-    kill -KILL "$TRAY_PID"
-  fi
+  wait_for 30 tray_ended || { FAILED+=("the tray ends within 30s of SIGTERM"); kill -KILL "$TRAY_PID"; }
   wait "$TRAY_PID"
   TRAY_PID=
+  local agent parent
+  agent=$(agent_pid) || return 0
+  parent=$(awk '{ print $4 }' "/proc/$agent/stat")
+  [[ $(cat "/proc/$parent/comm") == tallow-keeper ]] && kill -KILL "$parent"
+  kill -KILL "$agent"
 }
 
 end_row() {
