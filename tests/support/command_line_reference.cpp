@@ -34,6 +34,7 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
       } else if (line[i] == u'"') {
         if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
           argument += u'"';
+          quoted = false;
           i += 2;
         } else {
           quoted = !quoted;

@@ -13,7 +13,7 @@ namespace tallow::test {
 // first space or tab. Then arguments are split at spaces and tabs outside quotes; a
 // run of 2n backslashes before a quote gives n and the quote opens or closes quoting,
 // 2n+1 give n and a literal quote; other backslashes are literal; inside quotes, two
-// quotes in a row give one literal quote.
+// quotes in a row give one literal quote and end the quoting.
 std::vector<std::u16string> split_command_line(std::u16string_view line);
 
 }  // namespace tallow::test
