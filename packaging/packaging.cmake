@@ -56,13 +56,15 @@ if(WIN32)
       "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
   set(CPACK_TALLOW_COPYRIGHT "${TALLOW_COPYRIGHT}")
 else()
-  # The desktop entry, the rook in every size the icon theme looks for, the manual page,
-  # the copyright file and the changelog.
+  # The desktop entry, the rook in every size the icon theme looks for (and the tray's
+  # symbolic and failed icons, which it names), the manual page, the copyright file and
+  # the changelog.
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/tallowmere-tray.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/icons/hicolor
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
-          FILES_MATCHING PATTERN "tallowmere-tray.png" PATTERN "tallowmere-tray.svg")
+          FILES_MATCHING PATTERN "tallowmere-tray.png" PATTERN "tallowmere-tray.svg"
+                         PATTERN "tallowmere-tray-*.svg")
 
   # The installed copies also go without the compiler's notes, as in Debian's own packages.
   foreach(program ${TALLOW_INSTALLED_PROGRAMS})

@@ -65,7 +65,7 @@ TEST(AgentStatus, PendingLabelsEndInOneEllipsisCharacter) {
 
 TEST(AgentStatus, NewStatusIsStopped) {
   EXPECT_EQ(AgentStatus(), AgentStatus::stopped());
-  EXPECT_EQ(AgentStatus().kind(), AgentStatus::Kind::Stopped);
+  EXPECT_EQ(AgentStatus().kind(), AgentStatus::Kind::stopped);
   EXPECT_EQ(status_label(AgentStatus()), "Stopped");
 }
 

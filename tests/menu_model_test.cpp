@@ -11,29 +11,35 @@
 #include <vector>
 
 namespace tallow {
+namespace platform {
 
 // Readable failure output: one entry per line.
-void PrintTo(const MenuEntry& entry, std::ostream* out) {
+void PrintTo(const MenuItem& entry, std::ostream* out) {
   switch (entry.kind) {
-    case MenuEntry::Kind::separator: *out << "----"; return;
-    case MenuEntry::Kind::text: *out << "text"; break;
-    case MenuEntry::Kind::check: *out << (entry.checked ? "check[x]" : "check[ ]"); break;
+    case MenuItem::Kind::separator: *out << "----"; return;
+    case MenuItem::Kind::text: *out << "text"; break;
+    case MenuItem::Kind::check: *out << (entry.checked ? "check[x]" : "check[ ]"); break;
   }
   *out << " \"" << entry.text << "\" " << (entry.enabled ? "enabled" : "disabled") << " -> "
        << entry.command.value_or("(none)");
 }
 
+}  // namespace platform
+
 namespace {
+
+using platform::MenuItem;
+using TrayMenu = platform::Menu;
 
 const std::string kEllipsis = "\xE2\x80\xA6";
 
-MenuEntry sep() { return MenuEntry::separator(); }
+MenuItem sep() { return MenuItem::separator(); }
 
 // The rows that every menu ends with.
 TrayMenu common_tail(bool launch_at_login) {
-  return {MenuEntry::item("Show Log", "log"), MenuEntry::item("Open State Directory", "state"),
-          MenuEntry::check("Launch at Login", launch_at_login, "login"), sep(),
-          MenuEntry::item("Quit tallowmered", "quit")};
+  return {MenuItem::item("Show Log", "log"), MenuItem::item("Open State Directory", "state"),
+          MenuItem::check("Launch at Login", launch_at_login, "login"), sep(),
+          MenuItem::item("Quit tallowmered", "quit")};
 }
 
 TrayMenu concat(std::initializer_list<TrayMenu> parts) {
@@ -53,29 +59,29 @@ TraySnapshot snapshot(AgentStatus status, std::optional<std::string> hub_url,
 }
 
 // The expected lists below are built with these constructors, so pin down what they make.
-TEST(MenuEntry, ConstructorsMakeTheKindsOfTheMenu) {
-  const MenuEntry item = MenuEntry::item("Stop", "stop");
-  EXPECT_EQ(item.kind, MenuEntry::Kind::text);
+TEST(MenuItem, ConstructorsMakeTheKindsOfTheMenu) {
+  const MenuItem item = MenuItem::item("Stop", "stop");
+  EXPECT_EQ(item.kind, MenuItem::Kind::text);
   EXPECT_EQ(item.text, "Stop");
   EXPECT_TRUE(item.enabled);
   EXPECT_FALSE(item.checked);
   EXPECT_EQ(item.command, "stop");
 
-  const MenuEntry information = MenuEntry::information("Running");
-  EXPECT_EQ(information.kind, MenuEntry::Kind::text);
+  const MenuItem information = MenuItem::information("Running");
+  EXPECT_EQ(information.kind, MenuItem::Kind::text);
   EXPECT_EQ(information.text, "Running");
   EXPECT_FALSE(information.enabled);
   EXPECT_EQ(information.command, std::nullopt);
 
-  const MenuEntry check = MenuEntry::check("Launch at Login", true, "login");
-  EXPECT_EQ(check.kind, MenuEntry::Kind::check);
+  const MenuItem check = MenuItem::check("Launch at Login", true, "login");
+  EXPECT_EQ(check.kind, MenuItem::Kind::check);
   EXPECT_TRUE(check.enabled);
   EXPECT_TRUE(check.checked);
   EXPECT_EQ(check.command, "login");
-  EXPECT_NE(check, MenuEntry::check("Launch at Login", false, "login"));
+  EXPECT_NE(check, MenuItem::check("Launch at Login", false, "login"));
 
-  EXPECT_EQ(MenuEntry::separator().kind, MenuEntry::Kind::separator);
-  EXPECT_EQ(MenuEntry::separator().command, std::nullopt);
+  EXPECT_EQ(MenuItem::separator().kind, MenuItem::Kind::separator);
+  EXPECT_EQ(MenuItem::separator().command, std::nullopt);
 }
 
 // ---------------------------------------------------------------------------
@@ -101,55 +107,55 @@ INSTANTIATE_TEST_SUITE_P(
     TrayMenu, WholeMenu,
     ::testing::Values(
         MenuCase{"not_enrolled_without_hub", snapshot(AgentStatus::not_enrolled(), std::nullopt),
-                 concat({{MenuEntry::information("Not enrolled"), sep(),
-                          MenuEntry::item("Enroll" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Not enrolled"), sep(),
+                          MenuItem::item("Enroll" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})},
         MenuCase{"running_connected_with_port_and_path",
                  snapshot(AgentStatus::running(), "https://host:8443/ui", true),
-                 concat({{MenuEntry::information("Running"),
-                          MenuEntry::information("Hub: host:8443, connected"), sep(),
-                          MenuEntry::item("Stop", "stop"), MenuEntry::item("Restart", "restart"), sep(),
-                          MenuEntry::item("Open Web UI", "web"),
-                          MenuEntry::item("Enroll Again" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Running"),
+                          MenuItem::information("Hub: host:8443, connected"), sep(),
+                          MenuItem::item("Stop", "stop"), MenuItem::item("Restart", "restart"), sep(),
+                          MenuItem::item("Open Web UI", "web"),
+                          MenuItem::item("Enroll Again" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})},
         MenuCase{"running_elsewhere_connecting",
                  snapshot(AgentStatus::running_elsewhere(), "https://hub.example.com/", false),
-                 concat({{MenuEntry::information("Running (started elsewhere)"),
-                          MenuEntry::information("Hub: hub.example.com, connecting" + kEllipsis), sep(),
-                          MenuEntry::item("Open Web UI", "web"),
-                          MenuEntry::item("Enroll Again" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Running (started elsewhere)"),
+                          MenuItem::information("Hub: hub.example.com, connecting" + kEllipsis), sep(),
+                          MenuItem::item("Open Web UI", "web"),
+                          MenuItem::item("Enroll Again" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})},
         MenuCase{"stopping_offers_no_action",
                  snapshot(AgentStatus::stopping(), "https://h/", std::nullopt, true),
-                 concat({{MenuEntry::information("Stopping" + kEllipsis), MenuEntry::information("Hub: h"),
-                          sep(), MenuEntry::item("Open Web UI", "web"),
-                          MenuEntry::item("Enroll Again" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Stopping" + kEllipsis), MenuItem::information("Hub: h"),
+                          sep(), MenuItem::item("Open Web UI", "web"),
+                          MenuItem::item("Enroll Again" + kEllipsis, "enroll"), sep()},
                          common_tail(true)})},
         MenuCase{"failed_offers_start_under_reason",
                  snapshot(AgentStatus::failed("exited (exit code: 3), see the log"), std::nullopt),
-                 concat({{MenuEntry::information("Stopped: exited (exit code: 3), see the log"), sep(),
-                          MenuEntry::item("Start", "start"), sep(),
-                          MenuEntry::item("Enroll" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Stopped: exited (exit code: 3), see the log"), sep(),
+                          MenuItem::item("Start", "start"), sep(),
+                          MenuItem::item("Enroll" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})},
         MenuCase{"empty_hub_url_still_enrolled",
                  snapshot(AgentStatus::stopped(), "", true),
-                 concat({{MenuEntry::information("Stopped"), MenuEntry::information("Hub: , connected"),
-                          sep(), MenuEntry::item("Start", "start"), sep(),
-                          MenuEntry::item("Open Web UI", "web"),
-                          MenuEntry::item("Enroll Again" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Stopped"), MenuItem::information("Hub: , connected"),
+                          sep(), MenuItem::item("Start", "start"), sep(),
+                          MenuItem::item("Open Web UI", "web"),
+                          MenuItem::item("Enroll Again" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})},
         MenuCase{"starting_with_launch_at_login",
                  snapshot(AgentStatus::starting(), std::nullopt, std::nullopt, true),
-                 concat({{MenuEntry::information("Starting" + kEllipsis), sep(),
-                          MenuEntry::item("Stop", "stop"), MenuEntry::item("Restart", "restart"), sep(),
-                          MenuEntry::item("Enroll" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Starting" + kEllipsis), sep(),
+                          MenuItem::item("Stop", "stop"), MenuItem::item("Restart", "restart"), sep(),
+                          MenuItem::item("Enroll" + kEllipsis, "enroll"), sep()},
                          common_tail(true)})},
         // A connection state without a hub URL has nowhere to show.
         MenuCase{"connected_without_hub_url_shows_no_hub_item",
                  snapshot(AgentStatus::running(), std::nullopt, true),
-                 concat({{MenuEntry::information("Running"), sep(), MenuEntry::item("Stop", "stop"),
-                          MenuEntry::item("Restart", "restart"), sep(),
-                          MenuEntry::item("Enroll" + kEllipsis, "enroll"), sep()},
+                 concat({{MenuItem::information("Running"), sep(), MenuItem::item("Stop", "stop"),
+                          MenuItem::item("Restart", "restart"), sep(),
+                          MenuItem::item("Enroll" + kEllipsis, "enroll"), sep()},
                          common_tail(false)})}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -169,9 +175,9 @@ class ActionBlock : public ::testing::TestWithParam<ActionCase> {};
 TEST_P(ActionBlock, FollowsTheStatus) {
   const auto& c = GetParam();
   const TrayMenu expected =
-      concat({{MenuEntry::information(status_label(c.status)), MenuEntry::information("Hub: h"), sep()},
+      concat({{MenuItem::information(status_label(c.status)), MenuItem::information("Hub: h"), sep()},
               c.actions,
-              {MenuEntry::item("Open Web UI", "web"), MenuEntry::item("Enroll Again" + kEllipsis, "enroll"),
+              {MenuItem::item("Open Web UI", "web"), MenuItem::item("Enroll Again" + kEllipsis, "enroll"),
                sep()},
               common_tail(false)});
   EXPECT_EQ(build_tray_menu(snapshot(c.status, "https://h/x")), expected);
@@ -180,15 +186,15 @@ TEST_P(ActionBlock, FollowsTheStatus) {
 INSTANTIATE_TEST_SUITE_P(
     TrayMenu, ActionBlock,
     ::testing::Values(
-        ActionCase{"stopped", AgentStatus::stopped(), {MenuEntry::item("Start", "start"), sep()}},
+        ActionCase{"stopped", AgentStatus::stopped(), {MenuItem::item("Start", "start"), sep()}},
         ActionCase{"starting", AgentStatus::starting(),
-                   {MenuEntry::item("Stop", "stop"), MenuEntry::item("Restart", "restart"), sep()}},
+                   {MenuItem::item("Stop", "stop"), MenuItem::item("Restart", "restart"), sep()}},
         ActionCase{"running", AgentStatus::running(),
-                   {MenuEntry::item("Stop", "stop"), MenuEntry::item("Restart", "restart"), sep()}},
+                   {MenuItem::item("Stop", "stop"), MenuItem::item("Restart", "restart"), sep()}},
         ActionCase{"stopping", AgentStatus::stopping(), {}},
         ActionCase{"running_elsewhere", AgentStatus::running_elsewhere(), {}},
         ActionCase{"not_enrolled", AgentStatus::not_enrolled(), {}},
-        ActionCase{"failed", AgentStatus::failed("x"), {MenuEntry::item("Start", "start"), sep()}}),
+        ActionCase{"failed", AgentStatus::failed("x"), {MenuItem::item("Start", "start"), sep()}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -209,7 +215,7 @@ TEST_P(HubItem, ReadsHubHostAndSuffix) {
   const auto& c = GetParam();
   const TrayMenu menu = build_tray_menu(snapshot(AgentStatus::running(), c.hub_url, c.connected));
   ASSERT_GE(menu.size(), 2u);
-  EXPECT_EQ(menu[1], MenuEntry::information(c.text));
+  EXPECT_EQ(menu[1], MenuItem::information(c.text));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -263,10 +269,10 @@ TEST(TrayMenu, LaunchAtLoginIsTheOnlyCheckItemAndFollowsTheSnapshot) {
   for (const TraySnapshot& s : all_snapshots()) {
     const TrayMenu menu = build_tray_menu(s);
     int checks = 0;
-    for (const MenuEntry& entry : menu) {
-      if (entry.kind != MenuEntry::Kind::check) continue;
+    for (const MenuItem& entry : menu) {
+      if (entry.kind != MenuItem::Kind::check) continue;
       ++checks;
-      EXPECT_EQ(entry, MenuEntry::check("Launch at Login", s.launch_at_login, "login"));
+      EXPECT_EQ(entry, MenuItem::check("Launch at Login", s.launch_at_login, "login"));
     }
     EXPECT_EQ(checks, 1);
   }
@@ -276,13 +282,13 @@ TEST(TrayMenu, OnlyEnabledEntriesCarryCommandsAndNoSeparatorsTouch) {
   for (const TraySnapshot& s : all_snapshots()) {
     const TrayMenu menu = build_tray_menu(s);
     ASSERT_FALSE(menu.empty());
-    EXPECT_EQ(menu.front(), MenuEntry::information(status_label(s.status)));
-    EXPECT_EQ(menu.back(), MenuEntry::item("Quit tallowmered", "quit"));
+    EXPECT_EQ(menu.front(), MenuItem::information(status_label(s.status)));
+    EXPECT_EQ(menu.back(), MenuItem::item("Quit tallowmered", "quit"));
     for (std::size_t i = 0; i < menu.size(); ++i) {
-      const MenuEntry& entry = menu[i];
-      if (entry.kind == MenuEntry::Kind::separator) {
+      const MenuItem& entry = menu[i];
+      if (entry.kind == MenuItem::Kind::separator) {
         ASSERT_LT(i + 1, menu.size());
-        EXPECT_NE(menu[i + 1].kind, MenuEntry::Kind::separator) << "two separators at " << i;
+        EXPECT_NE(menu[i + 1].kind, MenuItem::Kind::separator) << "two separators at " << i;
         continue;
       }
       // Disabled items must have no command: nothing may ever be dispatched from them.

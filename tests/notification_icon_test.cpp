@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/icon_bitmaps.h"
+#include "platform/notification_icon_access.h"
 #include "platform/notification_text.h"
 #include "support/test_support.h"
 
@@ -110,24 +111,78 @@ TEST(PickedCommands, ComeOutOnceInTheOrderPickedFromAnyThread) {
   EXPECT_TRUE(take_picked_commands().empty());
 }
 
+// The add-retry rule, stepped by hand: each step happens at a time (ms after the start)
+// and begin() and refused() answer as given.
+TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGood) {
+  enum Op { begin, added, refused, removed };
+  struct Step {
+    Op op;
+    int ms = 0;
+    bool answer = false;
+    const char* reason = "E";
+  };
+  using Stage = IconAddRetry::Stage;
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    Stage stage;
+    std::optional<std::string> failure = std::nullopt;
+  };
+  const std::string kRefused = "the notification area refused it for ";
+  const std::vector<Case> cases = {
+      {"taken_at_once", {{begin, 0, true}, {added}}, Stage::added},
+      {"taken_after_refusals", {{begin, 0, true}, {refused, 2000, true}, {refused, 59999, true}, {added}}, Stage::added},
+      {"never_shown_fails_at_the_limit", {{begin, 0, true}, {refused, 59999, true}, {refused, 60000, false}},
+       Stage::waiting, kRefused + "60.0 s: E"},
+      {"failure_without_a_reason", {{begin, 0, true}, {refused, 61500, false, ""}}, Stage::waiting, kRefused + "61.5 s"},
+      {"failed_for_good_tries_no_more", {{begin, 0, true}, {refused, 60000, false}, {begin, 70000, false}},
+       Stage::waiting, kRefused + "60.0 s: E"},
+      {"shown_before_waits_then_a_new_area_tries_again",
+       {{begin, 0, true}, {added}, {begin, 100000, true}, {refused, 160000, false}, {begin, 200000, true}},
+       Stage::adding},
+      {"a_new_area_grants_the_time_afresh",
+       {{begin, 0, true}, {refused, 50000, true}, {begin, 50000, true}, {refused, 109999, true}, {refused, 110000, false}},
+       Stage::waiting, kRefused + "60.0 s: E"},
+      {"removed_for_good", {{begin, 0, true}, {added}, {removed}, {begin, 1, false}, {refused, 99999, false}, {added}},
+       Stage::removed},
+      {"a_refusal_while_added_changes_nothing", {{begin, 0, true}, {added}, {refused, 99999, false}}, Stage::added},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    IconAddRetry retry({std::chrono::milliseconds(2000), std::chrono::milliseconds(60000)});
+    const IconAddRetry::Clock::time_point start{};
+    for (const Step& step : c.steps) {
+      const auto at = start + std::chrono::milliseconds(step.ms);
+      switch (step.op) {
+        case begin: EXPECT_EQ(retry.begin(at), step.answer) << "begin at " << step.ms; break;
+        case added: retry.added(); break;
+        case refused: EXPECT_EQ(retry.refused(at, step.reason), step.answer) << "refused at " << step.ms; break;
+        case removed: retry.remove(); break;
+      }
+    }
+    EXPECT_EQ(retry.stage(), c.stage);
+    EXPECT_EQ(retry.failure() ? std::optional(retry.failure()->message) : std::nullopt, c.failure);
+  }
+}
+
 TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
   const Bytes pixels(4 * 4 * 4, 200);
-  using Item = NotificationMenuItem;
-  const NotificationMenu first = {{Item::Kind::text, "Running", false, false, {}}, {},
+  using Item = MenuItem;
+  const Menu first = {{Item::Kind::text, "Running", false, false, {}}, {},
                                   {Item::Kind::check, "Launch at Login", true, true, "login"}};
-  const NotificationMenu second = {{Item::Kind::text, "Quit", true, false, "quit"}};
+  const Menu second = {{Item::Kind::text, "Quit", true, false, "quit"}};
   auto made = NotificationIcon::create(first, RgbaPixels{4, 4, pixels}, "tallowmered: Running");
   ASSERT_TRUE(made.ok()) << made.error().message;
   NotificationIcon icon = std::move(made.value());
-  EXPECT_EQ(icon.menu(), first);
-  EXPECT_EQ(icon.tooltip(), "tallowmered: Running");
+  EXPECT_EQ(NotificationIconAccess::menu(icon), first);
+  EXPECT_EQ(NotificationIconAccess::tooltip(icon), "tallowmered: Running");
   EXPECT_TRUE(icon.set_menu(second).ok() && icon.set_tooltip("tallowmered: Stopped").ok());
-  EXPECT_EQ(icon.menu(), second);
-  EXPECT_EQ(icon.tooltip(), "tallowmered: Stopped");
+  EXPECT_EQ(NotificationIconAccess::menu(icon), second);
+  EXPECT_EQ(NotificationIconAccess::tooltip(icon), "tallowmered: Stopped");
   EXPECT_TRUE(icon.set_image(RgbaPixels{4, 4, pixels}).ok());
   EXPECT_FALSE(icon.set_image(RgbaPixels{4, 5, pixels}).ok());
   EXPECT_EQ(icon.add_failure(), std::nullopt);
-  icon.remove();
+  NotificationIconAccess::remove(icon);
   EXPECT_FALSE(icon.is_added());
   EXPECT_FALSE(NotificationIcon::create(first, RgbaPixels{5, 4, pixels}, "t").ok());
 }

@@ -19,15 +19,15 @@ using Kind = AgentStatus::Kind;
 // Every status change must follow the supervisor's transition table.
 bool is_allowed_transition(const AgentStatus& from, const AgentStatus& to) {
   const Kind f = from.kind();
-  const bool may_have_child = f == Kind::Starting || f == Kind::Running || f == Kind::Stopping;
+  const bool may_have_child = f == Kind::starting || f == Kind::running || f == Kind::stopping;
   switch (to.kind()) {
-    case Kind::Starting: return f != Kind::Starting;
-    case Kind::RunningElsewhere:
-    case Kind::NotEnrolled: return !may_have_child;
-    case Kind::Running: return f == Kind::Starting;
-    case Kind::Stopping: return f == Kind::Starting || f == Kind::Running;
-    case Kind::Stopped: return f == Kind::Stopping || f == Kind::RunningElsewhere;
-    case Kind::Failed: return f == Kind::Starting || f == Kind::Running;
+    case Kind::starting: return f != Kind::starting;
+    case Kind::running_elsewhere:
+    case Kind::not_enrolled: return !may_have_child;
+    case Kind::running: return f == Kind::starting;
+    case Kind::stopping: return f == Kind::starting || f == Kind::running;
+    case Kind::stopped: return f == Kind::stopping || f == Kind::running_elsewhere;
+    case Kind::failed: return f == Kind::starting || f == Kind::running;
   }
   return false;
 }
@@ -444,8 +444,8 @@ TEST_F(SupervisorTest, ConcurrentOperationsKeepTheInvariants) {
   supervisor.stop();
   EXPECT_TRUE(test::wait_until([&] { return !supervisor.has_child(); }));
   const Kind settled = supervisor.status().kind();
-  EXPECT_NE(settled, Kind::Running);
-  EXPECT_NE(settled, Kind::Stopping);
+  EXPECT_NE(settled, Kind::running);
+  EXPECT_NE(settled, Kind::stopping);
 }
 
 }  // namespace

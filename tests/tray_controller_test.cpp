@@ -15,12 +15,18 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
 #include "platform/environment.h"
 #include "support/fake_agent.h"
 #include "support/test_support.h"
 #include "tray/supervisor_agent.h"
 
 namespace tallow {
+
+struct TrayControllerAccess {
+  static bool quitting(const TrayController& controller) { return controller.quitting_; }
+};
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -44,12 +50,15 @@ class FakeHost final : public TrayHost {
   explicit FakeHost(Transcript& calls) : log{calls} {}
 
   bool quit_message = false, close = false, login = false, light = false, refuse = false;
-  std::optional<std::string> answer, toggle_error;
+  std::optional<std::string> answer, toggle_error, icon_failure;
   std::deque<std::string> commands;
   std::vector<std::string> picked_in_dialog;  // join the queue while the dialog is open
-  TrayMenu menu;
+  platform::Menu menu;
 
-  bool drain_messages() override { return !quit_message; }
+  Result<bool> drain_messages() override {
+    if (icon_failure) return Error{*icon_failure};
+    return !quit_message;
+  }
   std::optional<std::string> next_command() override {
     if (commands.empty()) return std::nullopt;
     std::string command = std::move(commands.front());
@@ -58,17 +67,12 @@ class FakeHost final : public TrayHost {
   }
   bool close_requested() override { return close; }
   void wait_for_input(std::chrono::milliseconds limit) override { log("wait ", std::to_string(limit.count())); }
-  void set_menu(const TrayMenu& m) override {
-    menu = m;
-    log("set_menu ", m.front().text);
-  }
-  Result<void> set_icon(const platform::IconImage& image) override {
-    log("set_icon ", std::string(image.rgba.begin(), image.rgba.end()));
-    return refused();
-  }
-  Result<void> set_tooltip(std::string_view text) override {
-    log("set_tooltip ", text);
-    return refused();
+  Result<void> show(const TrayLook& look) override {
+    menu = look.menu;
+    log("set_menu ", look.menu.front().text);
+    log("set_icon ", std::string(look.icon.rgba.begin(), look.icon.rgba.end()));
+    log("set_tooltip ", look.tooltip);
+    return refuse ? Result<void>(Error{"refused"}) : Result<void>();
   }
   void show_message(std::string_view caption, std::string_view text, bool is_error) override {
     log("show_message ", is_error ? "error " : "info ", caption, "|", text);
@@ -90,7 +94,6 @@ class FakeHost final : public TrayHost {
   bool light_theme() override { return light; }
 
  private:
-  Result<void> refused() const { return refuse ? Result<void>(Error{"refused"}) : Result<void>(); }
   Recorder log;
 };
 
@@ -227,7 +230,7 @@ TEST_F(TrayControllerTest, APassRunsItsStepsInOrderAndACloseRequestStopsOnce) {
   EXPECT_EQ(pass(), std::make_pair(Transcript{"agent.restart", "agent.stop", "show_message info Enrolled|Welcome."} +
                                        rebuilt("Stopping" + kEllipsis) + Transcript{"wait 200"},
                                    true));
-  EXPECT_TRUE(controller->quitting());
+  EXPECT_TRUE(TrayControllerAccess::quitting(*controller));
   EXPECT_EQ(lines(), Transcript{"wait 200"});  // the close request stands, but stops once
   agent.child = false;  // the quit check follows the refresh, and skips the wait
   agent.state = AgentStatus::stopped();
@@ -255,6 +258,17 @@ TEST_F(TrayControllerTest, QuitMessageEndsTheLoopAtOnceAndLeavesTheAgent) {
   EXPECT_EQ(pass(), std::make_pair(Transcript{}, false));
   EXPECT_EQ(host.commands.size(), 1u);
   EXPECT_TRUE(agent.notice.has_value());
+}
+
+TEST_F(TrayControllerTest, AnIconNeverTakenEndsTheTrayThroughTheFailureHookAndNothingElseRuns) {
+  host.icon_failure = "the notification area refused it for 60.0 s";
+  host.commands = {"stop"};
+  testing::internal::CaptureStderr();
+  EXPECT_THROW(controller->run_pass(), TaskAbandoned);  // as fail() ends a thread without the hook
+  const std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(reported.ends_with(":\nfailed to add the notification area icon: the notification area refused it for 60.0 s\n"))
+      << reported;
+  EXPECT_EQ(calls, Transcript{});
 }
 
 TEST_F(TrayControllerTest, NoticesShowOnceInformationOnlyWhenEnrolled) {

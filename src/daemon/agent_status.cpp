@@ -22,13 +22,13 @@ const char* signal_name(std::uint32_t number) {
 
 std::string status_label(const AgentStatus& status) {
   switch (status.kind()) {
-    case AgentStatus::Kind::Stopped: return "Stopped";
-    case AgentStatus::Kind::Starting: return "Starting\u2026";
-    case AgentStatus::Kind::Running: return "Running";
-    case AgentStatus::Kind::Stopping: return "Stopping\u2026";
-    case AgentStatus::Kind::RunningElsewhere: return "Running (started elsewhere)";
-    case AgentStatus::Kind::NotEnrolled: return "Not enrolled";
-    case AgentStatus::Kind::Failed: return "Stopped: " + status.reason();
+    case AgentStatus::Kind::stopped: return "Stopped";
+    case AgentStatus::Kind::starting: return "Starting\u2026";
+    case AgentStatus::Kind::running: return "Running";
+    case AgentStatus::Kind::stopping: return "Stopping\u2026";
+    case AgentStatus::Kind::running_elsewhere: return "Running (started elsewhere)";
+    case AgentStatus::Kind::not_enrolled: return "Not enrolled";
+    case AgentStatus::Kind::failed: return "Stopped: " + status.reason();
   }
   return "Stopped";
 }

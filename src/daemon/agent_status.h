@@ -11,16 +11,16 @@ namespace tallow {
 
 class AgentStatus {
  public:
-  enum class Kind { Stopped, Starting, Running, Stopping, RunningElsewhere, NotEnrolled, Failed };
+  enum class Kind { stopped, starting, running, stopping, running_elsewhere, not_enrolled, failed };
 
   AgentStatus() = default;
-  static AgentStatus stopped() { return AgentStatus(Kind::Stopped); }
-  static AgentStatus starting() { return AgentStatus(Kind::Starting); }
-  static AgentStatus running() { return AgentStatus(Kind::Running); }
-  static AgentStatus stopping() { return AgentStatus(Kind::Stopping); }
-  static AgentStatus running_elsewhere() { return AgentStatus(Kind::RunningElsewhere); }
-  static AgentStatus not_enrolled() { return AgentStatus(Kind::NotEnrolled); }
-  static AgentStatus failed(std::string reason) { return AgentStatus(Kind::Failed, std::move(reason)); }
+  static AgentStatus stopped() { return AgentStatus(Kind::stopped); }
+  static AgentStatus starting() { return AgentStatus(Kind::starting); }
+  static AgentStatus running() { return AgentStatus(Kind::running); }
+  static AgentStatus stopping() { return AgentStatus(Kind::stopping); }
+  static AgentStatus running_elsewhere() { return AgentStatus(Kind::running_elsewhere); }
+  static AgentStatus not_enrolled() { return AgentStatus(Kind::not_enrolled); }
+  static AgentStatus failed(std::string reason) { return AgentStatus(Kind::failed, std::move(reason)); }
 
   Kind kind() const { return kind_; }
   // Why the agent failed; empty for every kind but Failed.
@@ -32,7 +32,7 @@ class AgentStatus {
  private:
   explicit AgentStatus(Kind kind, std::string reason = {}) : kind_(kind), reason_(std::move(reason)) {}
 
-  Kind kind_ = Kind::Stopped;
+  Kind kind_ = Kind::stopped;
   std::string reason_;
 };
 

@@ -74,7 +74,7 @@ void run_enrollment(const Supervisor& supervisor, std::string code, std::string 
     const platform::CaptureCommand command{self.agent_path(),
                                            enrollment_arguments(self.state_directory(), code, hub),
                                            platform::environment_with({{"NO_COLOR", "1"}})};
-    const platform::Notification* const wake[] = {&self.runtime()->shutdown_notification()};
+    const platform::WakeEvent* const wake[] = {&self.runtime()->shutdown_event()};
     std::optional<EnrollmentCompletion> completion;
     {
       const auto run =

@@ -12,13 +12,6 @@ namespace tallow {
 using Kind = AgentStatus::Kind;
 using Lock = std::lock_guard<std::mutex>;
 
-Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime) {
-  SupervisorOptions options;
-  options.state_directory = resolve_state_directory();
-  options.agent_path = resolve_agent_path();
-  return create(std::move(runtime), std::move(options));
-}
-
 Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options) {
   auto context = std::make_shared<Context>();
   context->state_directory = std::move(options.state_directory);
@@ -55,7 +48,7 @@ void Supervisor::set_status_locked(AgentStatus status) const {
 void Supervisor::start() const {
   {
     Lock lock(state_->mutex);
-    if (state_->kill_signal || state_->status.kind() == Kind::Starting) return;
+    if (state_->kill_signal || state_->status.kind() == Kind::starting) return;
     // Another agent on this state directory (started by hand or by a service) wins.
     if (is_agent_lock_held(context_->state_directory)) {
       set_status_locked(AgentStatus::running_elsewhere());
@@ -70,7 +63,7 @@ void Supervisor::start() const {
   if (!runtime_->spawn([self = *this] { self.run_launch(); })) {
     // Only refused while the program ends; nothing will launch, so say so.
     Lock lock(state_->mutex);
-    if (state_->status.kind() == Kind::Starting) set_status_locked(AgentStatus::stopped());
+    if (state_->status.kind() == Kind::starting) set_status_locked(AgentStatus::stopped());
   }
 }
 
@@ -79,14 +72,14 @@ void Supervisor::run_launch() const {
     Lock lock(state_->mutex);
     set_status_locked(AgentStatus::failed(error.message));
   };
-  auto kill_signal = platform::Notification::create();
+  auto kill_signal = platform::WakeEvent::create();
   if (!kill_signal) return fail(kill_signal.error());
   auto child = context_->launcher(context_->state_directory, context_->agent_path);
   if (!child) return fail(child.error());
 
   // The exit watch is the child's one owner.
   std::shared_ptr<platform::ChildProcess> owned = std::move(child).value();
-  std::shared_ptr<platform::Notification> kill = std::move(kill_signal).value();
+  std::shared_ptr<platform::WakeEvent> kill = std::move(kill_signal).value();
   {
     Lock lock(state_->mutex);
     state_->child_pid = owned->pid();
@@ -100,8 +93,8 @@ void Supervisor::run_launch() const {
 }
 
 void Supervisor::watch_exit(platform::ChildProcess& child,
-                            const platform::Notification& kill_signal) const {
-  const platform::Notification* const wake[] = {&kill_signal, &runtime_->shutdown_notification()};
+                            const platform::WakeEvent& kill_signal) const {
+  const platform::WakeEvent* const wake[] = {&kill_signal, &runtime_->shutdown_event()};
   auto woken = child.wait_exit_or(wake);
   if (!woken) return on_child_exit(woken.error());
   if (woken.value() == std::size_t{1}) {
@@ -118,7 +111,7 @@ void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) cons
     Lock lock(state_->mutex);
     state_->kill_signal.reset();
     state_->send_stop_request = nullptr;
-    if (state_->status.kind() == Kind::Stopping) {
+    if (state_->status.kind() == Kind::stopping) {
       set_status_locked(AgentStatus::stopped());
     } else {
       // An agent that ends on its own failed, whatever its exit code.
@@ -133,7 +126,7 @@ void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) cons
 
 void Supervisor::stop() const {
   std::uint32_t pid;
-  std::shared_ptr<platform::Notification> kill_signal;
+  std::shared_ptr<platform::WakeEvent> kill_signal;
   platform::StopRequestSender send_stop_request;
   {
     Lock lock(state_->mutex);
@@ -153,7 +146,7 @@ void Supervisor::stop() const {
 }
 
 void Supervisor::run_stop_timer(std::uint32_t pid,
-                                std::shared_ptr<platform::Notification> kill_signal) const {
+                                std::shared_ptr<platform::WakeEvent> kill_signal) const {
   if (!runtime_->sleep_for(context_->timings.stop_grace)) return;
   bool same_child;
   {
@@ -220,15 +213,15 @@ namespace {
 // How a status moves at a refresh while the supervisor holds no child.
 AgentStatus status_without_child(const AgentStatus& status, bool lock_held) {
   switch (status.kind()) {
-    case Kind::Stopped:
-    case Kind::RunningElsewhere:
+    case Kind::stopped:
+    case Kind::running_elsewhere:
       return lock_held ? AgentStatus::running_elsewhere() : AgentStatus::stopped();
-    case Kind::NotEnrolled:
-    case Kind::Failed:
+    case Kind::not_enrolled:
+    case Kind::failed:
       return lock_held ? AgentStatus::running_elsewhere() : status;
-    case Kind::Starting:
-    case Kind::Running:
-    case Kind::Stopping:
+    case Kind::starting:
+    case Kind::running:
+    case Kind::stopping:
       return status;
   }
   return status;
@@ -242,7 +235,7 @@ void Supervisor::refresh_status() const {
   const auto record = read_status_file(directory);
 
   // Enrolled meanwhile: start the agent, which decides everything else itself.
-  if (status().kind() == Kind::NotEnrolled && hub) {
+  if (status().kind() == Kind::not_enrolled && hub) {
     {
       Lock lock(state_->mutex);
       state_->hub_url = std::move(hub);
@@ -256,7 +249,7 @@ void Supervisor::refresh_status() const {
   if (state_->kill_signal) {
     // Only our own child's report counts; a file left by an earlier agent does not.
     if (record && record->pid == state_->child_pid) {
-      if (state_->status.kind() == Kind::Starting) set_status_locked(AgentStatus::running());
+      if (state_->status.kind() == Kind::starting) set_status_locked(AgentStatus::running());
       state_->hub_connected = record->connected;
     } else {
       state_->hub_connected.reset();

@@ -42,7 +42,7 @@ struct SupervisorState {
   std::uint32_t child_pid = 0;
   // Present exactly while the supervisor has a child; raising it makes the exit
   // watch terminate that child.
-  std::shared_ptr<platform::Notification> kill_signal;
+  std::shared_ptr<platform::WakeEvent> kill_signal;
   // Delivers the graceful stop request to the current child.
   platform::StopRequestSender send_stop_request;
   bool restart_pending = false;
@@ -65,8 +65,7 @@ struct SupervisorOptions {
 // A cheap, copyable handle; the main thread and every task hold their own.
 class Supervisor {
  public:
-  // Resolves the locations from the environment and starts the status refresh loop.
-  static Supervisor create(std::shared_ptr<TaskRuntime> runtime);
+  // Reads the hub URL from the state directory and starts the status refresh loop.
   static Supervisor create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options);
 
   // Decides and, if allowed, launches the agent.
@@ -109,9 +108,9 @@ class Supervisor {
              std::shared_ptr<SupervisorState> state);
 
   void run_launch() const;
-  void watch_exit(platform::ChildProcess& child, const platform::Notification& kill_signal) const;
+  void watch_exit(platform::ChildProcess& child, const platform::WakeEvent& kill_signal) const;
   void on_child_exit(const Result<platform::ExitStatus>& outcome) const;
-  void run_stop_timer(std::uint32_t pid, std::shared_ptr<platform::Notification> kill_signal) const;
+  void run_stop_timer(std::uint32_t pid, std::shared_ptr<platform::WakeEvent> kill_signal) const;
   void run_refresh_loop() const;
 
   std::shared_ptr<TaskRuntime> runtime_;

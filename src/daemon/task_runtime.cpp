@@ -7,12 +7,12 @@
 namespace tallow {
 
 Result<std::shared_ptr<TaskRuntime>> TaskRuntime::create() {
-  auto shutdown = platform::Notification::create();
+  auto shutdown = platform::WakeEvent::create();
   if (!shutdown) return shutdown.error();
   return std::make_shared<TaskRuntime>(std::move(shutdown).value());
 }
 
-TaskRuntime::TaskRuntime(std::shared_ptr<platform::Notification> shutdown)
+TaskRuntime::TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown)
     : shutdown_(std::move(shutdown)) {}
 
 TaskRuntime::~TaskRuntime() { shutdown(); }

@@ -1,6 +1,6 @@
 #pragma once
 // The background task runtime: a thread per task, sleeps that end early at shutdown,
-// and a shutdown that raises one notification and joins every task.
+// and a shutdown that raises one event and joins every task.
 
 #include <atomic>
 #include <chrono>
@@ -19,7 +19,7 @@ class TaskRuntime {
  public:
   static Result<std::shared_ptr<TaskRuntime>> create();
 
-  explicit TaskRuntime(std::shared_ptr<platform::Notification> shutdown);
+  explicit TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown);
   ~TaskRuntime();
   TaskRuntime(const TaskRuntime&) = delete;
   TaskRuntime& operator=(const TaskRuntime&) = delete;
@@ -31,10 +31,10 @@ class TaskRuntime {
   bool sleep_for(std::chrono::nanoseconds duration) const;
 
   // Raised when shutdown begins; long waits include it so they end promptly.
-  const platform::Notification& shutdown_notification() const { return *shutdown_; }
+  const platform::WakeEvent& shutdown_event() const { return *shutdown_; }
   bool is_shutting_down() const { return shutdown_->is_raised(); }
 
-  // Raises the shutdown notification and waits for every task to end. Must not be
+  // Raises the shutdown event and waits for every task to end. Must not be
   // called from a task.
   void shutdown();
 
@@ -49,7 +49,7 @@ class TaskRuntime {
 
   void join_finished_locked();
 
-  std::shared_ptr<platform::Notification> shutdown_;
+  std::shared_ptr<platform::WakeEvent> shutdown_;
   mutable std::mutex mutex_;
   std::list<Worker> workers_;
 };

@@ -35,7 +35,7 @@ struct CapturedRun {
   ExitStatus exit_status;
   std::string output;
   std::string error_output;
-  // `woken` only: the index of the notification that was raised.
+  // `woken` only: the index of the event that was raised.
   std::size_t woken_by = 0;
 };
 
@@ -54,7 +54,7 @@ struct CapturedRun {
 // An error when the program cannot be started, or when reading or waiting fails (the
 // program is then killed too).
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
-                                 std::span<const Notification* const> wake);
+                                 std::span<const WakeEvent* const> wake);
 
 // Appends to `kept` as much of `bytes` as fits below `limit`; the rest is dropped.
 inline void append_capped(std::string& kept, const char* bytes, std::size_t size,

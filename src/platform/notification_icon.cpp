@@ -1,8 +1,9 @@
-// The parts of the notification icon that every platform shares: the pixel check and
-// the queue of picked commands.
+// The parts of the notification icon that every platform shares: the pixel check, the
+// add-retry rule and the queue of picked commands.
 
 #include "platform/notification_icon.h"
 
+#include <cstdio>
 #include <deque>
 #include <mutex>
 
@@ -21,6 +22,34 @@ Result<void> check_rgba_pixels(const RgbaPixels& pixels) {
                  std::to_string(pixels.bytes.size())};
   }
   return {};
+}
+
+bool IconAddRetry::begin(Clock::time_point now) {
+  if (stage_ == Stage::removed || failure_) return false;
+  stage_ = Stage::adding;
+  since_ = now;
+  return true;
+}
+
+void IconAddRetry::added() {
+  if (stage_ == Stage::removed) return;
+  stage_ = Stage::added;
+  ever_added_ = true;
+}
+
+bool IconAddRetry::refused(Clock::time_point now, std::string_view reason) {
+  if (stage_ != Stage::adding) return false;
+  const auto waited = now - since_;
+  if (waited < timing_.give_up_after) return true;
+  stage_ = Stage::waiting;
+  if (ever_added_) return false;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f",
+                std::chrono::duration_cast<std::chrono::duration<double>>(waited).count());
+  std::string message = std::string("the notification area refused it for ") + seconds + " s";
+  if (!reason.empty()) message += ": " + std::string(reason);
+  failure_ = Error{std::move(message)};
+  return false;
 }
 
 namespace {

@@ -12,23 +12,9 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/menu.h"
 
 namespace tallow::platform {
-
-// One row of the icon's menu.
-struct NotificationMenuItem {
-  enum class Kind { text, check, separator };
-
-  Kind kind = Kind::separator;
-  std::string text;                    // UTF-8, shown exactly as given ("&" is no mnemonic)
-  bool enabled = false;
-  bool checked = false;                // check items only
-  std::optional<std::string> command;  // queued when picked; an item without one queues nothing
-
-  bool operator==(const NotificationMenuItem&) const = default;
-};
-
-using NotificationMenu = std::vector<NotificationMenuItem>;
 
 // Icon pixels: `width` × `height`, 4 bytes each in the order red, green, blue, alpha
 // (straight, not premultiplied), row-major, top row first. The bytes are only borrowed.
@@ -49,6 +35,45 @@ struct NotificationIconTiming {
   std::chrono::milliseconds give_up_after{60000};
 };
 
+// Where an icon stands with the notification area, and the rule every platform follows
+// to get it there: after a refused add the platform tries again on its retry timer and
+// whenever a new notification area appears, each new beginning granting `give_up_after`
+// afresh. An icon never shown by the end of that time has failed for good; one shown
+// before waits quietly for the next notification area.
+class IconAddRetry {
+ public:
+  using Clock = std::chrono::steady_clock;
+  enum class Stage {
+    adding,   // refused so far; the platform retries on its timer
+    added,    // the notification area holds the icon
+    waiting,  // refused for the whole time; only a new notification area tries again
+    removed,  // taken away by its owner, for good
+  };
+
+  explicit IconAddRetry(NotificationIconTiming timing) : timing_(timing) {}
+
+  // An add begins: at creation, or because a notification area appeared. False when
+  // nothing may be tried any more (removed, or failed for good).
+  bool begin(Clock::time_point now);
+  // The notification area took the icon.
+  void added();
+  // The add tried at `now` was refused because of `reason` (may be empty). True while the
+  // platform should go on retrying; once the time is up the stage is `waiting`, and for
+  // an icon never shown, failure() says for how long and why.
+  bool refused(Clock::time_point now, std::string_view reason);
+  void remove() { stage_ = Stage::removed; }
+
+  Stage stage() const { return stage_; }
+  const std::optional<Error>& failure() const { return failure_; }
+
+ private:
+  NotificationIconTiming timing_;
+  Stage stage_ = Stage::adding;
+  bool ever_added_ = false;
+  Clock::time_point since_{};
+  std::optional<Error> failure_;
+};
+
 // One icon in the notification area, owned by the thread that created it: every call,
 // and the message dispatch that delivers its clicks, happens on that thread.
 // A left or right click (or the keyboard) opens the menu; a picked item's command goes
@@ -60,7 +85,7 @@ class NotificationIcon {
   // Makes the icon and asks the notification area to add it. Fails only when the icon
   // cannot exist at all (bad pixels, no window); a shell that refuses the add is
   // retried as `timing` says, and the outcome shows in is_added() and add_failure().
-  static Result<NotificationIcon> create(NotificationMenu menu, const RgbaPixels& image,
+  static Result<NotificationIcon> create(Menu menu, const RgbaPixels& image,
                                          std::string_view tooltip,
                                          NotificationIconTiming timing = {});
 
@@ -69,11 +94,11 @@ class NotificationIcon {
   NotificationIcon& operator=(NotificationIcon&&) noexcept;
   NotificationIcon(const NotificationIcon&) = delete;
   NotificationIcon& operator=(const NotificationIcon&) = delete;
-  ~NotificationIcon();  // removes the icon
+  ~NotificationIcon();  // takes the icon out of the notification area
 
   // Replaces the whole menu; on failure the old one stays. A menu open at the time stays
   // as the user sees it until it closes, and a pick from it queues that menu's command.
-  Result<void> set_menu(NotificationMenu menu);
+  Result<void> set_menu(Menu menu);
 
   // Replaces the image; on failure the old one stays.
   Result<void> set_image(const RgbaPixels& image);
@@ -82,9 +107,6 @@ class NotificationIcon {
   // cut between characters.
   Result<void> set_tooltip(std::string_view tooltip);
 
-  // Takes the icon out of the notification area for good; the destructor does it too.
-  void remove();
-
   // True while the notification area holds the icon.
   bool is_added() const;
 
@@ -92,12 +114,9 @@ class NotificationIcon {
   // `give_up_after`: the error of the last attempt. The icon stops trying then.
   std::optional<Error> add_failure() const;
 
-  const NotificationMenu& menu() const;
-  const std::string& tooltip() const;
-
  private:
   struct Impl;
-  friend struct NotificationIconAccess;  // the platform side's own view, for its tests
+  friend struct NotificationIconAccess;  // for tests
   explicit NotificationIcon(std::unique_ptr<Impl> impl);
 
   std::unique_ptr<Impl> impl_;

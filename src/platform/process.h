@@ -1,6 +1,6 @@
 #pragma once
 // Child processes: the contained agent, waiting on its exit together with
-// notifications, the graceful stop request and the forced end.
+// wake events, the graceful stop request and the forced end.
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "common/result.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/wake_event.h"
 
 namespace tallow::platform {
 
@@ -25,25 +26,6 @@ struct ExitStatus {
   Kind kind = Kind::code;
   std::uint32_t value = 0;
   bool operator==(const ExitStatus&) const = default;
-};
-
-// A one-shot notification with a stored permit, backed by an OS waitable (a
-// manual-reset event on Windows, an eventfd on Linux). Raising it any number of
-// times from any thread has one effect; once raised it stays raised, so a wait
-// that begins later completes at once.
-class Notification {
- public:
-  static Result<std::shared_ptr<Notification>> create();
-  explicit Notification(File handle) : handle_(std::move(handle)) {}
-
-  void raise() const;
-  bool is_raised() const;
-  // Waits until raised or until `timeout` passes; true when raised.
-  bool wait_for(std::chrono::nanoseconds timeout) const;
-  std::intptr_t native() const { return handle_.native(); }
-
- private:
-  File handle_;
 };
 
 // Sends the graceful stop request to a running agent: the console break to its
@@ -64,7 +46,7 @@ class ChildProcess {
   // Blocks until the child has ended (returns no index) or one of `wake` is
   // raised (returns the index of a raised one). Both ready: either answer.
   virtual Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const Notification* const> wake) = 0;
+      std::span<const WakeEvent* const> wake) = 0;
 
   // Ends the child at once; it is then reported as exit code 1 unless it had
   // already ended. Failures are ignored.
@@ -95,15 +77,9 @@ Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command);
 Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments);
 
-// True while a process with this id exists and has not ended.
-bool is_process_running(std::uint32_t pid);
-
-// Ends the process with this id by force; for test clean-up only.
-void kill_process(std::uint32_t pid);
-
-// A notification raised when this process is asked to stop: a console break or
+// A wake event raised when this process is asked to stop: a console break or
 // Ctrl+C on Windows, SIGTERM or SIGINT on Linux. Installed once; later calls
-// return the same notification.
-Result<std::shared_ptr<Notification>> stop_request_notification();
+// return the same event.
+Result<std::shared_ptr<WakeEvent>> stop_request_event();
 
 }  // namespace tallow::platform

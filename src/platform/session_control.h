@@ -33,8 +33,4 @@ class SessionControl {
   std::unique_ptr<Impl> impl_;
 };
 
-// Makes the process aware of the system DPI, so windows are laid out at the system's
-// scale rather than stretched. Failures are ignored.
-void make_process_dpi_aware();
-
 }  // namespace tallow::platform

@@ -2,20 +2,6 @@
 
 namespace tallow {
 
-MenuEntry MenuEntry::item(std::string text, std::string command) {
-  return MenuEntry{Kind::text, std::move(text), true, false, std::move(command)};
-}
-
-MenuEntry MenuEntry::information(std::string text) {
-  return MenuEntry{Kind::text, std::move(text), false, false, std::nullopt};
-}
-
-MenuEntry MenuEntry::check(std::string text, bool checked, std::string command) {
-  return MenuEntry{Kind::check, std::move(text), true, checked, std::move(command)};
-}
-
-MenuEntry MenuEntry::separator() { return MenuEntry{}; }
-
 std::string_view hub_host(std::string_view hub_url) {
   const std::size_t scheme_end = hub_url.find("://");
   std::string_view rest = scheme_end == std::string_view::npos ? hub_url : hub_url.substr(scheme_end + 3);
@@ -31,42 +17,43 @@ std::string connection_suffix(const std::optional<bool>& hub_connected) {
 
 }  // namespace
 
-TrayMenu build_tray_menu(const TraySnapshot& snapshot) {
+platform::Menu build_tray_menu(const TraySnapshot& snapshot) {
   using Kind = AgentStatus::Kind;
+  using Item = platform::MenuItem;
   const Kind status = snapshot.status.kind();
   const bool has_hub = snapshot.hub_url.has_value();
 
-  TrayMenu menu;
-  menu.push_back(MenuEntry::information(status_label(snapshot.status)));
+  platform::Menu menu;
+  menu.push_back(Item::information(status_label(snapshot.status)));
   if (has_hub) {
-    menu.push_back(MenuEntry::information("Hub: " + std::string(hub_host(*snapshot.hub_url)) +
-                                          connection_suffix(snapshot.hub_connected)));
+    menu.push_back(Item::information("Hub: " + std::string(hub_host(*snapshot.hub_url)) +
+                                     connection_suffix(snapshot.hub_connected)));
   }
-  menu.push_back(MenuEntry::separator());
+  menu.push_back(Item::separator());
 
   // Actions only where they make sense: a stop or start already under way, or an
   // agent that is not ours, offers none.
-  if (status == Kind::Starting || status == Kind::Running) {
-    menu.push_back(MenuEntry::item("Stop", "stop"));
-    menu.push_back(MenuEntry::item("Restart", "restart"));
-    menu.push_back(MenuEntry::separator());
-  } else if (status == Kind::Stopped || status == Kind::Failed) {
-    menu.push_back(MenuEntry::item("Start", "start"));
-    menu.push_back(MenuEntry::separator());
+  if (status == Kind::starting || status == Kind::running) {
+    menu.push_back(Item::item("Stop", tray_command::kStop));
+    menu.push_back(Item::item("Restart", tray_command::kRestart));
+    menu.push_back(Item::separator());
+  } else if (status == Kind::stopped || status == Kind::failed) {
+    menu.push_back(Item::item("Start", tray_command::kStart));
+    menu.push_back(Item::separator());
   }
 
   if (has_hub) {
-    menu.push_back(MenuEntry::item("Open Web UI", "web"));
-    menu.push_back(MenuEntry::item("Enroll Again\u2026", "enroll"));
+    menu.push_back(Item::item("Open Web UI", tray_command::kWeb));
+    menu.push_back(Item::item("Enroll Again\u2026", tray_command::kEnroll));
   } else {
-    menu.push_back(MenuEntry::item("Enroll\u2026", "enroll"));
+    menu.push_back(Item::item("Enroll\u2026", tray_command::kEnroll));
   }
-  menu.push_back(MenuEntry::separator());
-  menu.push_back(MenuEntry::item("Show Log", "log"));
-  menu.push_back(MenuEntry::item("Open State Directory", "state"));
-  menu.push_back(MenuEntry::check("Launch at Login", snapshot.launch_at_login, "login"));
-  menu.push_back(MenuEntry::separator());
-  menu.push_back(MenuEntry::item("Quit tallowmered", "quit"));
+  menu.push_back(Item::separator());
+  menu.push_back(Item::item("Show Log", tray_command::kLog));
+  menu.push_back(Item::item("Open State Directory", tray_command::kState));
+  menu.push_back(Item::check("Launch at Login", snapshot.launch_at_login, tray_command::kLogin));
+  menu.push_back(Item::separator());
+  menu.push_back(Item::item("Quit tallowmered", tray_command::kQuit));
   return menu;
 }
 

@@ -1,6 +1,5 @@
 #include "tray/platform_tray_host.h"
 
-#include "common/failure.h"
 #include "platform/desktop.h"
 #include "platform/dialog.h"
 #include "platform/message_loop.h"
@@ -14,44 +13,15 @@ platform::RgbaPixels pixels_of(const platform::IconImage& image) {
   return {image.width, image.height, image.rgba};
 }
 
-platform::NotificationMenuItem::Kind item_kind(MenuEntry::Kind kind) {
-  switch (kind) {
-    case MenuEntry::Kind::text: return platform::NotificationMenuItem::Kind::text;
-    case MenuEntry::Kind::check: return platform::NotificationMenuItem::Kind::check;
-    case MenuEntry::Kind::separator: return platform::NotificationMenuItem::Kind::separator;
-  }
-  return platform::NotificationMenuItem::Kind::separator;
-}
-
 }  // namespace
-
-platform::NotificationMenu notification_menu(const TrayMenu& menu) {
-  platform::NotificationMenu items;
-  items.reserve(menu.size());
-  for (const MenuEntry& entry : menu) {
-    items.push_back({item_kind(entry.kind), entry.text, entry.enabled, entry.checked, entry.command});
-  }
-  return items;
-}
 
 PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
     : icon_timing_(icon_timing) {}
 
-Result<void> PlatformTrayHost::show_icon(const TrayLook& look) {
-  auto icon = platform::NotificationIcon::create(notification_menu(look.menu), pixels_of(look.icon),
-                                                 look.tooltip, icon_timing_);
-  if (!icon) return icon.error();
-  icon_.emplace(std::move(icon).value());
-  return {};
-}
-
-bool PlatformTrayHost::drain_messages() {
+Result<bool> PlatformTrayHost::drain_messages() {
   const bool drained = platform::dispatch_window_messages() == platform::PumpResult::drained;
-  // The shell had a minute to take the icon; a tray nobody can see is no tray.
   if (icon_) {
-    if (auto failure = icon_->add_failure()) {
-      fail("failed to add the notification area icon: " + failure->message);
-    }
+    if (std::optional<Error> failure = icon_->add_failure()) return *std::move(failure);
   }
   return drained;
 }
@@ -71,18 +41,23 @@ void PlatformTrayHost::wait_for_input(std::chrono::milliseconds limit) {
   platform::wait_for_window_input(limit);
 }
 
-void PlatformTrayHost::set_menu(const TrayMenu& menu) {
-  if (icon_) (void)icon_->set_menu(notification_menu(menu));
-}
-
-Result<void> PlatformTrayHost::set_icon(const platform::IconImage& image) {
-  if (!icon_) return {};
-  return icon_->set_image(pixels_of(image));
-}
-
-Result<void> PlatformTrayHost::set_tooltip(std::string_view text) {
-  if (!icon_) return {};
-  return icon_->set_tooltip(text);
+Result<void> PlatformTrayHost::show(const TrayLook& look) {
+  if (!icon_) {
+    auto icon = platform::NotificationIcon::create(look.menu, pixels_of(look.icon), look.tooltip, icon_timing_);
+    if (!icon) return icon.error();
+    icon_.emplace(std::move(icon).value());
+    return {};
+  }
+  std::string refused;
+  const auto note = [&refused](const char* part, const Result<void>& result) {
+    if (result) return;
+    refused += (refused.empty() ? "" : "; ") + std::string(part) + ": " + result.error().message;
+  };
+  note("the menu", icon_->set_menu(look.menu));
+  note("the image", icon_->set_image(pixels_of(look.icon)));
+  note("the tooltip", icon_->set_tooltip(look.tooltip));
+  if (!refused.empty()) return Error{std::move(refused)};
+  return {};
 }
 
 void PlatformTrayHost::show_message(std::string_view caption, std::string_view text, bool is_error) {

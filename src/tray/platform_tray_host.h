@@ -12,13 +12,9 @@
 #include "common/result.h"
 #include "platform/notification_icon.h"
 #include "platform/session_control.h"
-#include "tray/tray_controller.h"
 #include "tray/tray_host.h"
 
 namespace tallow {
-
-// A menu value as the notification icon takes it.
-platform::NotificationMenu notification_menu(const TrayMenu& menu);
 
 class PlatformTrayHost final : public TrayHost {
  public:
@@ -26,22 +22,17 @@ class PlatformTrayHost final : public TrayHost {
 
   // From now on close requests come from `session`, which must outlive the host.
   void listen_to(const platform::SessionControl& session) { session_ = &session; }
-
-  // Creates the icon from the first look and asks the notification area to add it.
-  Result<void> show_icon(const TrayLook& look);
-  // The icon, once shown; for start-up to follow whether the shell took it.
-  const platform::NotificationIcon* icon() const { return icon_ ? &*icon_ : nullptr; }
   // Takes the icon out of the notification area.
   void remove_icon() { icon_.reset(); }
 
-  bool drain_messages() override;
+  Result<bool> drain_messages() override;
   std::optional<std::string> next_command() override;
   bool close_requested() override;
   void wait_for_input(std::chrono::milliseconds limit) override;
 
-  void set_menu(const TrayMenu& menu) override;
-  Result<void> set_icon(const platform::IconImage& image) override;
-  Result<void> set_tooltip(std::string_view text) override;
+  // The first look creates the icon and asks the notification area to add it; it fails
+  // only when no icon can exist at all.
+  Result<void> show(const TrayLook& look) override;
 
   void show_message(std::string_view caption, std::string_view text, bool is_error) override;
   void open_with_shell(std::string_view target) override;

@@ -42,15 +42,15 @@ static_assert(std::bit_cast<std::uint32_t>(kDimmed) == 0x3EB33333);
 Paint paint_for(const AgentStatus& status, bool light_theme) {
   const std::uint8_t theme = light_theme ? 0 : 255;  // black on light, white on dark
   switch (status.kind()) {
-    case AgentStatus::Kind::Running:
-    case AgentStatus::Kind::RunningElsewhere:
+    case AgentStatus::Kind::running:
+    case AgentStatus::Kind::running_elsewhere:
       return {theme, theme, theme, kOpaque};
-    case AgentStatus::Kind::Failed:
+    case AgentStatus::Kind::failed:
       return {245, 158, 11, kOpaque};  // amber
-    case AgentStatus::Kind::Stopped:
-    case AgentStatus::Kind::Starting:
-    case AgentStatus::Kind::Stopping:
-    case AgentStatus::Kind::NotEnrolled:
+    case AgentStatus::Kind::stopped:
+    case AgentStatus::Kind::starting:
+    case AgentStatus::Kind::stopping:
+    case AgentStatus::Kind::not_enrolled:
       break;
   }
   return {theme, theme, theme, kDimmed};

@@ -29,7 +29,6 @@ void run_enrollment_task(const Supervisor& supervisor, const std::string& code, 
 
 int run_tray_app(const TrayAppTimings& timings) {
   install_failure_hook(&report_failure);
-  platform::make_process_dpi_aware();
 
   // Held until the process ends, so a second tray is refused also while this one waits
   // for its agent to stop. Nothing else exists yet when it is refused.
@@ -61,8 +60,8 @@ int run_tray_app(const TrayAppTimings& timings) {
         },
         timings.input_wait);
     // A refused add is retried for a while; this fails only when no icon can exist at all.
-    if (auto shown = host.show_icon(controller.first_look()); !shown) {
-      fail("failed to add the notification area icon: " + shown.error().message);
+    if (auto shown = host.show(controller.first_look()); !shown) {
+      fail(std::string(kIconFailure) + shown.error().message);
     }
 
     // How other programs and the session's end reach the tray. The session's end stops

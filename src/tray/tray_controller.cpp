@@ -4,6 +4,7 @@
 #include <cassert>
 #include <utility>
 
+#include "common/failure.h"
 #include "common/text.h"
 #include "daemon/enrollment_input.h"
 #include "platform/environment.h"
@@ -49,8 +50,11 @@ void TrayController::run() {
 }
 
 bool TrayController::run_pass() {
+  const Result<bool> drained = host_.drain_messages();
+  // The notification area had its time to take the icon: a tray nobody can see is no tray.
+  if (!drained) fail(std::string(kIconFailure) + drained.error().message);
   // A quit message ends the loop as it stands; the agent is left running.
-  if (!host_.drain_messages()) return false;
+  if (!drained.value()) return false;
 
   // Taken one at a time, so a command picked while an earlier one's dialog was open
   // still runs in this pass, after it.
@@ -72,25 +76,25 @@ bool TrayController::run_pass() {
 }
 
 void TrayController::carry_out(std::string_view command) {
-  if (command == "stop") {
+  if (command == tray_command::kStop) {
     agent_.stop();
-  } else if (command == "restart") {
+  } else if (command == tray_command::kRestart) {
     agent_.restart();
-  } else if (command == "start") {
+  } else if (command == tray_command::kStart) {
     agent_.start();
-  } else if (command == "web") {
+  } else if (command == tray_command::kWeb) {
     open_web_ui();
-  } else if (command == "enroll") {
+  } else if (command == tray_command::kEnroll) {
     request_enrollment();
-  } else if (command == "log") {
+  } else if (command == tray_command::kLog) {
     // The path's own bytes: on Linux a file name need not be UTF-8, and a replaced byte
     // would name another file; on Windows this is the same text as path_text.
     host_.open_with_shell(platform::path_argument(agent_.log_path()));
-  } else if (command == "state") {
+  } else if (command == tray_command::kState) {
     host_.open_with_shell(platform::path_argument(agent_.state_directory()));
-  } else if (command == "login") {
+  } else if (command == tray_command::kLogin) {
     toggle_launch_at_login();
-  } else if (command == "quit") {
+  } else if (command == tray_command::kQuit) {
     quit();
   }
   // Any other identifier is not one of ours and is ignored.
@@ -140,11 +144,8 @@ void TrayController::show_notice() {
 void TrayController::refresh() {
   TraySnapshot snapshot = take_snapshot();
   if (shown_ == snapshot) return;
-  const TrayLook look = look_of(snapshot);
-  host_.set_menu(look.menu);
-  // A refused image or tooltip is not retried: the next change brings a new one.
-  (void)host_.set_icon(look.icon);
-  (void)host_.set_tooltip(look.tooltip);
+  // A refused part is not retried: the next change brings a new look.
+  (void)host_.show(look_of(snapshot));
   shown_ = std::move(snapshot);
 }
 

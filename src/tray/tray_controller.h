@@ -25,15 +25,11 @@ inline constexpr std::string_view kDefaultHubUrl = "https://hub.tallowmere.net";
 // quote, any of which could end or split the argument the browser is started with.
 bool is_web_url(std::string_view url);
 
+// What the failure hook is told when the tray has no icon to show, before the reason.
+inline constexpr std::string_view kIconFailure = "failed to add the notification area icon: ";
+
 // "tallowmered: " and the status label.
 std::string tray_tooltip(const AgentStatus& status);
-
-// Everything the tray icon shows for one snapshot.
-struct TrayLook {
-  TrayMenu menu;
-  platform::IconImage icon;
-  std::string tooltip;
-};
 
 class TrayController {
  public:
@@ -48,12 +44,13 @@ class TrayController {
   // Runs passes until the loop ends.
   void run();
   // One pass; false when the loop has ended: a quit message was taken, or quitting
-  // finds no agent child left.
+  // finds no agent child left. A notification area that gave up on the icon ends the
+  // tray through the failure hook.
   bool run_pass();
 
-  bool quitting() const { return quitting_; }
-
  private:
+  friend struct TrayControllerAccess;  // for tests
+
   void carry_out(std::string_view command);
   void open_web_ui();
   void request_enrollment();

@@ -16,12 +16,19 @@
 #include "daemon/agent_status.h"
 #include "daemon/supervisor.h"  // Notice
 #include "platform/icon_image.h"
-#include "tray/menu_model.h"
+#include "platform/menu.h"
 
 namespace tallow {
 
 // Paints the tray icon for a status on a light or dark taskbar.
 using IconPainter = std::function<platform::IconImage(const AgentStatus& status, bool light_theme)>;
+
+// Everything the tray icon shows for one snapshot.
+struct TrayLook {
+  platform::Menu menu;
+  platform::IconImage icon;
+  std::string tooltip;
+};
 
 // The desktop, as the main thread's loop sees it: window messages, the tray icon and
 // its menu, message boxes, the shell, the input dialog and the two per-user settings.
@@ -29,8 +36,9 @@ class TrayHost {
  public:
   virtual ~TrayHost() = default;
 
-  // Dispatches every waiting window message; false once a quit message was taken.
-  virtual bool drain_messages() = 0;
+  // Dispatches every waiting window message; false once a quit message was taken. An
+  // error says the notification area never took the icon and has been given up on.
+  virtual Result<bool> drain_messages() = 0;
   // The oldest menu command not yet taken, or none when the queue is empty.
   virtual std::optional<std::string> next_command() = 0;
   // Whether the control window was asked to close; once true, it stays true.
@@ -38,10 +46,9 @@ class TrayHost {
   // Waits at most `limit` for window input to arrive.
   virtual void wait_for_input(std::chrono::milliseconds limit) = 0;
 
-  // Replace the tray icon's menu, image and tooltip.
-  virtual void set_menu(const TrayMenu& menu) = 0;
-  virtual Result<void> set_icon(const platform::IconImage& image) = 0;
-  virtual Result<void> set_tooltip(std::string_view text) = 0;
+  // Shows `look` in the tray icon: its menu, image and tooltip. Each part is tried;
+  // the error names the parts that were refused, which keep what they showed before.
+  virtual Result<void> show(const TrayLook& look) = 0;
 
   // A topmost message box; returns when the user dismisses it.
   virtual void show_message(std::string_view caption, std::string_view text, bool is_error) = 0;

@@ -77,7 +77,7 @@ int family(const std::filesystem::path& ready, bool exit_at_once) {
 
 int await_stop(const std::filesystem::path& ready, const std::filesystem::path& mark, int code,
                const std::string& ready_text, const std::filesystem::path* mate_mark) {
-  auto stop_request = platform::stop_request_notification();
+  auto stop_request = platform::stop_request_event();
   if (!stop_request) return 2;
   if (!platform::replace_file_atomically(ready, ready_text)) return 4;
   if (!stop_request.value()->wait_for(kGiveUp)) return 5;

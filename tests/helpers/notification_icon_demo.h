@@ -6,27 +6,22 @@
 namespace tallow::test {
 
 // Built like the tray's own menu for a running, enrolled agent.
-inline platform::NotificationMenu demo_menu() {
-  using Item = platform::NotificationMenuItem;
-  using Kind = Item::Kind;
-  const auto item = [](const char* text, const char* command) {
-    return Item{Kind::text, text, true, false, command};
-  };
-  const auto information = [](const char* text) { return Item{Kind::text, text, false, false, {}}; };
-  return {information("Running"),
-          information("Hub: hub.example.com:8443, connected"),
-          Item{},
-          item("Stop", "stop"),
-          item("Restart", "restart"),
-          Item{},
-          item("Open Web UI", "web"),
-          item("Enroll Again\u2026", "enroll"),
-          Item{},
-          item("Show Log", "log"),
-          item("Open State Directory", "state"),
-          Item{Kind::check, "Launch at Login", true, true, "login"},
-          Item{},
-          item("Quit tallowmered", "quit")};
+inline platform::Menu demo_menu() {
+  using Item = platform::MenuItem;
+  return {Item::information("Running"),
+          Item::information("Hub: hub.example.com:8443, connected"),
+          Item::separator(),
+          Item::item("Stop", "stop"),
+          Item::item("Restart", "restart"),
+          Item::separator(),
+          Item::item("Open Web UI", "web"),
+          Item::item("Enroll Again\u2026", "enroll"),
+          Item::separator(),
+          Item::item("Show Log", "log"),
+          Item::item("Open State Directory", "state"),
+          Item::check("Launch at Login", true, "login"),
+          Item::separator(),
+          Item::item("Quit tallowmered", "quit")};
 }
 
 }  // namespace tallow::test

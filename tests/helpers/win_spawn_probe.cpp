@@ -31,7 +31,7 @@ namespace platform = tallow::platform;
 using namespace std::chrono_literals;
 
 int wait_for_stop_request() {
-  auto stop_request = platform::stop_request_notification();
+  auto stop_request = platform::stop_request_event();
   if (!stop_request) return 2;
   for (;;) {
     if (stop_request.value()->wait_for(1h)) return 3;

@@ -65,6 +65,12 @@ for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
   expected_files+=$'\n'"/usr/share/icons/hicolor/$size/apps/tallowmere-tray.png"
 done
 expected_files+=$'\n'"/usr/share/icons/hicolor/scalable/apps/tallowmere-tray.svg"
+# The icons the tray names: the symbolic ones in both places a theme looks, the failed one.
+for icon in tallowmere-tray-symbolic tallowmere-tray-dimmed-symbolic; do
+  expected_files+=$'\n'"/usr/share/icons/hicolor/scalable/apps/$icon.svg"
+  expected_files+=$'\n'"/usr/share/icons/hicolor/symbolic/apps/$icon.svg"
+done
+expected_files+=$'\n'"/usr/share/icons/hicolor/scalable/apps/tallowmere-tray-failed.svg"
 expected_files+=$'\n'"/usr/share/man/man1/tallowmere-tray.1.gz"
 expected_files+=$'\n'"/usr/share/man/man1/tallowmere-dialog.1.gz"
 package_files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | LC_ALL=C sort; }

@@ -155,7 +155,6 @@ TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionAndTheLoop) {
     EXPECT_EQ(session_ends, c.session_ends);
     EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
   }
-  make_process_dpi_aware();  // nothing to do, and nothing breaks
 }
 
 TEST(PosixMessageLoop, WaitEndsAtTheLimitOrWithTheFirstEvent) {

@@ -10,6 +10,7 @@
 
 #include "platform/os_error.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -28,7 +29,7 @@ std::string flood_bytes(std::size_t count) {
 
 Result<CapturedRun> run_enroll(const TempDir& dir, const std::vector<EnvironmentVariable>& switches,
                                platform::CaptureLimits limits,
-                               std::span<const platform::Notification* const> wake = {},
+                               std::span<const platform::WakeEvent* const> wake = {},
                                std::filesystem::path program = program_path("tallowmered")) {
   return platform::run_captured(
       {std::move(program),
@@ -114,10 +115,10 @@ TEST(CapturedProcess, AMissingProgramOrAnArgumentWithANulIsNotRun) {
 }
 
 TEST(CapturedProcess, TimeLimitAndWakeEndTheRunAndTheProcess) {
-  auto first = platform::Notification::create();
-  auto second = platform::Notification::create();
+  auto first = platform::WakeEvent::create();
+  auto second = platform::WakeEvent::create();
   ASSERT_TRUE(first && second);
-  const platform::Notification* const wake[] = {first->get(), second->get()};
+  const platform::WakeEvent* const wake[] = {first->get(), second->get()};
   for (const bool by_wake : {false, true}) {
     SCOPED_TRACE(by_wake ? "woken" : "timed out");
     TempDir dir;
@@ -138,7 +139,7 @@ TEST(CapturedProcess, TimeLimitAndWakeEndTheRunAndTheProcess) {
     // Reaped before the return: gone at once, not some time later.
     const std::uint32_t pid = recorded_pid(dir);
     ASSERT_NE(pid, 0u) << "the stand-in did not start within the limit";
-    EXPECT_FALSE(platform::is_process_running(pid));
+    EXPECT_FALSE(test::is_process_running(pid));
   }
 }
 

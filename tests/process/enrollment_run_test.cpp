@@ -10,6 +10,7 @@
 #include "platform/os_error.h"
 #include "settings/state_files.h"
 #include "support/agent_fixture.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -73,7 +74,7 @@ TEST_P(EnrollmentRunTest, LeavesItsNoticeAndReadsTheHubAgain) {
   EXPECT_EQ(launch["environment"].value("NO_COLOR", ""), "1");
   EXPECT_EQ(launch["cwd"], platform::path_text(std::filesystem::current_path()));
   ASSERT_NE(launch.value("pid", 0u), 0u);
-  EXPECT_FALSE(platform::is_process_running(launch.value("pid", 0u)));
+  EXPECT_FALSE(test::is_process_running(launch.value("pid", 0u)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,7 +116,7 @@ TEST_F(EnrollmentEndTest, EndsWithTheProgramAndLeavesNoNotice) {
   track_process(pid);  // only should the run have left it behind
   // Had the run not been woken, this would wait out its hour.
   s.runtime()->shutdown();
-  EXPECT_FALSE(platform::is_process_running(pid));
+  EXPECT_FALSE(test::is_process_running(pid));
   EXPECT_EQ(s.take_notice(), std::nullopt);
 }
 

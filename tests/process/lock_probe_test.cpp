@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "settings/state_files.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow {
 namespace {
@@ -28,7 +29,7 @@ class LockHolder {
       : lock_(dir / "tallowmered.lock"), ready_(dir / "holder.ready"), release_(dir / "holder.release") {}
 
   ~LockHolder() {
-    if (pid_ != 0 && platform::is_process_running(pid_)) platform::kill_process(pid_);
+    if (pid_ != 0 && test::is_process_running(pid_)) test::kill_process(pid_);
   }
 
   // Starts the holder and waits until it reports the lock taken.
@@ -38,7 +39,7 @@ class LockHolder {
         {platform::path_text(lock_), platform::path_text(ready_), platform::path_text(release_)});
     ASSERT_TRUE(pid.ok()) << pid.error().message;
     pid_ = *pid;
-    ASSERT_TRUE(test::wait_until([&] { return fs::exists(ready_) || !platform::is_process_running(pid_); }, 30s));
+    ASSERT_TRUE(test::wait_until([&] { return fs::exists(ready_) || !test::is_process_running(pid_); }, 30s));
     ASSERT_TRUE(fs::exists(ready_)) << "lock_holder ended without taking the lock";
   }
 
@@ -103,10 +104,10 @@ TEST(LockProbe, HolderInAnotherProcessThenReleased) {
   for (int i = 0; i < 50; ++i) ASSERT_TRUE(is_agent_lock_held(dir.path())) << "probe " << i;
   EXPECT_FALSE(can_lock(holder.lock_path()));
   EXPECT_TRUE(is_agent_lock_held(dir.path()));
-  EXPECT_TRUE(platform::is_process_running(holder.pid()));
+  EXPECT_TRUE(test::is_process_running(holder.pid()));
 
   holder.release();
-  ASSERT_TRUE(test::wait_until([&] { return !platform::is_process_running(holder.pid()); }, 30s));
+  ASSERT_TRUE(test::wait_until([&] { return !test::is_process_running(holder.pid()); }, 30s));
   EXPECT_FALSE(is_agent_lock_held(dir.path()));
   EXPECT_FALSE(is_agent_lock_held(dir.path()));
   // The probes left the file unlocked: the next agent can take the lock.
@@ -119,8 +120,8 @@ TEST(LockProbe, HolderKilledLeavesNoStaleLock) {
   ASSERT_NO_FATAL_FAILURE(holder.start());
   ASSERT_TRUE(is_agent_lock_held(dir.path()));
 
-  platform::kill_process(holder.pid());
-  ASSERT_TRUE(test::wait_until([&] { return !platform::is_process_running(holder.pid()); }, 30s));
+  test::kill_process(holder.pid());
+  ASSERT_TRUE(test::wait_until([&] { return !test::is_process_running(holder.pid()); }, 30s));
   // The system drops the lock of a process that ends in any way; the file itself stays.
   EXPECT_TRUE(test::wait_until([&] { return !is_agent_lock_held(dir.path()); }, 30s));
   EXPECT_TRUE(fs::exists(holder.lock_path()));

@@ -30,7 +30,7 @@ class SupervisorCyclesTest : public AgentFixture {
   // step that does not happen, with the reason recorded.
   bool cycle(int number) {
     supervisor().start();
-    if (!wait_for_kind(Kind::Running)) {
+    if (!wait_for_kind(Kind::running)) {
       ADD_FAILURE() << "cycle " << number << ": not Running but \"" << status_label(status()) << "\"";
       return false;
     }

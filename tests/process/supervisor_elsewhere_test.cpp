@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "settings/state_files.h"
 #include "support/agent_fixture.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -65,7 +66,7 @@ TEST_F(SupervisorElsewhereTest, StartWhileTheLockIsHeldLaunchesNothingUntilItIsR
   EXPECT_EQ(s.hub_connected(), std::nullopt);
   EXPECT_FALSE(std::filesystem::exists(state_dir() / kAgentLogFileName));
   EXPECT_FALSE(std::filesystem::exists(state_dir() / "launch.json"));
-  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::RunningElsewhere, Kind::Stopped}))
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::running_elsewhere, Kind::stopped}))
       << kind_names(kinds_seen());
 
   // Released: the tray's own agent may start now.
@@ -103,7 +104,7 @@ TEST_P(SupervisorElsewhereRefreshTest, TheLockTakenLaterIsNoticedAndItsReleaseTo
   options.agent_path = c.agent_missing ? scratch() / "missing-agent" : agent_program();
   options.timings = short_timings();
   Supervisor& s = create_supervisor(std::move(options));
-  if (c.before != Kind::Stopped) s.start();
+  if (c.before != Kind::stopped) s.start();
   ASSERT_TRUE(wait_for_kind(c.before)) << status_label(status());
   const AgentStatus before = status();
 
@@ -118,16 +119,16 @@ TEST_P(SupervisorElsewhereRefreshTest, TheLockTakenLaterIsNoticedAndItsReleaseTo
   EXPECT_EQ(s.hub_connected(), std::nullopt);
   EXPECT_FALSE(has_child());
   // A failure is not remembered once another agent has been seen.
-  if (before.kind() == Kind::Failed) {
+  if (before.kind() == Kind::failed) {
     EXPECT_EQ(status(), AgentStatus::stopped());
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , SupervisorElsewhereRefreshTest,
-    ::testing::Values(RefreshCase{"stopped", true, false, Kind::Stopped, Kind::Stopped},
-                      RefreshCase{"not_enrolled", false, false, Kind::NotEnrolled, Kind::Stopped},
-                      RefreshCase{"failed", true, true, Kind::Failed, Kind::Stopped}),
+    ::testing::Values(RefreshCase{"stopped", true, false, Kind::stopped, Kind::stopped},
+                      RefreshCase{"not_enrolled", false, false, Kind::not_enrolled, Kind::stopped},
+                      RefreshCase{"failed", true, true, Kind::failed, Kind::stopped}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SupervisorElsewhereTest, AFailureReasonStaysWhileTheLockIsFree) {
@@ -138,7 +139,7 @@ TEST_F(SupervisorElsewhereTest, AFailureReasonStaysWhileTheLockIsFree) {
   options.timings = short_timings();
   Supervisor& s = create_supervisor(std::move(options));
   s.start();
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status());
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status());
   const AgentStatus failed = status();
   for (int step = 0; step < 5; ++step) s.refresh_status();
   EXPECT_EQ(status(), failed);
@@ -163,9 +164,9 @@ TEST_F(SupervisorElsewhereTest, AnAgentStartedOutsideTheTrayIsShownAndNeverStopp
   s.stop();
   s.restart();
   EXPECT_EQ(status(), AgentStatus::running_elsewhere());
-  EXPECT_TRUE(platform::is_process_running(pid));
+  EXPECT_TRUE(test::is_process_running(pid));
 
-  platform::kill_process(pid);
+  test::kill_process(pid);
   EXPECT_TRUE(wait_for_status(AgentStatus::stopped())) << status_label(status());
   EXPECT_EQ(s.hub_connected(), std::nullopt);
   EXPECT_FALSE(has_child());
@@ -181,14 +182,14 @@ TEST_F(SupervisorElsewhereTest, AStaleStatusFileWithAnotherPidKeepsTheChildStart
   const std::uint32_t pid = child_pid();
 
   for (int step = 0; step < 5; ++step) s.refresh_status();
-  EXPECT_EQ(kind(), Kind::Starting);
+  EXPECT_EQ(kind(), Kind::starting);
   EXPECT_EQ(s.hub_connected(), std::nullopt);
-  EXPECT_TRUE(platform::is_process_running(pid));
+  EXPECT_TRUE(test::is_process_running(pid));
 
   // There is no time limit on Starting; the agent's own word is what ends it.
   write_status_file(pid, false);
   s.refresh_status();
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(s.hub_connected(), false);
 }
 
@@ -198,9 +199,9 @@ TEST_F(SupervisorElsewhereTest, ALateConfirmationTurnsStartingIntoRunning) {
   Supervisor& s = create_supervisor();
   s.start();
   ASSERT_TRUE(wait_until([&] { return has_child(); })) << status_label(status());
-  EXPECT_EQ(kind(), Kind::Starting);
+  EXPECT_EQ(kind(), Kind::starting);
   EXPECT_EQ(s.hub_connected(), std::nullopt);
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status());
   EXPECT_EQ(s.hub_connected(), true);
 }
 

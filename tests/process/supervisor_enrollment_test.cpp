@@ -72,8 +72,8 @@ TEST_P(SupervisorListenTest, DecidesWhetherAnUnenrolledAgentStarts) {
     expect_nothing_launched();
     return;
   }
-  EXPECT_EQ(kind(), Kind::Starting);
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status()) << "\n" << log_text();
+  EXPECT_EQ(kind(), Kind::starting);
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status()) << "\n" << log_text();
   EXPECT_EQ(s.hub_url(), std::nullopt);
   const auto environment = launch_record().value("environment", nlohmann::json::object());
   const std::string key(kListenVariable);
@@ -113,11 +113,11 @@ TEST_F(SupervisorEnrollmentTest, ARefreshThatFindsAHubUrlStartsTheAgent) {
 
   write_config();
   s.refresh_status();
-  EXPECT_EQ(kind(), Kind::Starting);
+  EXPECT_EQ(kind(), Kind::starting);
   EXPECT_EQ(s.hub_url(), std::string(kTestHubUrl));
   ASSERT_TRUE(wait_until([&] {
     s.refresh_status();
-    return kind() == Kind::Running;
+    return kind() == Kind::running;
   })) << status_label(status()) << "\n"
       << log_text();
 }
@@ -131,11 +131,11 @@ TEST_F(SupervisorEnrollmentTest, EnrollmentIsNoticedWithinOneRefreshPeriod) {
 
   write_config();
   const auto written = std::chrono::steady_clock::now();
-  ASSERT_TRUE(wait_until([&] { return kind() != Kind::NotEnrolled; }));
+  ASSERT_TRUE(wait_until([&] { return kind() != Kind::not_enrolled; }));
   const auto noticed = std::chrono::steady_clock::now() - written;
   // One period, and a generous margin for a loaded machine or an emulator.
   EXPECT_LT(noticed, timings.refresh_interval + 2s);
-  EXPECT_TRUE(wait_for_kind(Kind::Running)) << status_label(status()) << "\n" << log_text();
+  EXPECT_TRUE(wait_for_kind(Kind::running)) << status_label(status()) << "\n" << log_text();
   EXPECT_EQ(s.hub_url(), std::string(kTestHubUrl));
 }
 

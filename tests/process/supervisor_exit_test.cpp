@@ -31,7 +31,7 @@ TEST_P(SupervisorExitCodeTest, GivesTheExactReason) {
   write_env({{"TALLOWMERED_EXIT_AFTER_MS", "300"}, {"TALLOWMERED_EXIT_CODE", GetParam().exit_code}});
   Supervisor& s = create_supervisor();
   s.start();
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status()) << "\n" << log_text();
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status()) << "\n" << log_text();
   EXPECT_EQ(status().reason(), GetParam().reason);
   EXPECT_EQ(status_label(status()), std::string("Stopped: ") + GetParam().reason);
   EXPECT_FALSE(has_child());
@@ -62,8 +62,8 @@ TEST_F(SupervisorExitTest, AFailureSurvivesRefreshesAndTheNextStartReplacesIt) {
 
   write_env({});
   s.start();
-  EXPECT_EQ(kind(), Kind::Starting);
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status()) << "\n" << log_text();
+  EXPECT_EQ(kind(), Kind::starting);
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status()) << "\n" << log_text();
 }
 
 TEST_F(SupervisorExitTest, AnAgentThatEndsBeforeConfirmingFailsAsWell) {
@@ -72,7 +72,7 @@ TEST_F(SupervisorExitTest, AnAgentThatEndsBeforeConfirmingFailsAsWell) {
              {"TALLOWMERED_EXIT_CODE", "3"}});
   Supervisor& s = create_supervisor();
   s.start();
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status());
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status());
   EXPECT_EQ(status().reason(), "exited (exit code: 3), see the log");
   EXPECT_EQ(s.hub_connected(), std::nullopt);
 }

@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "settings/state_files.h"
 #include "support/agent_fixture.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -36,14 +37,14 @@ TEST_F(SupervisorLifecycleTest, StartIsConfirmedByTheChildsOwnPidAndStopEndsStop
   write_config();
   write_env({{"TALLOWMERED_OUTPUT", "the agent speaks"}});
   Supervisor& s = create_supervisor();
-  EXPECT_EQ(kind(), Kind::Stopped);
+  EXPECT_EQ(kind(), Kind::stopped);
 
   s.start();
   // Decided and recorded before start returns; the agent has not confirmed anything yet.
-  EXPECT_EQ(kind(), Kind::Starting);
+  EXPECT_EQ(kind(), Kind::starting);
   EXPECT_EQ(s.hub_connected(), std::nullopt);
 
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status()) << "\n" << log_text();
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status()) << "\n" << log_text();
   const std::uint32_t pid = child_pid();
   ASSERT_NE(pid, 0u);
   EXPECT_TRUE(has_child());
@@ -51,17 +52,17 @@ TEST_F(SupervisorLifecycleTest, StartIsConfirmedByTheChildsOwnPidAndStopEndsStop
   ASSERT_TRUE(record);
   EXPECT_EQ(record->pid, pid);
   EXPECT_EQ(launch_record().value("pid", 0u), pid);
-  EXPECT_TRUE(platform::is_process_running(pid));
+  EXPECT_TRUE(test::is_process_running(pid));
   EXPECT_EQ(s.hub_url(), std::string(kTestHubUrl));
 
   s.stop();
   const Kind after_stop = kind();
-  EXPECT_TRUE(after_stop == Kind::Stopping || after_stop == Kind::Stopped) << status_label(status());
+  EXPECT_TRUE(after_stop == Kind::stopping || after_stop == Kind::stopped) << status_label(status());
   ASSERT_TRUE(wait_for_no_child());
   EXPECT_EQ(status(), AgentStatus::stopped());
-  EXPECT_TRUE(wait_until([pid] { return !platform::is_process_running(pid); }, 5s));
+  EXPECT_TRUE(wait_until([pid] { return !test::is_process_running(pid); }, 5s));
   EXPECT_EQ(kinds_seen(),
-            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+            (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping, Kind::stopped}))
       << kind_names(kinds_seen());
 
   // Standard output and standard error both end up in the log.
@@ -111,14 +112,14 @@ TEST_F(SupervisorLifecycleTest, HubConnectedTracksLaterRewritesAndDeletionOfTheS
   // A report by some other process does not count, even with the child running.
   write_status_file(pid + 1, true);
   EXPECT_TRUE(wait_until([&] { return s.hub_connected() == std::nullopt; }));
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
 
   write_status_file(pid, true);
   EXPECT_TRUE(wait_until([&] { return s.hub_connected() == true; }));
 
   std::filesystem::remove(state_dir() / kStatusFileName);
   EXPECT_TRUE(wait_until([&] { return s.hub_connected() == std::nullopt; }));
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(child_pid(), pid);
 }
 
@@ -131,9 +132,9 @@ TEST_F(SupervisorLifecycleTest, LosingTheHubUrlClearsItButLeavesTheAgentRunning)
 
   std::filesystem::remove(state_dir() / kConfigFileName);
   EXPECT_TRUE(wait_until([&] { return s.hub_url() == std::nullopt; }));
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(child_pid(), pid);
-  EXPECT_TRUE(platform::is_process_running(pid));
+  EXPECT_TRUE(test::is_process_running(pid));
 }
 
 TEST_F(SupervisorLifecycleTest, StartWhileStartingOrRunningLaunchesNothingMore) {
@@ -142,12 +143,12 @@ TEST_F(SupervisorLifecycleTest, StartWhileStartingOrRunningLaunchesNothingMore) 
   s.start();
   s.start();
   const std::uint32_t pid = [&] {
-    EXPECT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
+    EXPECT_TRUE(wait_for_kind(Kind::running)) << status_label(status());
     return child_pid();
   }();
   ASSERT_NE(pid, 0u);
   s.start();
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(child_pid(), pid);
   EXPECT_EQ(count_of(log_text(), ": started"), 1u) << log_text();
 }
@@ -175,13 +176,13 @@ TEST_F(SupervisorLifecycleTest, RestartWithAChildLaunchesANewAgentOnlyAfterTheOl
     second = child_pid();
     return second != 0 && second != first;
   })) << status_label(status());
-  EXPECT_FALSE(platform::is_process_running(first));
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
+  EXPECT_FALSE(test::is_process_running(first));
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status());
   EXPECT_EQ(child_pid(), second);
   EXPECT_EQ(launch_record().value("pid", 0u), second);
   EXPECT_EQ(count_of(log_text(), ": started"), 2u) << log_text();
-  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping,
-                                             Kind::Stopped, Kind::Starting, Kind::Running}))
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping,
+                                             Kind::stopped, Kind::starting, Kind::running}))
       << kind_names(kinds_seen());
 }
 
@@ -200,10 +201,10 @@ TEST_F(SupervisorLifecycleTest, RestartOfAnAgentThatIgnoresTheStopWaitsForItsFor
     second = child_pid();
     return second != 0 && second != first;
   })) << status_label(status());
-  EXPECT_FALSE(platform::is_process_running(first));
-  EXPECT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
-  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping,
-                                             Kind::Stopped, Kind::Starting, Kind::Running}))
+  EXPECT_FALSE(test::is_process_running(first));
+  EXPECT_TRUE(wait_for_kind(Kind::running)) << status_label(status());
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping,
+                                             Kind::stopped, Kind::starting, Kind::running}))
       << kind_names(kinds_seen());
 }
 
@@ -211,8 +212,8 @@ TEST_F(SupervisorLifecycleTest, RestartWithoutAChildIsAPlainStart) {
   write_config();
   Supervisor& s = create_supervisor();
   s.restart();
-  EXPECT_EQ(kind(), Kind::Starting);
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status());
+  EXPECT_EQ(kind(), Kind::starting);
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status());
   EXPECT_NE(child_pid(), 0u);
   EXPECT_EQ(count_of(log_text(), ": started"), 1u) << log_text();
 }
@@ -241,9 +242,9 @@ TEST_P(SupervisorTwoStopsTest, EndTheAgentOnceAndTheirTimersSpareTheNextChild) {
   s.stop();
   ASSERT_TRUE(wait_for_no_child());
   EXPECT_EQ(status(), AgentStatus::stopped());
-  EXPECT_FALSE(platform::is_process_running(first));
+  EXPECT_FALSE(test::is_process_running(first));
   EXPECT_EQ(kinds_seen(),
-            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+            (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping, Kind::stopped}))
       << kind_names(kinds_seen());
   clear_transitions();
 
@@ -254,10 +255,10 @@ TEST_P(SupervisorTwoStopsTest, EndTheAgentOnceAndTheirTimersSpareTheNextChild) {
   ASSERT_NE(second, first);
   // Refresh loop and exit watch: every stop timer has run out.
   ASSERT_TRUE(wait_until([&] { return live_tasks() == 2; }, 30s)) << live_tasks() << " tasks";
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(child_pid(), second);
-  EXPECT_TRUE(platform::is_process_running(second));
-  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running}))
+  EXPECT_TRUE(test::is_process_running(second));
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::starting, Kind::running}))
       << kind_names(kinds_seen());
 }
 
@@ -319,17 +320,17 @@ TEST_F(SupervisorLifecycleTest, StopWhileTheLaunchIsUnderWayDoesNothingAndTheAge
   s.start();
   ASSERT_TRUE(wait_until([&] { return gate.entered(); }));
   s.stop();
-  EXPECT_EQ(kind(), Kind::Starting);
+  EXPECT_EQ(kind(), Kind::starting);
   EXPECT_FALSE(has_child());
 
   gate.open();
-  ASSERT_TRUE(wait_for_kind(Kind::Running)) << status_label(status()) << "\n" << log_text();
+  ASSERT_TRUE(wait_for_kind(Kind::running)) << status_label(status()) << "\n" << log_text();
   EXPECT_TRUE(has_child());
   // No stop was left over for the new child.
   ASSERT_TRUE(wait_until([&] { return live_tasks() == 2; }));
-  EXPECT_EQ(kind(), Kind::Running);
+  EXPECT_EQ(kind(), Kind::running);
   EXPECT_EQ(log_text().find("stop requested"), std::string::npos) << log_text();
-  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::Starting, Kind::Running}))
+  EXPECT_EQ(kinds_seen(), (std::vector<Kind>{Kind::starting, Kind::running}))
       << kind_names(kinds_seen());
 }
 
@@ -342,7 +343,7 @@ TEST_F(SupervisorLifecycleTest, AForcedEndWithoutAStopIsAFailureWithExitCodeOne)
   EXPECT_TRUE(wait_for_status(AgentStatus::failed("exited (exit code: 1), see the log")))
       << status_label(status());
   EXPECT_FALSE(has_child());
-  EXPECT_FALSE(platform::is_process_running(pid));
+  EXPECT_FALSE(test::is_process_running(pid));
 }
 
 }  // namespace

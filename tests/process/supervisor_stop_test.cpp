@@ -9,6 +9,7 @@
 
 #include "platform/process.h"
 #include "support/agent_fixture.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -33,10 +34,10 @@ TEST_F(SupervisorStopTest, AnAgentThatIgnoresTheStopIsEndedAndTheStatusEndsStopp
   // after the grace period; either way it ends, and not as a failure.
   ASSERT_TRUE(wait_for_no_child(std::chrono::duration_cast<std::chrono::milliseconds>(timings.stop_grace) + 20s)) << status_label(status());
   EXPECT_EQ(status(), AgentStatus::stopped());
-  EXPECT_FALSE(platform::is_process_running(pid));
+  EXPECT_FALSE(test::is_process_running(pid));
   EXPECT_EQ(log_text().find("stop requested"), std::string::npos) << log_text();
   EXPECT_EQ(kinds_seen(),
-            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+            (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping, Kind::stopped}))
       << kind_names(kinds_seen());
 }
 
@@ -74,7 +75,7 @@ TEST_F(SupervisorStopTest, StopAndWaitGivesUpAfterTheLogOffWaitWhenTheGraceIsLon
   if (has_child()) {
     // Still waiting for its grace period: the wait must have used all of its time.
     EXPECT_GE(took, timings.logoff_wait);
-    EXPECT_EQ(kind(), Kind::Stopping);
+    EXPECT_EQ(kind(), Kind::stopping);
   } else {
     EXPECT_EQ(status(), AgentStatus::stopped());
   }
@@ -109,21 +110,21 @@ TEST_P(SupervisorGrandchildTest, EndsWithinTwoSecondsOfTheAgent) {
     return grandchild != 0;
   })) << log_text();
   track_process(grandchild);
-  ASSERT_TRUE(platform::is_process_running(grandchild));
+  ASSERT_TRUE(test::is_process_running(grandchild));
 
   switch (GetParam().ending) {
     case Ending::stop: s.stop(); break;
     case Ending::forced: raise_kill_signal(); break;
-    case Ending::killed_from_outside: platform::kill_process(pid); break;
+    case Ending::killed_from_outside: test::kill_process(pid); break;
   }
   ASSERT_TRUE(wait_for_no_child()) << status_label(status());
-  EXPECT_FALSE(platform::is_process_running(pid));
-  EXPECT_TRUE(wait_until([&] { return !platform::is_process_running(grandchild); }, 2s))
+  EXPECT_FALSE(test::is_process_running(pid));
+  EXPECT_TRUE(wait_until([&] { return !test::is_process_running(grandchild); }, 2s))
       << "grandchild " << grandchild << " outlived the agent " << pid;
   if (GetParam().ending == Ending::stop) {
     EXPECT_EQ(status(), AgentStatus::stopped());
   } else {
-    EXPECT_EQ(kind(), Kind::Failed) << status_label(status());
+    EXPECT_EQ(kind(), Kind::failed) << status_label(status());
   }
 }
 

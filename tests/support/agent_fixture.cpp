@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "settings/state_files.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -36,13 +37,13 @@ struct TransitionLog {
 
 std::string kind_name(Kind kind) {
   switch (kind) {
-    case Kind::Stopped: return "Stopped";
-    case Kind::Starting: return "Starting";
-    case Kind::Running: return "Running";
-    case Kind::Stopping: return "Stopping";
-    case Kind::RunningElsewhere: return "RunningElsewhere";
-    case Kind::NotEnrolled: return "NotEnrolled";
-    case Kind::Failed: return "Failed";
+    case Kind::stopped: return "Stopped";
+    case Kind::starting: return "Starting";
+    case Kind::running: return "Running";
+    case Kind::stopping: return "Stopping";
+    case Kind::running_elsewhere: return "RunningElsewhere";
+    case Kind::not_enrolled: return "NotEnrolled";
+    case Kind::failed: return "Failed";
   }
   return "?";
 }
@@ -103,11 +104,11 @@ void AgentFixture::TearDown() {
   shut_down_supervisor();
   if (auto grandchild = grandchild_pid()) track_process(*grandchild);
   for (const std::uint32_t pid : tracked_) {
-    if (pid != 0 && platform::is_process_running(pid)) platform::kill_process(pid);
+    if (pid != 0 && test::is_process_running(pid)) test::kill_process(pid);
   }
   for (const std::uint32_t pid : tracked_) {
     if (pid == 0) continue;
-    EXPECT_TRUE(wait_until([pid] { return !platform::is_process_running(pid); }, 10s))
+    EXPECT_TRUE(wait_until([pid] { return !test::is_process_running(pid); }, 10s))
         << "process " << pid << " is still running after the test";
   }
   // Put back in the reverse order of setting, so the first value saved is the last restored.
@@ -130,7 +131,7 @@ void AgentFixture::shut_down_supervisor() {
   // once shut down, refuses to start; so let every launch settle, then end its child.
   for (int round = 0; round < 3; ++round) {
     const bool settled =
-        wait_until([&] { return s.has_child() || s.status().kind() != Kind::Starting; }, 20s);
+        wait_until([&] { return s.has_child() || s.status().kind() != Kind::starting; }, 20s);
     EXPECT_TRUE(settled) << "a launch did not finish";
     if (!s.has_child()) break;
     {
@@ -231,7 +232,7 @@ bool AgentFixture::wait_for_no_child(std::chrono::milliseconds limit) {
 
 std::uint32_t AgentFixture::start_until_running() {
   supervisor().start();
-  if (!wait_for_kind(Kind::Running)) {
+  if (!wait_for_kind(Kind::running)) {
     ADD_FAILURE() << "the agent did not reach Running; status \"" << status_label(status())
                   << "\", log:\n"
                   << log_text();
@@ -243,11 +244,11 @@ std::uint32_t AgentFixture::start_until_running() {
 void AgentFixture::stop_until_stopped() {
   supervisor().stop();
   EXPECT_TRUE(wait_for_no_child()) << "the agent child did not end";
-  EXPECT_TRUE(wait_for_kind(Kind::Stopped)) << "status \"" << status_label(status()) << "\"";
+  EXPECT_TRUE(wait_for_kind(Kind::stopped)) << "status \"" << status_label(status()) << "\"";
 }
 
 void AgentFixture::raise_kill_signal() {
-  std::shared_ptr<platform::Notification> kill_signal;
+  std::shared_ptr<platform::WakeEvent> kill_signal;
   {
     std::lock_guard lock(supervisor_->state()->mutex);
     kill_signal = supervisor_->state()->kill_signal;

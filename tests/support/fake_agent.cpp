@@ -25,7 +25,7 @@ class FakeChildProcess final : public platform::ChildProcess {
   }
 
   Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const platform::Notification* const> wake) override {
+      std::span<const platform::WakeEvent* const> wake) override {
     for (;;) {
       if (child_->has_ended()) return std::optional<std::size_t>();
       for (std::size_t i = 0; i < wake.size(); ++i) {
@@ -66,7 +66,7 @@ AgentLauncher FakeAgents::launcher() {
              -> Result<std::unique_ptr<platform::ChildProcess>> {
     if (fail_launch) return Error{"fake launch failure"};
     auto child = std::make_shared<Child>();
-    auto ended = platform::Notification::create();
+    auto ended = platform::WakeEvent::create();
     if (!ended) return ended.error();
     child->ended = std::move(ended).value();
     {

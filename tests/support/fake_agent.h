@@ -18,7 +18,7 @@ class FakeAgents {
   // One fake child, shared by the supervisor's exit watch and the test.
   struct Child {
     std::uint32_t pid = 0;
-    std::shared_ptr<platform::Notification> ended;
+    std::shared_ptr<platform::WakeEvent> ended;
     std::atomic<std::uint32_t> exit_code{0};
     std::atomic<int> stop_requests{0};
     std::atomic<bool> terminated{false};

@@ -1,9 +1,12 @@
-// Draws the rook artwork from one vector description and writes every bitmap the
-// project ships: the tray's 31×36 coverage image, the multi-size application icon,
-// and the freedesktop hicolor icons (PNGs and an SVG).
+// Draws the rook artwork from one vector description and writes every picture the
+// project ships: the Windows tray's 31×36 coverage image, the Linux tray's coverage
+// masks at each panel size, the multi-size application icon, and the freedesktop
+// hicolor icons (the application's PNGs and SVG, the tray's symbolic and failed SVGs).
 //
 //   rook_generator RES_DIR           writes the files under RES_DIR
 //   rook_generator --check RES_DIR   compares them with what is there; exit 1 on a difference
+//
+// Either way it first looks at the tray's small masks (mask_faults) and stops on a fault.
 //
 // The output is a pure function of this file, so the check keeps the committed
 // artwork honest.
@@ -194,14 +197,40 @@ struct Colour {
 constexpr Colour kFill{245, 158, 11};
 constexpr Colour kOutline{69, 26, 3};
 
-// The tray's image: black, the rook only in the alpha channel, one grid cell per pixel.
-Image tray_image() {
-  const auto shape = place(rook(), {1, 0, 0, false});
-  const int width = static_cast<int>(kGridWidth), height = static_cast<int>(kGridHeight);
-  const auto alpha = coverage(shape, 0, width, height, [&](double x, double y) { return inside(shape, x, y); });
+// A mask for the tray to paint: black, the shape only in the alpha channel.
+Image mask_image(const std::vector<std::uint8_t>& alpha, int width, int height) {
   Image image{width, height, std::vector<std::uint8_t>(alpha.size() * 4, 0)};
   for (std::size_t i = 0; i < alpha.size(); ++i) image.rgba[4 * i + 3] = alpha[i];
   return image;
+}
+
+// The Windows tray's image: one grid cell per pixel.
+Image tray_image() {
+  const auto shape = place(rook(), {1, 0, 0, false});
+  const int width = static_cast<int>(kGridWidth), height = static_cast<int>(kGridHeight);
+  return mask_image(coverage(shape, 0, width, height, [&](double x, double y) { return inside(shape, x, y); }),
+                    width, height);
+}
+
+// The Linux tray's masks and the symbolic icon: the rook as tall as the square, centred
+// across it, its vertices on whole pixels (mask_faults checks what that rounding keeps).
+constexpr std::array<int, 5> kTrayMaskSizes = {16, 22, 24, 32, 48};
+
+std::vector<Contour> tray_shape(int size) {
+  const double scale = size / kGridHeight;
+  return place(rook(), {scale, (size - kGridWidth * scale) / 2, 0, true});
+}
+
+Image tray_mask(int size) {
+  const auto shape = tray_shape(size);
+  // On whole pixels the slanted edges run exactly through samples, and the crossing test
+  // counts such a sample in on one side of the rook and out on the other. Raised by a
+  // hair (less than the samples' spacing, more than rounding error), every sample
+  // leaves the edge the same way on both sides, so the mask stays symmetric.
+  constexpr double kRaise = 1.0 / 4096;
+  return mask_image(
+      coverage(shape, 0, size, size, [&](double x, double y) { return inside(shape, x, y - kRaise); }), size,
+      size);
 }
 
 // Outline width of the square icon of `size` pixels.
@@ -333,33 +362,135 @@ std::string number(double value) {
   return out.str();
 }
 
-// The scalable icon: the outline as a stroke of twice its width under the fill, which
-// leaves exactly one width outside the rook and inside each opening.
-Bytes svg() {
-  constexpr int kSize = 256;
-  const auto shape = place(rook(), icon_placement(kSize, false));
+// SVG path data, one subpath per contour. Snapping can land two vertices on one
+// pixel; the repeat is left out.
+std::string path_data(const std::vector<Contour>& shape) {
   std::string path;
   for (const Contour& contour : shape) {
     for (std::size_t i = 0; i < contour.size(); ++i) {
+      if (i > 0 && contour[i].x == contour[i - 1].x && contour[i].y == contour[i - 1].y) continue;
       path += (i == 0 ? "M" : " L") + number(contour[i].x) + "," + number(contour[i].y);
     }
     path += " Z ";
   }
   path.pop_back();
-  const auto hex = [](Colour c) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-    return std::string(text);
-  };
-  std::string out;
-  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  return path;
+}
+
+std::string hex(Colour c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+  return text;
+}
+
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+// A full-colour icon on a 256 canvas: the outline as a stroke of twice its width under
+// the fill, which leaves exactly one width outside the rook and inside each opening.
+Bytes amber_svg(const std::vector<Contour>& shape, double outline) {
+  const std::string path = path_data(shape);
+  std::string out(kXmlDeclaration);
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 256 256\">\n";
   out += "  <path d=\"" + path + "\" fill=\"" + hex(kOutline) + "\" fill-rule=\"evenodd\" stroke=\"" +
-         hex(kOutline) + "\" stroke-width=\"" + number(2 * outline_width(kSize)) +
+         hex(kOutline) + "\" stroke-width=\"" + number(2 * outline) +
          "\" stroke-linejoin=\"miter\" stroke-miterlimit=\"10\"/>\n";
   out += "  <path d=\"" + path + "\" fill=\"" + hex(kFill) + "\" fill-rule=\"evenodd\"/>\n";
   out += "</svg>\n";
   return out;
+}
+
+// The application's scalable icon, drawn freely on the large canvas.
+Bytes svg() {
+  constexpr int kSize = 256;
+  return amber_svg(place(rook(), icon_placement(kSize, false)), outline_width(kSize));
+}
+
+// The tray's icon for a failed agent. Panels draw it at 16 to 24 pixels, so it is the
+// 16 pixel application icon (vertices on whole pixels, a one-pixel outline) enlarged 16
+// times: crisp at 16, an outline that still shows at every panel size, and as tall as
+// the symbolic icon it takes turns with.
+Bytes failed_svg() {
+  constexpr int kDesign = 16, kEnlarge = 256 / kDesign;
+  auto shape = place(rook(), icon_placement(kDesign, true));
+  for (Contour& contour : shape) {
+    for (Point& p : contour) p = {p.x * kEnlarge, p.y * kEnlarge};
+  }
+  return amber_svg(shape, outline_width(kDesign) * kEnlarge);
+}
+
+// A symbolic icon: one path in the text colour, which the panel sets. GTK recolours
+// any "-symbolic" icon by overriding its fill; Plasma replaces the style sheet with
+// the id "current-color-scheme", whose class gives the path its colour. The colour
+// written here (Breeze's text colour) shows only where nothing recolours. Opacity is
+// an attribute of the path, which neither recolouring touches.
+Bytes symbolic_svg(double opacity) {
+  constexpr int kSize = 16;  // the hicolor theme's size for symbolic icons
+  const std::string side = std::to_string(kSize);
+  std::string out(kXmlDeclaration);
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + side + "\" height=\"" + side +
+         "\" viewBox=\"0 0 " + side + " " + side + "\">\n";
+  out += "  <style type=\"text/css\" id=\"current-color-scheme\">.ColorScheme-Text { color:#232629; }</style>\n";
+  out += "  <path class=\"ColorScheme-Text\" d=\"" + path_data(tray_shape(kSize)) +
+         "\" fill=\"currentColor\" fill-rule=\"evenodd\"";
+  if (opacity < 1) out += " opacity=\"" + number(opacity) + "\"";
+  out += "/>\n</svg>\n";
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// What the small masks must keep
+// ---------------------------------------------------------------------------
+
+// Rounding every vertex can close a narrow opening, shift one side of the rook more
+// than the other or leave a straight edge between pixels. mask_faults looks for these,
+// and for a rook short of its square's height, at each tray size before anything is
+// written or compared, so a new size or a change to the description cannot slip them in.
+struct Opening {
+  const char* name;
+  double left, top, right, bottom;  // grid cells
+};
+constexpr std::array<Opening, 4> kOpenings = {{{"the left gap between merlons", 9, 0, 12, 5},
+                                               {"the right gap between merlons", 19, 0, 22, 5},
+                                               {"the band's opening", 12, 15, 19, 17},
+                                               {"the arrow slit", 14, 21, 17, 26}}};
+
+std::vector<std::string> mask_faults() {
+  std::vector<std::string> faults;
+  for (const int size : kTrayMaskSizes) {
+    const auto shape = tray_shape(size);
+    const Image mask = tray_mask(size);
+    const auto alpha = [&](int x, int y) { return mask.rgba[4 * (static_cast<std::size_t>(y) * size + x) + 3]; };
+    const std::string at = "the " + std::to_string(size) + " pixel tray mask ";
+    bool mirrored = true, crisp = true, top = false, bottom = false;
+    std::vector<Contour> slanted;  // the only edges allowed to leave grey pixels
+    for (const Contour& contour : shape) {
+      for (std::size_t i = 0, j = contour.size() - 1; i < contour.size(); j = i++) {
+        if (contour[i].x != contour[j].x && contour[i].y != contour[j].y) slanted.push_back({contour[j], contour[i]});
+      }
+    }
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        mirrored = mirrored && alpha(x, y) == alpha(size - 1 - x, y);
+        crisp = crisp && (alpha(x, y) == 0 || alpha(x, y) == 255 || edge_near_pixel(slanted, x, y, 0));
+        top = top || (y == 0 && alpha(x, y) == 255);
+        bottom = bottom || (y == size - 1 && alpha(x, y) == 255);
+      }
+    }
+    if (!mirrored) faults.push_back(at + "is not symmetric");
+    if (!crisp) faults.push_back(at + "has grey pixels along a straight edge");
+    if (!top || !bottom) faults.push_back(at + "does not span its height");
+    const double scale = size / kGridHeight, left = (size - kGridWidth * scale) / 2;
+    for (const Opening& o : kOpenings) {
+      bool open = false;
+      for (int y = static_cast<int>(o.top * scale); y < std::ceil(o.bottom * scale); ++y) {
+        for (int x = static_cast<int>(left + o.left * scale); x < std::ceil(left + o.right * scale); ++x) {
+          open = open || alpha(x, y) == 0;
+        }
+      }
+      if (!open) faults.push_back(at + "closes " + o.name);
+    }
+  }
+  return faults;
 }
 
 // ---------------------------------------------------------------------------
@@ -383,6 +514,22 @@ std::vector<Output> outputs() {
                    png(icon_image(size))});
   }
   out.push_back({"icons/hicolor/scalable/apps/tallowmere-tray.svg", svg()});
+
+  // The Linux tray shows these icons by name; a panel draws the symbolic ones in its own
+  // text colour. The dimmed one stands for an agent that is not running, at the opacity
+  // the tray's own pixmaps use. In symbolic/, where the hicolor theme keeps them now, and in
+  // scalable/, the only place a theme from before symbolic/ existed looks.
+  for (const char* directory : {"scalable", "symbolic"}) {
+    const std::filesystem::path apps = std::filesystem::path("icons/hicolor") / directory / "apps";
+    out.push_back({apps / "tallowmere-tray-symbolic.svg", symbolic_svg(1)});
+    out.push_back({apps / "tallowmere-tray-dimmed-symbolic.svg", symbolic_svg(0.35)});
+  }
+  out.push_back({"icons/hicolor/scalable/apps/tallowmere-tray-failed.svg", failed_svg()});
+
+  // Pixmaps for hosts that take no icon names, each size drawn at that size.
+  for (const int size : kTrayMaskSizes) {
+    out.push_back({"tray/rook-" + std::to_string(size) + ".png", png(tray_mask(size))});
+  }
   return out;
 }
 
@@ -401,6 +548,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path root(args.back());
+  const auto faults = mask_faults();
+  for (const std::string& fault : faults) std::fprintf(stderr, "%s\n", fault.c_str());
+  if (!faults.empty()) return 1;
   int differences = 0;
   for (const Output& output : outputs()) {
     const auto path = root / output.path;

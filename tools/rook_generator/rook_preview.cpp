@@ -1,8 +1,10 @@
 // Pictures for looking at the icons as people will see them, enlarged:
-//   rook_preview ICO_FILE OUT_DIR
+//   rook_preview RES_DIR OUT_DIR
 // writes OUT_DIR/tray_icons.png (the tray icon of every status on a light and a dark
 // taskbar: 8× the program's 36 × 36 pixels, then scaled down to 16, 20 and 24 as the
-// notification area does, each shown 4×) and OUT_DIR/application_icon.png (the
+// notification area does, each shown 4×), OUT_DIR/tray_masks.png (the Linux tray's
+// masks of each panel size, painted as the tray paints a running, a stopped and a failed
+// agent, 4× and 1×, on light and dark) and OUT_DIR/application_icon.png (the
 // application icon's 16, 24, 32 and 48 pixel images, 8× and 1×, on light and dark).
 
 #include <stb/stb_image.h>
@@ -154,6 +156,49 @@ bool tray_icons(const std::filesystem::path& out) {
   return canvas.save(out / "tray_icons.png");
 }
 
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool tray_masks(const std::filesystem::path& res, const std::filesystem::path& out) {
+  constexpr int kZoom = 4, kGap = 16, kLargest = 48;
+  std::vector<tallow::RookMask> masks;
+  int width = kGap;
+  for (const int size : {16, 22, 24, 32, kLargest}) {
+    const auto path = res / "tray" / ("rook-" + std::to_string(size) + ".png");
+    const std::string png = read_file(path);
+    auto mask = tallow::rook_mask_from_png({reinterpret_cast<const std::uint8_t*>(png.data()), png.size()});
+    if (!mask || mask->side != static_cast<std::uint32_t>(size)) {
+      std::fprintf(stderr, "%s is no %d pixel square mask\n", path.string().c_str(), size);
+      return false;
+    }
+    masks.push_back(std::move(mask.value()));
+    width += (kZoom + 1) * size + 2 * kGap;
+  }
+  const std::vector<tallow::AgentStatus> looks = {tallow::AgentStatus::running(), tallow::AgentStatus::stopped(),
+                                                  tallow::AgentStatus::failed("x")};
+  const int row = kZoom * kLargest + kGap, theme_height = static_cast<int>(looks.size()) * row + kGap;
+  Canvas canvas(width, 2 * theme_height);
+  for (int theme = 0; theme < 2; ++theme) {
+    const bool light = theme == 0;
+    canvas.fill(0, theme * theme_height, width, theme_height, light ? kLightTaskbar : kDarkTaskbar);
+    for (std::size_t i = 0; i < looks.size(); ++i) {
+      const int top = theme * theme_height + kGap + static_cast<int>(i) * row;
+      int x = kGap;
+      for (const int zoom : {kZoom, 1}) {
+        for (const tallow::RookMask& mask : masks) {
+          const auto icon = tallow::render_rook_icon(mask, looks[i], light);
+          const int side = static_cast<int>(mask.side);
+          canvas.draw(from_bytes(side, side, icon.rgba.data()), x, top + (kZoom * kLargest - zoom * side) / 2, zoom);
+          x += zoom * side + kGap;
+        }
+      }
+    }
+  }
+  return canvas.save(out / "tray_masks.png");
+}
+
 // The images of an icon file: DIBs (32-bit, bottom-up) or PNGs.
 std::vector<Picture> icon_images(const std::string& ico) {
   const auto u16 = [&](std::size_t at) { return static_cast<unsigned>(static_cast<std::uint8_t>(ico[at]) | static_cast<std::uint8_t>(ico[at + 1]) << 8); };
@@ -185,10 +230,8 @@ std::vector<Picture> icon_images(const std::string& ico) {
 }
 
 bool application_icon(const std::filesystem::path& ico_path, const std::filesystem::path& out) {
-  std::ifstream in(ico_path, std::ios::binary);
-  const std::string ico(std::istreambuf_iterator<char>(in), {});
   std::vector<Picture> shown;
-  for (Picture& image : icon_images(ico)) {
+  for (Picture& image : icon_images(read_file(ico_path))) {
     if (image.width == 16 || image.width == 24 || image.width == 32 || image.width == 48) shown.push_back(std::move(image));
   }
   if (shown.size() != 4) {
@@ -216,11 +259,11 @@ bool application_icon(const std::filesystem::path& ico_path, const std::filesyst
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: rook_preview ICO_FILE OUT_DIR\n");
+    std::fprintf(stderr, "usage: rook_preview RES_DIR OUT_DIR\n");
     return 2;
   }
-  const std::filesystem::path out(argv[2]);
+  const std::filesystem::path res(argv[1]), out(argv[2]);
   std::filesystem::create_directories(out);
-  const bool ok = tray_icons(out) && application_icon(argv[1], out);
+  const bool ok = tray_icons(out) && tray_masks(res, out) && application_icon(res / "tallowmere.ico", out);
   return ok ? 0 : 1;
 }

@@ -186,7 +186,7 @@ bool write_status(const std::filesystem::path& state_directory) {
 }
 
 int run_agent(const std::filesystem::path& state_directory) {
-  auto stop_request = platform::stop_request_notification();
+  auto stop_request = platform::stop_request_event();
   if (!stop_request) {
     say(stderr, "tallowmered: " + stop_request.error().message);
     return 1;
@@ -239,7 +239,7 @@ int run_agent(const std::filesystem::path& state_directory) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
   if (args.size() == 1 && args[0] == "--grandchild") {
-    auto stop_request = platform::stop_request_notification();
+    auto stop_request = platform::stop_request_event();
     for (;;) {
       if (stop_request && stop_request.value()->wait_for(1h)) return 0;
       if (!stop_request) std::this_thread::sleep_for(1h);

@@ -1,5 +1,5 @@
 // Linux side of run_captured: fork and exec into a process group of the program's own,
-// then one poll over both pipes, the program's pidfd and the wake notifications.
+// then one poll over both pipes, the program's pidfd and the wake events.
 
 #include "platform/captured_process.h"
 
@@ -144,7 +144,7 @@ timespec to_timespec(std::chrono::nanoseconds duration) {
 // Serves both streams until the program has exited and both have ended, the deadline
 // has passed or a wake is raised; says which (the exit status is not known yet).
 Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
-                          Clock::time_point deadline, std::span<const Notification* const> wake,
+                          Clock::time_point deadline, std::span<const WakeEvent* const> wake,
                           std::size_t limit) {
   const auto buffer = std::make_unique<char[]>(kReadSize);
   bool exited = false;
@@ -159,8 +159,8 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
     }
     // Notifications first: their indices are the wake indices.
     watched.clear();
-    for (const Notification* notification : wake) {
-      watched.push_back({static_cast<int>(notification->native()), POLLIN, 0});
+    for (const WakeEvent* event : wake) {
+      watched.push_back({static_cast<int>(event->native()), POLLIN, 0});
     }
     watched.push_back({exited ? -1 : fd_of(exit_watch), POLLIN, 0});
     for (const Stream& stream : streams) {
@@ -191,7 +191,7 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
 }  // namespace
 
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
-                                 std::span<const Notification* const> wake) {
+                                 std::span<const WakeEvent* const> wake) {
   posix::ExecImage image;
   if (auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
       !prepared) {

@@ -93,13 +93,13 @@ class ContainedChild final : public ChildProcess {
   }
 
   Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const Notification* const> wake) override {
+      std::span<const WakeEvent* const> wake) override {
     if (exit_status_) return std::optional<std::size_t>{};
     std::vector<struct pollfd> watched;
     watched.reserve(wake.size() + 1);
     watched.push_back({fd_of(keeper_pidfd_), POLLIN, 0});
-    for (const Notification* notification : wake) {
-      watched.push_back({static_cast<int>(notification->native()), POLLIN, 0});
+    for (const WakeEvent* event : wake) {
+      watched.push_back({static_cast<int>(event->native()), POLLIN, 0});
     }
     for (;;) {
       if (::poll(watched.data(), watched.size(), -1) >= 0) break;
@@ -109,7 +109,7 @@ class ContainedChild final : public ChildProcess {
     for (std::size_t i = 1; i < watched.size(); ++i) {
       if (watched[i].revents & POLLIN) return std::optional<std::size_t>{i - 1};
     }
-    return std::optional<std::size_t>{};  // an error condition on a notification: unreachable
+    return std::optional<std::size_t>{};  // an error condition on a event: unreachable
   }
 
   void terminate() override {

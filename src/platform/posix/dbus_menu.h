@@ -24,7 +24,7 @@ class DbusMenu {
   // Publishes `menu` as a new layout: items with their label (shown exactly as written),
   // enabled flag, check mark and separators. An item whose command the menu before had
   // too keeps its id, so a click on a menu the host drew before the change still counts.
-  void set(const NotificationMenu& menu);
+  void set(const Menu& menu);
 
   // Asks the host to open the menu, for hosts that leave that to the item.
   void show_to_user(guint timestamp);

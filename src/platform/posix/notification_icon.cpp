@@ -6,9 +6,9 @@
 #include "platform/notification_icon.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include "platform/icon_bitmaps.h"
+#include "platform/notification_icon_access.h"
 #include "platform/notification_text.h"
 #include "platform/posix/dbus_menu.h"
 #include "platform/posix/glib_ptr.h"
@@ -36,16 +36,17 @@ std::string item_tooltip(std::string_view text) { return utf16_to_utf8(tooltip_t
 }  // namespace
 
 struct NotificationIcon::Impl {
-  explicit Impl(NotificationIconTiming retry_timing) : timing(retry_timing) {}
+  explicit Impl(NotificationIconTiming retry_timing) : timing(retry_timing), retry(retry_timing) {}
   ~Impl() { remove(); }
 
   Result<void> start(const RgbaPixels& image);
   void remove();
 
-  Result<void> set_menu(NotificationMenu items);
+  Result<void> set_menu(Menu items);
   Result<void> set_image(const RgbaPixels& image);
   Result<void> set_tooltip(std::string_view text);
   bool is_added() const { return registered || (xembed && xembed->is_embedded()); }
+  bool removed() const { return retry.stage() == IconAddRetry::Stage::removed; }
 
   void watch_for_watcher();
   void register_item();
@@ -53,10 +54,10 @@ struct NotificationIcon::Impl {
   void use_xembed(bool wanted);
   void check_added();
   void start_retrying();
-  gboolean retry();
+  gboolean retry_add();
 
   NotificationIconTiming timing;
-  NotificationMenu menu;
+  Menu menu;
   std::string tooltip;
   std::vector<std::uint8_t> pixels;
   std::uint32_t width = 0, height = 0;
@@ -69,15 +70,12 @@ struct NotificationIcon::Impl {
   guint watch = 0;
   posix::GSourcePtr retry_timer;
 
-  bool removed = false;
+  IconAddRetry retry;
   bool watcher_present = false;
   unsigned watcher_generation = 0;  // one more for every watcher that appears
   bool registering = false;
   bool registered = false;
-  bool ever_added = false;
-  Clock::time_point adding_since = Clock::now();
   std::string last_error;
-  std::optional<Error> failure;
 };
 
 Result<void> NotificationIcon::Impl::start(const RgbaPixels& image) {
@@ -130,7 +128,7 @@ void NotificationIcon::Impl::watch_for_watcher() {
 }
 
 void NotificationIcon::Impl::register_item() {
-  if (removed || !watcher_present || registering) return;
+  if (removed() || !watcher_present || registering) return;
   registering = true;
   struct Call {
     Impl* self;
@@ -168,7 +166,7 @@ void NotificationIcon::Impl::on_registered(bool ok, std::string error) {
 }
 
 void NotificationIcon::Impl::use_xembed(bool wanted) {
-  if (removed) return;
+  if (removed()) return;
   if (!wanted) {
     if (xembed) xembed->set_visible(false);
     return;
@@ -183,7 +181,7 @@ void NotificationIcon::Impl::use_xembed(bool wanted) {
 
 void NotificationIcon::Impl::check_added() {
   if (is_added()) {
-    ever_added = true;
+    retry.added();
     retry_timer.reset();
     return;
   }
@@ -191,39 +189,33 @@ void NotificationIcon::Impl::check_added() {
 }
 
 void NotificationIcon::Impl::start_retrying() {
-  if (removed || failure || retry_timer) return;
-  adding_since = Clock::now();
+  // The time runs from the first refusal, not from each one while the timer runs.
+  if (retry_timer || !retry.begin(Clock::now())) return;
   retry_timer.reset(g_timeout_source_new(static_cast<guint>(timing.retry_interval.count())));
   g_source_set_callback(
-      retry_timer.get(), [](gpointer data) { return static_cast<Impl*>(data)->retry(); }, this, nullptr);
+      retry_timer.get(), [](gpointer data) { return static_cast<Impl*>(data)->retry_add(); }, this, nullptr);
   g_source_attach(retry_timer.get(), g_main_context_default());
 }
 
-gboolean NotificationIcon::Impl::retry() {
+gboolean NotificationIcon::Impl::retry_add() {
   if (!watcher_present && !registered) use_xembed(true);
   if (is_added()) {
-    ever_added = true;
+    retry.added();
     retry_timer.reset();
     return G_SOURCE_REMOVE;
   }
   register_item();
-  const auto waited = Clock::now() - adding_since;
-  if (waited < timing.give_up_after) return G_SOURCE_CONTINUE;
-  // An icon once shown waits for the next watcher; one never shown has failed.
-  retry_timer.reset();
-  if (!ever_added) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f",
-                  std::chrono::duration_cast<std::chrono::duration<double>>(waited).count());
-    failure = Error{std::string("the notification area refused it for ") + seconds + " s: " + last_error +
-                    (xembed ? "; no XEmbed system tray docked it" : "; no X display for an XEmbed icon")};
+  if (retry.refused(Clock::now(), last_error + (xembed ? "; no XEmbed system tray docked it"
+                                                         : "; no X display for an XEmbed icon"))) {
+    return G_SOURCE_CONTINUE;
   }
+  retry_timer.reset();
   return G_SOURCE_REMOVE;
 }
 
 void NotificationIcon::Impl::remove() {
-  if (removed) return;
-  removed = true;
+  if (removed()) return;
+  retry.remove();
   retry_timer.reset();
   g_cancellable_cancel(cancellable.get());
   if (watch != 0) g_bus_unwatch_name(watch);
@@ -239,7 +231,7 @@ void NotificationIcon::Impl::remove() {
   registered = false;
 }
 
-Result<void> NotificationIcon::Impl::set_menu(NotificationMenu items) {
+Result<void> NotificationIcon::Impl::set_menu(Menu items) {
   menu = std::move(items);
   if (dbus_menu) dbus_menu->set(menu);
   if (xembed) xembed->set_menu(menu);
@@ -270,7 +262,7 @@ NotificationIcon::NotificationIcon(NotificationIcon&&) noexcept = default;
 NotificationIcon& NotificationIcon::operator=(NotificationIcon&&) noexcept = default;
 NotificationIcon::~NotificationIcon() = default;
 
-Result<NotificationIcon> NotificationIcon::create(NotificationMenu menu, const RgbaPixels& image,
+Result<NotificationIcon> NotificationIcon::create(Menu menu, const RgbaPixels& image,
                                                   std::string_view tooltip, NotificationIconTiming timing) {
   auto impl = std::make_unique<Impl>(timing);
   if (auto kept = impl->set_image(image); !kept) return kept.error();
@@ -280,13 +272,14 @@ Result<NotificationIcon> NotificationIcon::create(NotificationMenu menu, const R
   return NotificationIcon(std::move(impl));
 }
 
-Result<void> NotificationIcon::set_menu(NotificationMenu menu) { return impl_->set_menu(std::move(menu)); }
+Result<void> NotificationIcon::set_menu(Menu menu) { return impl_->set_menu(std::move(menu)); }
 Result<void> NotificationIcon::set_image(const RgbaPixels& image) { return impl_->set_image(image); }
 Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) { return impl_->set_tooltip(tooltip); }
-void NotificationIcon::remove() { impl_->remove(); }
-bool NotificationIcon::is_added() const { return !impl_->removed && impl_->is_added(); }
-std::optional<Error> NotificationIcon::add_failure() const { return impl_->failure; }
-const NotificationMenu& NotificationIcon::menu() const { return impl_->menu; }
-const std::string& NotificationIcon::tooltip() const { return impl_->tooltip; }
+bool NotificationIcon::is_added() const { return !impl_->removed() && impl_->is_added(); }
+std::optional<Error> NotificationIcon::add_failure() const { return impl_->retry.failure(); }
+
+const Menu& NotificationIconAccess::menu(const NotificationIcon& icon) { return icon.impl_->menu; }
+const std::string& NotificationIconAccess::tooltip(const NotificationIcon& icon) { return icon.impl_->tooltip; }
+void NotificationIconAccess::remove(NotificationIcon& icon) { icon.impl_->remove(); }
 
 }  // namespace tallow::platform

@@ -56,7 +56,4 @@ Result<SessionControl> SessionControl::create(std::function<void()> on_session_e
 
 bool SessionControl::close_requested() const { return impl_ && impl_->close_requested; }
 
-// Linux scales windows through the toolkit, not per process.
-void make_process_dpi_aware() {}
-
 }  // namespace tallow::platform

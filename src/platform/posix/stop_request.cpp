@@ -13,7 +13,7 @@ namespace tallow::platform {
 
 namespace {
 
-// The descriptor the handler writes to; the notification behind it is never
+// The descriptor the handler writes to; the event behind it is never
 // destroyed, so the descriptor stays valid for as long as a signal can arrive.
 std::atomic<int> stop_request_fd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -28,17 +28,17 @@ void on_stop_signal(int) {
 
 }  // namespace
 
-Result<std::shared_ptr<Notification>> stop_request_notification() {
+Result<std::shared_ptr<WakeEvent>> stop_request_event() {
   static std::mutex mutex;
   // Deliberately never destroyed: a signal during exit must not write into a
   // descriptor number that something else has reused.
-  static auto* installed = new std::shared_ptr<Notification>();
+  static auto* installed = new std::shared_ptr<WakeEvent>();
   std::lock_guard lock(mutex);
   if (*installed) return *installed;
 
-  auto notification = Notification::create();
-  if (!notification) return notification.error();
-  stop_request_fd.store(static_cast<int>(notification.value()->native()));
+  auto event = WakeEvent::create();
+  if (!event) return event.error();
+  stop_request_fd.store(static_cast<int>(event.value()->native()));
 
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
@@ -55,7 +55,7 @@ Result<std::shared_ptr<Notification>> stop_request_notification() {
       return error;
     }
   }
-  *installed = notification.value();
+  *installed = event.value();
   return *installed;
 }
 

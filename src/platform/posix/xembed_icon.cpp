@@ -23,7 +23,7 @@ void on_item_activate(GtkWidget*, gpointer command) { queue_picked_command(stati
 XembedIcon::XembedIcon(const GtkFunctions& gtk, std::function<void()> on_embedded_change)
     : gtk_(gtk), on_embedded_change_(std::move(on_embedded_change)) {}
 
-std::unique_ptr<XembedIcon> XembedIcon::create(const NotificationMenu& menu, const RgbaPixels& image,
+std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const RgbaPixels& image,
                                                const std::string& tooltip,
                                                std::function<void()> on_embedded_change) {
   const GtkFunctions* gtk = posix::gtk();
@@ -89,27 +89,25 @@ void XembedIcon::open_menu(guint button, guint32 time) {
   }
   popup_ = gtk_.gtk_menu_new();
   g_object_ref_sink(popup_);
-  for (const NotificationMenuItem& item : menu_) {
+  for (const MenuItem& item : menu_) {
     GtkWidget* row = nullptr;
     // These labels take no access-key marker: the text shows as written.
     switch (item.kind) {
-      case NotificationMenuItem::Kind::separator:
+      case MenuItem::Kind::separator:
         row = gtk_.gtk_separator_menu_item_new();
         break;
-      case NotificationMenuItem::Kind::check:
+      case MenuItem::Kind::check:
         row = gtk_.gtk_check_menu_item_new_with_label(item.text.c_str());
         gtk_.gtk_check_menu_item_set_active(gtk_cast<GtkCheckMenuItem>(row), item.checked);
         break;
-      case NotificationMenuItem::Kind::text:
+      case MenuItem::Kind::text:
         row = gtk_.gtk_menu_item_new_with_label(item.text.c_str());
         break;
     }
-    if (item.kind != NotificationMenuItem::Kind::separator) {
-      gtk_.gtk_widget_set_sensitive(row, item.enabled);
-      if (item.command && item.enabled) {
-        g_signal_connect_data(row, "activate", G_CALLBACK(on_item_activate), g_strdup(item.command->c_str()),
-                              [](gpointer command, GClosure*) { g_free(command); }, GConnectFlags(0));
-      }
+    if (item.kind != MenuItem::Kind::separator) gtk_.gtk_widget_set_sensitive(row, item.enabled);
+    if (const auto command = item.picked_command()) {
+      g_signal_connect_data(row, "activate", G_CALLBACK(on_item_activate), g_strndup(command->data(), command->size()),
+                            [](gpointer copy, GClosure*) { g_free(copy); }, GConnectFlags(0));
     }
     gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(popup_), row);
   }

@@ -20,14 +20,14 @@ class XembedIcon {
  public:
   // The icon, visible and waiting for a tray to dock it; null when GTK cannot be loaded
   // (no library, no X display). `on_embedded_change` runs when a tray docks or drops it.
-  static std::unique_ptr<XembedIcon> create(const NotificationMenu& menu, const RgbaPixels& image,
+  static std::unique_ptr<XembedIcon> create(const Menu& menu, const RgbaPixels& image,
                                             const std::string& tooltip,
                                             std::function<void()> on_embedded_change);
   ~XembedIcon();
   XembedIcon(const XembedIcon&) = delete;
   XembedIcon& operator=(const XembedIcon&) = delete;
 
-  void set_menu(const NotificationMenu& menu) { menu_ = menu; }
+  void set_menu(const Menu& menu) { menu_ = menu; }
   void set_image(const RgbaPixels& image);
   void set_tooltip(const std::string& tooltip);
   // A hidden icon leaves the tray; shown again, it asks to be docked again.
@@ -45,7 +45,7 @@ class XembedIcon {
 
   const GtkFunctions& gtk_;
   std::function<void()> on_embedded_change_;
-  NotificationMenu menu_;
+  Menu menu_;
   GObjectPtr<GtkStatusIcon> icon_;
   GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
   bool visible_ = true;

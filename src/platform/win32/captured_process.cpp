@@ -1,6 +1,6 @@
 // Windows side of run_captured: each output stream through a named pipe read with
 // overlapped I/O, so that one thread waits on both reads, the process and the wake
-// notifications at once.
+// wake events at once.
 
 #include "platform/captured_process.h"
 
@@ -196,7 +196,7 @@ DWORD wait_milliseconds(Clock::duration left) {
 // Serves both pipes until the process has exited and both have ended, the deadline has
 // passed or a wake is raised; says which (the exit status is not known yet).
 Result<CapturedRun> watch(const StartedProcess& process, std::span<PipeReader* const, 2> readers,
-                          Clock::time_point deadline, std::span<const Notification* const> wake) {
+                          Clock::time_point deadline, std::span<const WakeEvent* const> wake) {
   bool exited = false;
   std::vector<HANDLE> handles;
   CapturedRun run;
@@ -210,8 +210,8 @@ Result<CapturedRun> watch(const StartedProcess& process, std::span<PipeReader* c
     // Notifications first: the wait names the lowest ready index, so a busy pipe
     // cannot hide a wake, and their indices are the wake indices.
     handles.clear();
-    for (const Notification* notification : wake) {
-      handles.push_back(reinterpret_cast<HANDLE>(notification->native()));
+    for (const WakeEvent* event : wake) {
+      handles.push_back(reinterpret_cast<HANDLE>(event->native()));
     }
     if (!exited) handles.push_back(process.get());
     for (const PipeReader* reader : readers) {
@@ -238,8 +238,8 @@ Result<CapturedRun> watch(const StartedProcess& process, std::span<PipeReader* c
 }  // namespace
 
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
-                                 std::span<const Notification* const> wake) {
-  if (wake.size() + 3 > MAXIMUM_WAIT_OBJECTS) return Error{"too many notifications to wait on"};
+                                 std::span<const WakeEvent* const> wake) {
+  if (wake.size() + 3 > MAXIMUM_WAIT_OBJECTS) return Error{"too many wake events to wait on"};
   auto output = create_output_pipe();
   if (!output) return output.error();
   auto error_output = create_output_pipe();

@@ -22,11 +22,11 @@ class Win32ChildProcess final : public ChildProcess {
   }
 
   Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const Notification* const> wake) override {
-    if (wake.size() + 1 > MAXIMUM_WAIT_OBJECTS) return Error{"too many notifications to wait on"};
+      std::span<const WakeEvent* const> wake) override {
+    if (wake.size() + 1 > MAXIMUM_WAIT_OBJECTS) return Error{"too many wake events to wait on"};
     std::vector<HANDLE> handles{process_->get()};
-    for (const Notification* notification : wake) {
-      handles.push_back(reinterpret_cast<HANDLE>(notification->native()));
+    for (const WakeEvent* event : wake) {
+      handles.push_back(reinterpret_cast<HANDLE>(event->native()));
     }
     const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
                                                 FALSE, INFINITE);

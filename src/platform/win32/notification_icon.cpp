@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
+#include "platform/notification_icon_access.h"
 #include "platform/notification_text.h"
 #include "platform/os_error.h"
 #include "platform/win32/icon_handle.h"
@@ -41,15 +41,10 @@ BOOL real_shell_notify(DWORD message, NOTIFYICONDATAW* data) {
 }  // namespace
 
 struct NotificationIcon::Impl {
-  enum class Stage {
-    adding,   // the shell has refused the add so far; retried on the timer
-    added,    // the shell holds the icon
-    waiting,  // retried for the whole limit in vain; the next "TaskbarCreated" tries again
-    removed,  // taken away by its owner, for good
-  };
+  using Stage = IconAddRetry::Stage;
 
   Impl(ShellNotify notify, NotificationIconTiming retry_timing)
-      : shell_notify(std::move(notify)), timing(retry_timing) {}
+      : shell_notify(std::move(notify)), timing(retry_timing), retry(retry_timing) {}
 
   ~Impl() {
     remove();
@@ -63,7 +58,7 @@ struct NotificationIcon::Impl {
   std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam);
 
   Result<void> create_window();
-  Result<void> set_menu(NotificationMenu items);
+  Result<void> set_menu(Menu items);
   Result<void> set_image(const RgbaPixels& image);
   Result<void> set_tooltip(std::string_view text);
   NOTIFYICONDATAW data(UINT flags) const;
@@ -82,17 +77,14 @@ struct NotificationIcon::Impl {
   ScopedIcon icon;
   // Shared with an open menu, which keeps the one the user sees alive through a set_menu.
   std::shared_ptr<const PopupMenu> popup;
-  NotificationMenu menu;
+  Menu menu;
   std::string tooltip;
   std::u16string tooltip_units;
 
-  Stage stage = Stage::adding;
-  bool ever_added = false;
+  IconAddRetry retry;
   bool version_4 = false;
   bool menu_open = false;
-  Clock::time_point adding_since;
   DWORD last_add_error = 0;
-  std::optional<Error> failure;
 };
 
 Result<void> NotificationIcon::Impl::register_window_class() {
@@ -122,8 +114,7 @@ LRESULT CALLBACK NotificationIcon::Impl::procedure(HWND window, UINT message, WP
 
 std::optional<LRESULT> NotificationIcon::Impl::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == taskbar_created_message()) {
-    // A shell that gave up on us for good stays given up; any other stage adds again.
-    if (stage != Stage::removed && !failure) start_adding();
+    start_adding();
     return 0;
   }
   switch (message) {
@@ -156,7 +147,7 @@ Result<void> NotificationIcon::Impl::create_window() {
   return {};
 }
 
-Result<void> NotificationIcon::Impl::set_menu(NotificationMenu items) {
+Result<void> NotificationIcon::Impl::set_menu(Menu items) {
   auto built = PopupMenu::build(items);
   if (!built) return built.error();
   popup = std::make_shared<const PopupMenu>(std::move(built.value()));
@@ -194,7 +185,7 @@ NOTIFYICONDATAW NotificationIcon::Impl::data(UINT flags) const {
 
 Result<void> NotificationIcon::Impl::modify(UINT flags) {
   // Before the add succeeds the values are only kept; the add shows the latest.
-  if (stage != Stage::added) return {};
+  if (retry.stage() != Stage::added) return {};
   NOTIFYICONDATAW update = data(flags);
   SetLastError(0);
   if (shell_notify(NIM_MODIFY, &update)) return {};
@@ -203,8 +194,8 @@ Result<void> NotificationIcon::Impl::modify(UINT flags) {
 }
 
 void NotificationIcon::Impl::start_adding() {
-  stage = Stage::adding;
-  adding_since = Clock::now();
+  // A removed icon, or one the shell gave up on for good, is not added again.
+  if (!retry.begin(Clock::now())) return;
   if (try_add()) return;
   const auto interval = std::clamp<std::chrono::milliseconds::rep>(
       timing.retry_interval.count(), USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
@@ -226,40 +217,25 @@ bool NotificationIcon::Impl::try_add() {
   // WM_CONTEXTMENU, with the point to open the menu at, and the keyboard reaches it too.
   add.uVersion = NOTIFYICON_VERSION_4;
   version_4 = shell_notify(NIM_SETVERSION, &add);
-  stage = Stage::added;
-  ever_added = true;
+  retry.added();
   KillTimer(window.get(), kRetryTimer);
   return true;
 }
 
 void NotificationIcon::Impl::retry_add() {
-  if (stage != Stage::adding) {
-    KillTimer(window.get(), kRetryTimer);
-    return;
-  }
-  if (try_add()) return;
-  const auto waited = Clock::now() - adding_since;
-  if (waited < timing.give_up_after) return;
-  KillTimer(window.get(), kRetryTimer);
-  // An icon once shown waits for the next "TaskbarCreated"; one never shown has failed.
-  stage = Stage::waiting;
-  if (ever_added) return;
-  const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(waited).count();
-  char waited_text[32];
-  std::snprintf(waited_text, sizeof(waited_text), "%.1f", seconds);
-  std::string message = std::string("the notification area refused it for ") + waited_text + " s";
-  if (last_add_error != 0) message += ": " + os_error_text(last_add_error);
-  failure = Error{std::move(message)};
+  if (retry.stage() == Stage::adding && try_add()) return;
+  const std::string reason = last_add_error != 0 ? os_error_text(last_add_error) : std::string();
+  if (!retry.refused(Clock::now(), reason)) KillTimer(window.get(), kRetryTimer);
 }
 
 void NotificationIcon::Impl::remove() {
-  if (stage == Stage::removed) return;
+  if (retry.stage() == Stage::removed) return;
   if (window) KillTimer(window.get(), kRetryTimer);
-  if (stage == Stage::added) {
+  if (retry.stage() == Stage::added) {
     NOTIFYICONDATAW removal = data(0);
     shell_notify(NIM_DELETE, &removal);
   }
-  stage = Stage::removed;
+  retry.remove();
 }
 
 void NotificationIcon::Impl::on_notification(WPARAM wparam, LPARAM lparam) {
@@ -305,31 +281,30 @@ NotificationIcon::NotificationIcon(NotificationIcon&&) noexcept = default;
 NotificationIcon& NotificationIcon::operator=(NotificationIcon&&) noexcept = default;
 NotificationIcon::~NotificationIcon() = default;
 
-Result<NotificationIcon> NotificationIcon::create(NotificationMenu menu, const RgbaPixels& image,
+Result<NotificationIcon> NotificationIcon::create(Menu menu, const RgbaPixels& image,
                                                   std::string_view tooltip,
                                                   NotificationIconTiming timing) {
-  return NotificationIconAccess::create(std::move(menu), image, tooltip, timing,
-                                        &real_shell_notify);
+  return NotificationIconAccess::Platform::create(std::move(menu), image, tooltip, timing, &real_shell_notify);
 }
 
-Result<void> NotificationIcon::set_menu(NotificationMenu menu) {
+Result<void> NotificationIcon::set_menu(Menu menu) {
   return impl_->set_menu(std::move(menu));
 }
 Result<void> NotificationIcon::set_image(const RgbaPixels& image) { return impl_->set_image(image); }
 Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) {
   return impl_->set_tooltip(tooltip);
 }
-void NotificationIcon::remove() { impl_->remove(); }
-bool NotificationIcon::is_added() const { return impl_->stage == Impl::Stage::added; }
-std::optional<Error> NotificationIcon::add_failure() const { return impl_->failure; }
-const NotificationMenu& NotificationIcon::menu() const { return impl_->menu; }
-const std::string& NotificationIcon::tooltip() const { return impl_->tooltip; }
+bool NotificationIcon::is_added() const { return impl_->retry.stage() == Impl::Stage::added; }
+std::optional<Error> NotificationIcon::add_failure() const { return impl_->retry.failure(); }
 
-Result<NotificationIcon> NotificationIconAccess::create(NotificationMenu menu,
-                                                        const RgbaPixels& image,
-                                                        std::string_view tooltip,
-                                                        NotificationIconTiming timing,
-                                                        ShellNotify shell_notify) {
+const Menu& NotificationIconAccess::menu(const NotificationIcon& icon) { return icon.impl_->menu; }
+const std::string& NotificationIconAccess::tooltip(const NotificationIcon& icon) { return icon.impl_->tooltip; }
+void NotificationIconAccess::remove(NotificationIcon& icon) { icon.impl_->remove(); }
+
+Result<NotificationIcon> NotificationIconAccess::Platform::create(Menu menu, const RgbaPixels& image,
+                                                                  std::string_view tooltip,
+                                                                  NotificationIconTiming timing,
+                                                                  ShellNotify shell_notify) {
   auto impl = std::make_unique<NotificationIcon::Impl>(std::move(shell_notify), timing);
   // Everything is in place before the window exists, so no notice finds it half made.
   if (auto made = impl->set_menu(std::move(menu)); !made) return made.error();
@@ -340,18 +315,18 @@ Result<NotificationIcon> NotificationIconAccess::create(NotificationMenu menu,
   return NotificationIcon(std::move(impl));
 }
 
-HWND NotificationIconAccess::window(const NotificationIcon& icon) {
+HWND NotificationIconAccess::Platform::window(const NotificationIcon& icon) {
   return icon.impl_->window.get();
 }
-HICON NotificationIconAccess::icon(const NotificationIcon& icon) { return icon.impl_->icon.get(); }
-HMENU NotificationIconAccess::menu(const NotificationIcon& icon) {
+HICON NotificationIconAccess::Platform::icon(const NotificationIcon& icon) { return icon.impl_->icon.get(); }
+HMENU NotificationIconAccess::Platform::menu(const NotificationIcon& icon) {
   return icon.impl_->popup ? icon.impl_->popup->handle() : nullptr;
 }
-bool NotificationIconAccess::uses_version_4(const NotificationIcon& icon) {
+bool NotificationIconAccess::Platform::uses_version_4(const NotificationIcon& icon) {
   return icon.impl_->version_4;
 }
-bool NotificationIconAccess::retrying(const NotificationIcon& icon) {
-  return icon.impl_->stage == NotificationIcon::Impl::Stage::adding;
+bool NotificationIconAccess::Platform::retrying(const NotificationIcon& icon) {
+  return icon.impl_->retry.stage() == IconAddRetry::Stage::adding;
 }
 
 }  // namespace tallow::platform

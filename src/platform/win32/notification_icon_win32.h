@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "platform/notification_icon.h"
+#include "platform/notification_icon_access.h"
 
 namespace tallow::platform {
 namespace win32 {
@@ -23,9 +23,9 @@ using ShellNotify = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
 
 }  // namespace win32
 
-struct NotificationIconAccess {
+struct NotificationIconAccess::Platform {
   // NotificationIcon::create with every Shell_NotifyIconW call going to `shell_notify`.
-  static Result<NotificationIcon> create(NotificationMenu menu, const RgbaPixels& image,
+  static Result<NotificationIcon> create(Menu menu, const RgbaPixels& image,
                                          std::string_view tooltip, NotificationIconTiming timing,
                                          win32::ShellNotify shell_notify);
   static HWND window(const NotificationIcon& icon);

@@ -6,21 +6,20 @@
 
 namespace tallow::platform::win32 {
 
-Result<PopupMenu> PopupMenu::build(const NotificationMenu& items) {
+Result<PopupMenu> PopupMenu::build(const Menu& items) {
   ScopedMenu menu(CreatePopupMenu());
   if (!menu) return last_os_error();
   std::vector<std::optional<std::string>> commands;
   commands.reserve(items.size());
-  for (const NotificationMenuItem& item : items) {
+  for (const MenuItem& item : items) {
     const UINT_PTR id = commands.size() + 1;
-    commands.push_back(item.kind == NotificationMenuItem::Kind::separator ? std::nullopt
-                                                                           : item.command);
+    commands.emplace_back(item.picked_command());
     BOOL appended;
-    if (item.kind == NotificationMenuItem::Kind::separator) {
+    if (item.kind == MenuItem::Kind::separator) {
       appended = AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
     } else {
       UINT flags = MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED);
-      if (item.kind == NotificationMenuItem::Kind::check && item.checked) flags |= MF_CHECKED;
+      if (item.kind == MenuItem::Kind::check && item.checked) flags |= MF_CHECKED;
       const std::wstring label = to_wide(menu_label_text(item.text));
       appended = AppendMenuW(menu.get(), flags, id, label.c_str());
     }

@@ -18,7 +18,7 @@ class PopupMenu {
  public:
   // A new menu holding `items` in order. Item n (from 0) gets the id n + 1, since a
   // popup menu reports "nothing picked" as 0.
-  static Result<PopupMenu> build(const NotificationMenu& items);
+  static Result<PopupMenu> build(const Menu& items);
 
   HMENU handle() const { return menu_.get(); }
 

@@ -24,19 +24,4 @@ Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
   return static_cast<std::uint32_t>(info.dwProcessId);
 }
 
-bool is_process_running(std::uint32_t pid) {
-  const win32::ScopedHandle process(
-      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process) {
-    // A process we may not open still exists; a missing one gives invalid parameter.
-    return GetLastError() == ERROR_ACCESS_DENIED;
-  }
-  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-void kill_process(std::uint32_t pid) {
-  const win32::ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-  if (process) TerminateProcess(process.get(), 1);
-}
-
 }  // namespace tallow::platform

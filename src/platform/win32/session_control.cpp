@@ -79,13 +79,4 @@ Result<SessionControl> SessionControl::create(std::function<void()> on_session_e
 
 bool SessionControl::close_requested() const { return impl_ && impl_->close_requested; }
 
-void make_process_dpi_aware() {
-  // Looked up, not linked: Windows before 10 (1703) has no such function.
-  using SetAwareness = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
-  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  const auto set_awareness = reinterpret_cast<SetAwareness>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
-  if (set_awareness) set_awareness(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
-}
-
 }  // namespace tallow::platform

@@ -94,15 +94,15 @@ int TrayDesktop::agent_pid() const {
 
 std::vector<MenuRow> expected_rows(const TraySnapshot& snapshot) {
   std::vector<MenuRow> rows;
-  for (const MenuEntry& entry : build_tray_menu(snapshot)) {
+  for (const platform::MenuItem& entry : build_tray_menu(snapshot)) {
     MenuRow row;
-    if (entry.kind == MenuEntry::Kind::separator) {
+    if (entry.kind == platform::MenuItem::Kind::separator) {
       row.type = "separator";
     } else {
       row.type = "standard";
       row.label = platform::underscore_label_text(entry.text);
       row.enabled = entry.enabled;
-      if (entry.kind == MenuEntry::Kind::check) {
+      if (entry.kind == platform::MenuItem::Kind::check) {
         row.toggle_type = "checkmark";
         row.toggle_state = entry.checked ? 1 : 0;
       }
@@ -118,7 +118,7 @@ TraySnapshot snapshot_of(AgentStatus status, bool enrolled, bool launch_at_login
   if (enrolled) snapshot.hub_url = kHubUrl;
   // The stand-in agent says it is connected; only a running agent's word counts.
   const auto kind = snapshot.status.kind();
-  if (enrolled && (kind == AgentStatus::Kind::Running || kind == AgentStatus::Kind::RunningElsewhere)) {
+  if (enrolled && (kind == AgentStatus::Kind::running || kind == AgentStatus::Kind::running_elsewhere)) {
     snapshot.hub_connected = true;
   }
   snapshot.launch_at_login = launch_at_login;

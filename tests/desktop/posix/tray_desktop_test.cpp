@@ -190,9 +190,9 @@ TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
     Kind kind;
   };
   const std::vector<Case> cases = {
-      {"not_enrolled", false, "", false, Kind::NotEnrolled},
-      {"failed", true, "TALLOWMERED_EXIT_AFTER_MS=100\nTALLOWMERED_EXIT_CODE=3\n", false, Kind::Failed},
-      {"running_elsewhere", true, "", true, Kind::RunningElsewhere},
+      {"not_enrolled", false, "", false, Kind::not_enrolled},
+      {"failed", true, "TALLOWMERED_EXIT_AFTER_MS=100\nTALLOWMERED_EXIT_CODE=3\n", false, Kind::failed},
+      {"running_elsewhere", true, "", true, Kind::running_elsewhere},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,10 +212,10 @@ TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
     const auto item = registered_item(registrations + 1);
     ASSERT_TRUE(item);
 
-    AgentStatus status(c.kind == Kind::NotEnrolled       ? AgentStatus::not_enrolled()
-                       : c.kind == Kind::RunningElsewhere ? AgentStatus::running_elsewhere()
+    AgentStatus status(c.kind == Kind::not_enrolled       ? AgentStatus::not_enrolled()
+                       : c.kind == Kind::running_elsewhere ? AgentStatus::running_elsewhere()
                                                           : AgentStatus::stopped());
-    if (c.kind == Kind::Failed) {
+    if (c.kind == Kind::failed) {
       // The reason is the supervisor's to word; the menu must be the one for it.
       std::optional<std::vector<MenuRow>> menu;
       ASSERT_TRUE(wait_until([&] {
@@ -227,8 +227,8 @@ TEST_F(TrayDesktop, EveryStatusShowsItsMenuTooltipAndIcon) {
     EXPECT_TRUE(wait_for_menu(*item, snapshot_of(status, c.enrolled)));
     EXPECT_TRUE(wait_for_look(*watcher_, *item, status));
     const Ink ink = darkest_ink(*watcher_->pixmap(*item));
-    EXPECT_EQ(ink, c.kind == Kind::Failed             ? (Ink{255, 245, 158, 11})
-                   : c.kind == Kind::RunningElsewhere ? (Ink{255, 255, 255, 255})
+    EXPECT_EQ(ink, c.kind == Kind::failed             ? (Ink{255, 245, 158, 11})
+                   : c.kind == Kind::running_elsewhere ? (Ink{255, 255, 255, 255})
                                                       : (Ink{89, 255, 255, 255}));
 
     ASSERT_TRUE(tray->signal(SIGTERM));

@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow::test::posix {
 namespace {
@@ -85,10 +86,10 @@ TEST(PosixContainedLifecycle, WaitWakesForARaisedNotificationOrTheEnd) {
   TempDir dir;
   auto child = spawn_probe({"idle"}, dir);
   ASSERT_TRUE(child);
-  auto first = platform::Notification::create();
-  auto second = platform::Notification::create();
+  auto first = platform::WakeEvent::create();
+  auto second = platform::WakeEvent::create();
   ASSERT_TRUE(first.ok() && second.ok());
-  const platform::Notification* wake[] = {first.value().get(), second.value().get()};
+  const platform::WakeEvent* wake[] = {first.value().get(), second.value().get()};
 
   second.value()->raise();
   auto woken = child->wait_exit_or(wake);
@@ -96,7 +97,7 @@ TEST(PosixContainedLifecycle, WaitWakesForARaisedNotificationOrTheEnd) {
   EXPECT_EQ(woken.value(), std::optional<std::size_t>(1));
 
   child->terminate();
-  const platform::Notification* none[] = {first.value().get()};
+  const platform::WakeEvent* none[] = {first.value().get()};
   woken = child->wait_exit_or(none);
   ASSERT_TRUE(woken.ok());
   EXPECT_EQ(woken.value(), std::nullopt);
@@ -135,7 +136,7 @@ TEST(PosixContainedLifecycle, GracefulStopReachesTheAgentsGroupOnly) {
   // this line already says the group was spared.
   EXPECT_TRUE(running(bystander_pid));
   EXPECT_FALSE(std::filesystem::exists(dir / "bystander.mark"));
-  platform::kill_process(bystander.value());
+  test::kill_process(bystander.value());
   EXPECT_TRUE(wait_until([&] { return !running(bystander_pid); }));
 }
 
@@ -183,7 +184,7 @@ TEST(PosixContainedLifecycle, DroppingTheChildLeavesTheAgentRunning) {
   EXPECT_TRUE(running(pids[0]));
   EXPECT_TRUE(running(pids[1]));
   // Even without the tray listening, the keeper still ends the family with the agent.
-  platform::kill_process(static_cast<std::uint32_t>(pids[0]));
+  test::kill_process(static_cast<std::uint32_t>(pids[0]));
   int keeper_status = 0;
   ASSERT_EQ(::waitpid(keeper, &keeper_status, 0), keeper);
   EXPECT_TRUE(WIFEXITED(keeper_status) && WEXITSTATUS(keeper_status) == 0);

@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow::test::posix {
 namespace {
@@ -88,7 +89,7 @@ TEST(PosixContainmentAfterTray, TrayExitLeavesTheAgentRunningAndItsEndStillEndsT
   EXPECT_TRUE(running(pids[0]));
   EXPECT_TRUE(running(pids[1]));
 
-  platform::kill_process(static_cast<std::uint32_t>(agent[0]));
+  test::kill_process(static_cast<std::uint32_t>(agent[0]));
   EXPECT_TRUE(wait_until([&] { return !running(pids[1]); }, 2s));
   EXPECT_TRUE(wait_until([&] { return !running(pids[0]); }, 2s));
   EXPECT_TRUE(wait_until([&] { return !running(keeper); }, 2s));

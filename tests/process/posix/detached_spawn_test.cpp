@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow::test::posix {
 namespace {
@@ -29,7 +30,7 @@ TEST(PosixDetachedSpawn, ProgramRunsUnparentedWithOnlyTheNullDevice) {
   ASSERT_EQ(reported, std::vector<pid_t>{static_cast<pid_t>(pid.value())});
 
   const pid_t child = static_cast<pid_t>(pid.value());
-  EXPECT_TRUE(platform::is_process_running(pid.value()));
+  EXPECT_TRUE(test::is_process_running(pid.value()));
   // Not ours to reap.
   EXPECT_NE(parent_of(child), ::getpid());
   EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1);
@@ -37,8 +38,8 @@ TEST(PosixDetachedSpawn, ProgramRunsUnparentedWithOnlyTheNullDevice) {
   EXPECT_EQ(open_descriptors(child), (std::set<int>{0, 1, 2}));
   for (const int fd : {0, 1, 2}) EXPECT_EQ(descriptor_target(child, fd), "/dev/null");
 
-  platform::kill_process(pid.value());
-  EXPECT_TRUE(wait_until([&] { return !platform::is_process_running(pid.value()); }));
+  test::kill_process(pid.value());
+  EXPECT_TRUE(wait_until([&] { return !test::is_process_running(pid.value()); }));
 }
 
 TEST(PosixDetachedSpawn, FailedExecIsReported) {
@@ -50,9 +51,9 @@ TEST(PosixDetachedSpawn, FailedExecIsReported) {
 }
 
 TEST(PosixProcessRunning, TellsLivingFromZombieAndMissing) {
-  EXPECT_TRUE(platform::is_process_running(platform::current_process_id()));
-  EXPECT_FALSE(platform::is_process_running(0));
-  EXPECT_FALSE(platform::is_process_running(0xFFFFFFF0u));
+  EXPECT_TRUE(test::is_process_running(platform::current_process_id()));
+  EXPECT_FALSE(test::is_process_running(0));
+  EXPECT_FALSE(test::is_process_running(0xFFFFFFF0u));
 
   const pid_t child = ::fork();
   if (child == 0) ::_exit(0);
@@ -60,9 +61,9 @@ TEST(PosixProcessRunning, TellsLivingFromZombieAndMissing) {
   // Ended but not reaped yet: a zombie is not running.
   siginfo_t info{};
   ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
-  EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(child)));
+  EXPECT_FALSE(test::is_process_running(static_cast<std::uint32_t>(child)));
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-  EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(child)));
+  EXPECT_FALSE(test::is_process_running(static_cast<std::uint32_t>(child)));
 }
 
 TEST(PosixProcessRunning, AThreadIdIsNoProcess) {
@@ -75,15 +76,15 @@ TEST(PosixProcessRunning, AThreadIdIsNoProcess) {
   ASSERT_TRUE(wait_until([&] { return thread_id.load() != 0; }));
   // /proc/<thread id> exists, yet no process has that id.
   EXPECT_TRUE(std::filesystem::exists("/proc/" + std::to_string(thread_id.load())));
-  EXPECT_FALSE(platform::is_process_running(static_cast<std::uint32_t>(thread_id.load())));
+  EXPECT_FALSE(test::is_process_running(static_cast<std::uint32_t>(thread_id.load())));
   done = true;
   thread.join();
 }
 
 TEST(PosixProcessRunning, KillProcessIgnoresIdsThatNameGroups) {
   // 0 and ids above INT_MAX would be process groups or "everyone" for kill(2).
-  platform::kill_process(0);
-  platform::kill_process(0xFFFFFFFFu);
+  test::kill_process(0);
+  test::kill_process(0xFFFFFFFFu);
   SUCCEED();
 }
 

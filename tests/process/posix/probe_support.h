@@ -20,6 +20,7 @@
 #include "platform/file.h"
 #include "platform/process.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow::test::posix {
 
@@ -93,6 +94,6 @@ inline pid_t parent_of(pid_t pid) {
   return parent ? static_cast<pid_t>(std::stol(*parent)) : -1;
 }
 
-inline bool running(pid_t pid) { return platform::is_process_running(static_cast<std::uint32_t>(pid)); }
+inline bool running(pid_t pid) { return test::is_process_running(static_cast<std::uint32_t>(pid)); }
 
 }  // namespace tallow::test::posix

@@ -10,6 +10,7 @@
 
 #include "platform/process.h"
 #include "support/agent_fixture.h"
+#include "support/process_support.h"
 
 namespace tallow::test {
 namespace {
@@ -49,15 +50,15 @@ TEST_F(SupervisorPosixStopTest, AnAgentThatIgnoresTheStopStaysStoppingForTheWhol
 
   const auto begun = Clock::now();
   s.stop();
-  EXPECT_EQ(kind(), Kind::Stopping);
+  EXPECT_EQ(kind(), Kind::stopping);
   ASSERT_TRUE(wait_for_no_child(20s)) << status_label(status());
   const auto took = Clock::now() - begun;
   EXPECT_GE(took, timings.stop_grace);
   EXPECT_LT(took, timings.stop_grace + 10s);
   EXPECT_EQ(status(), AgentStatus::stopped());
-  EXPECT_FALSE(platform::is_process_running(pid));
+  EXPECT_FALSE(test::is_process_running(pid));
   EXPECT_EQ(kinds_seen(),
-            (std::vector<Kind>{Kind::Starting, Kind::Running, Kind::Stopping, Kind::Stopped}))
+            (std::vector<Kind>{Kind::starting, Kind::running, Kind::stopping, Kind::stopped}))
       << kind_names(kinds_seen());
 }
 
@@ -76,7 +77,7 @@ TEST_F(SupervisorPosixStopTest, StopAndWaitLeavesAnAgentThatIgnoresTheStopToItsG
   EXPECT_GE(took, timings.logoff_wait);
   EXPECT_LT(took, timings.logoff_wait + 3s);
   EXPECT_TRUE(has_child());
-  EXPECT_EQ(kind(), Kind::Stopping);
+  EXPECT_EQ(kind(), Kind::stopping);
   raise_kill_signal();
   EXPECT_TRUE(wait_for_no_child());
   EXPECT_EQ(status(), AgentStatus::stopped());
@@ -104,7 +105,7 @@ TEST_P(SupervisorPosixSignalTest, AnAgentKilledByASignalIsReportedByIt) {
              {"TSAN_OPTIONS", "handle_segv=0"}});
   Supervisor& s = create_supervisor();
   s.start();
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status()) << "\n" << log_text();
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status()) << "\n" << log_text();
   EXPECT_EQ(status().reason(), GetParam().reason);
   EXPECT_EQ(status_label(status()), std::string("Stopped: ") + GetParam().reason);
 }
@@ -121,8 +122,8 @@ TEST_F(SupervisorPosixStopTest, AnAgentKilledFromOutsideIsReportedByTheSignal) {
   create_supervisor();
   const std::uint32_t pid = start_until_running();
   ASSERT_NE(pid, 0u);
-  platform::kill_process(pid);
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status());
+  test::kill_process(pid);
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status());
   EXPECT_EQ(status().reason().rfind("exited (signal: ", 0), 0u) << status().reason();
 }
 

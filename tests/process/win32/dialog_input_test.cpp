@@ -15,6 +15,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "support/test_support.h"
+#include "support/process_support.h"
 
 namespace tallow {
 namespace {
@@ -160,7 +161,7 @@ TEST(DialogInput, EachDialogAnswersWhatThePersonDid) {
   ASSERT_TRUE(pid.ok()) << pid.error().message;
   // A failed step must not leave the helper's dialog behind for the tests after this one.
   const std::shared_ptr<void> end_helper(nullptr, [&](void*) {
-    if (platform::is_process_running(*pid)) platform::kill_process(*pid);
+    if (test::is_process_running(*pid)) test::kill_process(*pid);
   });
   for (std::size_t n = 1; n <= cases.size(); ++n) {
     const Case& c = cases[n - 1];
@@ -175,7 +176,7 @@ TEST(DialogInput, EachDialogAnswersWhatThePersonDid) {
         test::wait_until([&] { return !(answer = test::read_file(answer_file)).empty(); }, 60s));
     EXPECT_EQ(answer, c.expected ? "text:" + *c.expected : "none");
   }
-  EXPECT_TRUE(test::wait_until([&] { return !platform::is_process_running(*pid); }));
+  EXPECT_TRUE(test::wait_until([&] { return !test::is_process_running(*pid); }));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
+#include "support/process_support.h"
 
 namespace tallow::test::win32 {
 namespace {
@@ -28,7 +29,7 @@ TEST(Win32NotificationIconAcrossProcesses, ClicksAndPicksReachTheOtherProcess) {
 
   std::vector<bool> is_separator;
   for (const auto& item : demo_menu()) {
-    is_separator.push_back(item.kind == platform::NotificationMenuItem::Kind::separator);
+    is_separator.push_back(item.kind == platform::MenuItem::Kind::separator);
   }
   struct Case {
     const char* name;
@@ -57,9 +58,9 @@ TEST(Win32NotificationIconAcrossProcesses, ClicksAndPicksReachTheOtherProcess) {
     EXPECT_TRUE(wait_until([&] { return read_file(out) == expected; })) << read_file(out);
   }
   // "quit" ends the demo, and its icon goes with it.
-  EXPECT_TRUE(wait_until([&] { return !platform::is_process_running(pid); }));
+  EXPECT_TRUE(wait_until([&] { return !test::is_process_running(pid); }));
   EXPECT_TRUE(wait_until([&] { return find_notification_icon_window(pid) == nullptr; }));
-  if (platform::is_process_running(pid)) platform::kill_process(pid);
+  if (test::is_process_running(pid)) test::kill_process(pid);
 }
 
 }  // namespace

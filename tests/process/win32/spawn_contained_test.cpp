@@ -12,11 +12,14 @@
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "support/process_support.h"
 #include "support/test_support.h"
 
 namespace tallow::platform {
 namespace {
 
+using test::is_process_running;
+using test::kill_process;
 using test::TempDir;
 using test::wait_until;
 
@@ -139,10 +142,10 @@ TEST_F(ProbeTest, ReleasingTheChildLeavesItRunning) {
 }
 
 TEST_F(ProbeTest, WaitExitOrWakesForTheRaisedNotification) {
-  auto first = Notification::create();
-  auto second = Notification::create();
+  auto first = WakeEvent::create();
+  auto second = WakeEvent::create();
   ASSERT_TRUE(first.ok() && second.ok());
-  const Notification* wake[] = {first.value().get(), second.value().get()};
+  const WakeEvent* wake[] = {first.value().get(), second.value().get()};
 
   auto child = spawn(probe_command(dir_, {"wait"}));
   ASSERT_TRUE(child);
@@ -154,7 +157,7 @@ TEST_F(ProbeTest, WaitExitOrWakesForTheRaisedNotification) {
   EXPECT_EQ(woken.value(), std::optional<std::size_t>(1));
 
   child->terminate();
-  const auto ended = child->wait_exit_or(std::span<const Notification* const>(wake, 1));
+  const auto ended = child->wait_exit_or(std::span<const WakeEvent* const>(wake, 1));
   ASSERT_TRUE(ended.ok());
   EXPECT_EQ(ended.value(), std::nullopt);
 }

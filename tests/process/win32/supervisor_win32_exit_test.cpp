@@ -29,7 +29,7 @@ TEST_P(SupervisorWin32ExitTest, GivesTheExactReason) {
   write_config();
   write_env({{"TALLOWMERED_EXIT_AFTER_MS", "300"}, {"TALLOWMERED_EXIT_CODE", GetParam().exit_code}});
   create_supervisor().start();
-  ASSERT_TRUE(wait_for_kind(Kind::Failed)) << status_label(status()) << "\n" << log_text();
+  ASSERT_TRUE(wait_for_kind(Kind::failed)) << status_label(status()) << "\n" << log_text();
   EXPECT_EQ(status().reason(), GetParam().reason);
   EXPECT_EQ(status_label(status()), std::string("Stopped: ") + GetParam().reason);
   EXPECT_FALSE(has_child());

@@ -24,6 +24,7 @@
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
 #include "support/win32/remote_probe.h"
+#include "support/process_support.h"
 
 namespace tallow::test::win32 {
 namespace {
@@ -139,9 +140,9 @@ class TrayApp : public ::testing::Test {
   void TearDown() override {
     trays_.clear();
     for (const std::uint32_t pid : agent_pids()) {
-      if (platform::is_process_running(pid)) {
+      if (test::is_process_running(pid)) {
         ADD_FAILURE() << "agent " << pid << " outlived its tray";
-        platform::kill_process(pid);
+        test::kill_process(pid);
       }
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
@@ -305,7 +306,7 @@ TEST_F(TrayApp, AUserRunsTheAgentFromTheMenuThenQuits) {
   pick("Stop");
   EXPECT_EQ(wait_for_status("Stopped"),
             concat({{info("Stopped"), sep, item("Start"), sep, item("Enroll\u2026"), sep}, tail()}));
-  EXPECT_TRUE(wait_until([&] { return !platform::is_process_running(first_agent); }, kLimit));
+  EXPECT_TRUE(wait_until([&] { return !test::is_process_running(first_agent); }, kLimit));
 
   pick("Start");
   EXPECT_EQ(wait_for_status("Running"), running);
@@ -315,7 +316,7 @@ TEST_F(TrayApp, AUserRunsTheAgentFromTheMenuThenQuits) {
   pick("Restart");
   EXPECT_TRUE(wait_until([&] { return agent_pid() != second_agent; }, kLimit)) << "no new agent";
   EXPECT_EQ(wait_for_status("Running"), running);
-  EXPECT_FALSE(platform::is_process_running(second_agent));
+  EXPECT_FALSE(test::is_process_running(second_agent));
 
   // Launch at Login: the Run value comes with the check mark and goes with it.
   pick("Launch at Login");
@@ -351,7 +352,7 @@ TEST_F(TrayApp, AUserRunsTheAgentFromTheMenuThenQuits) {
   const std::uint32_t last_agent = agent_pid();
   pick("Quit tallowmered");
   EXPECT_EQ(tray.wait_exit(), DWORD{0});
-  EXPECT_FALSE(platform::is_process_running(last_agent));
+  EXPECT_FALSE(test::is_process_running(last_agent));
   EXPECT_EQ(find_notification_icon_window(tray.pid()), nullptr);
 }
 
@@ -368,7 +369,7 @@ TEST_F(TrayApp, ASecondTrayIsRefusedAndTheControlWindowEndsTheFirst) {
   EXPECT_EQ(second.wait_exit(), DWORD{0});
   EXPECT_EQ(find_notification_icon_window(second.pid()), nullptr) << "the second tray added an icon";
   EXPECT_TRUE(first.running());
-  EXPECT_TRUE(platform::is_process_running(agent));
+  EXPECT_TRUE(test::is_process_running(agent));
   EXPECT_EQ(read_menu()[0].label, "Running");
 
   // The control window is hidden and off the taskbar.
@@ -378,7 +379,7 @@ TEST_F(TrayApp, ASecondTrayIsRefusedAndTheControlWindowEndsTheFirst) {
   EXPECT_NE(GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
   PostMessageW(control, WM_CLOSE, 0, 0);
   EXPECT_EQ(first.wait_exit(), DWORD{0});
-  EXPECT_FALSE(platform::is_process_running(agent));
+  EXPECT_FALSE(test::is_process_running(agent));
 }
 
 TEST_F(TrayApp, TheSessionsEndStopsTheAgentWithinFourSeconds) {
@@ -396,7 +397,7 @@ TEST_F(TrayApp, TheSessionsEndStopsTheAgentWithinFourSeconds) {
   ASSERT_NE(SendMessageTimeoutW(control, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 20000, &answer), 0);
   const auto took = std::chrono::steady_clock::now() - sent;
   EXPECT_LT(took, 4500ms);
-  EXPECT_FALSE(platform::is_process_running(agent)) << "the agent outlived the session's end";
+  EXPECT_FALSE(test::is_process_running(agent)) << "the agent outlived the session's end";
   // Windows would end the process now; here the tray lives on until asked to close.
   PostMessageW(control, WM_CLOSE, 0, 0);
   EXPECT_EQ(tray.wait_exit(), DWORD{0});
@@ -453,7 +454,7 @@ TEST_F(TrayApp, EachAgentStateShowsItsMenu) {
     trays_.clear();
     if (holder) {
       write_file(scratch_ / "release", "");
-      EXPECT_TRUE(wait_until([&] { return !platform::is_process_running(*holder); }, kLimit));
+      EXPECT_TRUE(wait_until([&] { return !test::is_process_running(*holder); }, kLimit));
       std::filesystem::remove(scratch_ / "ready", error);
       std::filesystem::remove(scratch_ / "release", error);
     }

@@ -7,17 +7,17 @@
 #include <cstdint>
 
 #include "platform/os_error.h"
-#include "platform/process.h"
+#include "platform/wake_event.h"
 
 namespace tallow::platform {
 
-Result<std::shared_ptr<Notification>> Notification::create() {
+Result<std::shared_ptr<WakeEvent>> WakeEvent::create() {
   const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) return last_os_error();
-  return std::make_shared<Notification>(File(fd));
+  return std::make_shared<WakeEvent>(File(fd));
 }
 
-void Notification::raise() const {
+void WakeEvent::raise() const {
   // Only ever added to and never read, so the counter stays non-zero: raised for good.
   // Async-signal-safe, which the stop-request handlers rely on.
   const std::uint64_t one = 1;
@@ -25,12 +25,12 @@ void Notification::raise() const {
   }
 }
 
-bool Notification::is_raised() const {
+bool WakeEvent::is_raised() const {
   struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
   return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
 }
 
-bool Notification::wait_for(std::chrono::nanoseconds timeout) const {
+bool WakeEvent::wait_for(std::chrono::nanoseconds timeout) const {
   using Clock = std::chrono::steady_clock;
   // Beyond a century the wait is as good as unbounded, and the deadline cannot overflow.
   const bool unbounded = timeout > std::chrono::hours(24 * 365 * 100);

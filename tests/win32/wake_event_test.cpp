@@ -11,9 +11,9 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(Win32Notification, StaysRaisedForEveryLaterWait) {
-  auto notification = Notification::create();
-  ASSERT_TRUE(notification.ok()) << notification.error().message;
-  const Notification& n = *notification.value();
+  auto event = WakeEvent::create();
+  ASSERT_TRUE(event.ok()) << event.error().message;
+  const WakeEvent& n = *event.value();
   EXPECT_FALSE(n.is_raised());
   // Below a millisecond still waits rather than failing at once for a bad timeout.
   EXPECT_FALSE(n.wait_for(1ns));
@@ -26,19 +26,19 @@ TEST(Win32Notification, StaysRaisedForEveryLaterWait) {
 }
 
 TEST(Win32Notification, WakesAWaiterOnAnotherThread) {
-  auto notification = Notification::create();
-  ASSERT_TRUE(notification.ok());
-  const auto n = notification.value();
+  auto event = WakeEvent::create();
+  ASSERT_TRUE(event.ok());
+  const auto n = event.value();
   std::thread raiser([n] { n->raise(); });
   EXPECT_TRUE(n->wait_for(60s));
   raiser.join();
 }
 
 TEST(Win32Notification, WaitForGivesUpAfterTheTimeout) {
-  auto notification = Notification::create();
-  ASSERT_TRUE(notification.ok());
+  auto event = WakeEvent::create();
+  ASSERT_TRUE(event.ok());
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(notification.value()->wait_for(30ms));
+  EXPECT_FALSE(event.value()->wait_for(30ms));
   // Generous: a wait may end up to a timer tick early.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
 }
