@@ -16,7 +16,8 @@ fuzz_build() {
 
 # fuzz_run DIR HARNESS SECONDS OUT: runs the harness for SECONDS. New inputs go to
 # OUT/HARNESS (the committed corpus is only read), the log to OUT/HARNESS.log, and an
-# input that breaks a property or crashes to OUT/HARNESS-crash-*. Prints one line:
+# input that breaks a property, crashes, leaks or runs too long to OUT/HARNESS-crash-*
+# (-leak-*, -timeout-*). Prints one line:
 # executions, executions per second, edges covered of those instrumented; fails on a
 # finding.
 fuzz_run() {
@@ -27,7 +28,7 @@ fuzz_run() {
   # -timeout: one input running longer than this is a finding (the readers are linear).
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$dir/fuzz_$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$out/$harness-crash-" "$corpus" "$ROOT/tests/fuzz/corpus/$harness" >"$log" 2>&1
+    -artifact_prefix="$out/$harness-" "$corpus" "$ROOT/tests/fuzz/corpus/$harness" >"$log" 2>&1
   status=$?
   set -e
   local edges execs rate cov
