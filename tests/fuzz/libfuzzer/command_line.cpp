@@ -24,6 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::u16string> arguments(words.begin() + 1, words.end());
   const std::u16string line = tallow::platform::build_command_line(words.front(), arguments);
   tallow::fuzz::check(tallow::test::split_command_line(line) == words, "the split line gives back every argument",
-                      tallow::fuzz::show(std::string_view(reinterpret_cast<const char*>(line.data()), line.size() * 2)));
+                      [&] { return tallow::fuzz::show(std::string_view(reinterpret_cast<const char*>(line.data()), line.size() * 2)); });
   return 0;
 }

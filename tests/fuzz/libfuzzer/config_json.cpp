@@ -16,6 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const auto picked = tallow::parse_hub_url(bytes);
   tallow::fuzz::check(picked == expected, "parse_hub_url answers as the whole document does",
-                      tallow::fuzz::show(bytes) + " gave " + (picked ? tallow::fuzz::show(*picked) : "none"));
+                      [&] { return tallow::fuzz::show(bytes) + " gave " + (picked ? tallow::fuzz::show(*picked) : "none"); });
   return 0;
 }

@@ -19,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t' && c != '\r') || c == 0x7F;
     });
     tallow::fuzz::check(control || !tallow::is_valid_utf8(program), "only a path an entry cannot hold is refused",
-                        tallow::fuzz::show(program));
+                        [&] { return tallow::fuzz::show(program); });
     return 0;
   }
   const auto exec = tallow::test::desktop_entry_exec(entry.value());
   tallow::fuzz::check(exec == std::vector<std::string>{program} && !tallow::desktop_entry_is_hidden(entry.value()),
-                      "the entry runs the program as given", tallow::fuzz::show(entry.value()));
+                      "the entry runs the program as given", [&] { return tallow::fuzz::show(entry.value()); });
   return 0;
 }

@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tallow::fuzz::check(std::find(words.begin(), words.end(), request->code) != words.end() &&
                           !request->code.starts_with('-') && request->code != "enroll",
                       "the code is a word of the text, not an option or the subcommand",
-                      tallow::fuzz::show(text) + " gave " + tallow::fuzz::show(request->code));
+                      [&] { return tallow::fuzz::show(text) + " gave " + tallow::fuzz::show(request->code); });
   std::string command = "tallowmered.exe enroll " + request->code;
   if (request->hub != default_hub) command += " --hub=" + request->hub;
   tallow::fuzz::check(tallow::parse_enrollment_input(command, default_hub) == request,
-                      "the request as a command reads back the same", tallow::fuzz::show(command));
+                      "the request as a command reads back the same", [&] { return tallow::fuzz::show(command); });
   return 0;
 }

@@ -13,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& entry : entries) {
     tallow::fuzz::check(entry.key.find_first_of("=\n") == std::string::npos &&
                             entry.value.find('\n') == std::string::npos,
-                        "an entry is one line and its key holds no \"=\"", tallow::fuzz::show(bytes));
+                        "an entry is one line and its key holds no \"=\"", [&] { return tallow::fuzz::show(bytes); });
     written += "export " + entry.key + "=\"" + entry.value + "\"\n";
   }
   tallow::fuzz::check(tallow::parse_env_file(written) == entries, "entries written back read the same",
-                      tallow::fuzz::show(bytes) + " wrote " + tallow::fuzz::show(written));
+                      [&] { return tallow::fuzz::show(bytes) + " wrote " + tallow::fuzz::show(written); });
   return 0;
 }

@@ -25,9 +25,12 @@ inline std::string show(std::string_view bytes) {
   return out + "\"";
 }
 
-inline void check(bool holds, const char* property, std::string_view detail = {}) {
+// `detail` makes the failure's text, and runs only on a failure: a harness runs many
+// thousand times a second.
+template <typename Detail>
+void check(bool holds, const char* property, const Detail& detail) {
   if (holds) return;
-  std::fprintf(stderr, "property failed: %s\n  %s\n", property, std::string(detail).c_str());
+  std::fprintf(stderr, "property failed: %s\n  %s\n", property, std::string(detail()).c_str());
   std::abort();
 }
 

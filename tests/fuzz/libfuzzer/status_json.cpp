@@ -22,6 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const auto record = tallow::parse_status_file(bytes);
   tallow::fuzz::check(record == expected, "parse_status_file answers as the whole document does",
-                      tallow::fuzz::show(bytes));
+                      [&] { return tallow::fuzz::show(bytes); });
   return 0;
 }

@@ -42,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool whole = n == full.size();
   fuzz::check(full.compare(0, n, tooltip) == 0 && n <= max_units &&
                   (whole || (n + 1 >= max_units && !(n > 0 && is_high(full[n - 1])))),
-              "the tooltip is the longest prefix that fits, never half a pair", fuzz::show(text));
+              "the tooltip is the longest prefix that fits, never half a pair", [&] { return fuzz::show(text); });
 
   fuzz::check(halved(platform::menu_label_text(text), u'&') == full &&
                   halved(platform::underscore_label_text(text), '_') == text,
-              "a label reads back as the text", fuzz::show(text));
+              "a label reads back as the text", [&] { return fuzz::show(text); });
 
   if (is_valid_utf8(text)) {
     const std::string argument = platform::posix::cut_for_argument(text, most_bytes);
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view kept = cut ? std::string_view(argument).substr(0, argument.size() - ellipsis.size()) : argument;
     fuzz::check(argument.size() <= most_bytes && is_valid_utf8(argument) && text.starts_with(kept) &&
                     (!cut || (argument.ends_with(ellipsis) && kept.size() + ellipsis.size() + 3 >= most_bytes)),
-                "a dialog argument is whole characters within its limit", fuzz::show(text));
+                "a dialog argument is whole characters within its limit", [&] { return fuzz::show(text); });
   }
   return 0;
 }

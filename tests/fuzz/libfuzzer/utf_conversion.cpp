@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string sane = tallow::sanitize_utf8(bytes);
   tallow::fuzz::check(tallow::is_valid_utf8(sane) && tallow::utf16_to_utf8(wide) == sane &&
                           tallow::is_valid_utf8(bytes) == (sane == bytes) && wide.size() <= bytes.size(),
-                      "UTF-8 to UTF-16 and back is the sanitized input", tallow::fuzz::show(bytes));
+                      "UTF-8 to UTF-16 and back is the sanitized input", [&] { return tallow::fuzz::show(bytes); });
 
   std::u16string units;
   for (std::size_t i = 0; i + 1 < size; i += 2) units += static_cast<char16_t>(data[i] | data[i + 1] << 8);
@@ -35,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   tallow::fuzz::check(kept, "UTF-16 to UTF-8 and back keeps every unit but unpaired surrogates",
-                      tallow::fuzz::show(bytes));
+                      [&] { return tallow::fuzz::show(bytes); });
   return 0;
 }
