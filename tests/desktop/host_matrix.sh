@@ -59,14 +59,14 @@ agent_stopped() { [[ -z $(agent_pid) ]]; }
 agent_is_not() { local pid; pid=$(agent_pid) && [[ $pid != "$1" ]]; }
 
 # Whether the watcher lists an item of the tray's: one whose bus name (before any
-# object path) the tray's process owns.
+# object path, which GNOME writes after an "@") the tray's process owns.
 item_registered() {
   local item
   for item in $(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
     --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems |
     grep -o "'[^']*'" | tr -d "'"); do
     [[ $(gdbus call --session --dest org.freedesktop.DBus --object-path / --method \
-      org.freedesktop.DBus.GetConnectionUnixProcessID "${item%%/*}") == "(uint32 $TRAY_PID,)" ]] && return 0
+      org.freedesktop.DBus.GetConnectionUnixProcessID "${item%%[@/]*}") == "(uint32 $TRAY_PID,)" ]] && return 0
   done
   return 1
 }

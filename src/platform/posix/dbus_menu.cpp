@@ -4,6 +4,8 @@
 #include <libdbusmenu-glib/menuitem.h>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/notification_text.h"
 
@@ -50,11 +52,11 @@ GObjectPtr<DbusmenuMenuitem> make_item(const MenuItem& item) {
 DbusMenu::DbusMenu() : server_(dbusmenu_server_new(kDbusMenuPath)) { set({}); }
 
 void DbusMenu::set(const Menu& menu) {
-  // Items of the menu before that carry a command are kept by it; the others go. Each
-  // kept one leaves the old root first, since an item has one parent at a time.
+  // The items of the menu before, each of which leaves the old root first, since an item
+  // has one parent at a time; those the new menu does not take up go.
   std::map<std::string, GObjectPtr<DbusmenuMenuitem>> kept;
-  kept.swap(items_by_command_);
-  for (auto& [command, item] : kept) dbusmenu_menuitem_child_delete(root_.get(), item.get());
+  kept.swap(items_by_key_);
+  for (auto& [key, item] : kept) dbusmenu_menuitem_child_delete(root_.get(), item.get());
 
   // A fresh root: a new layout revision, so a host never mixes the rows of two menus.
   GObjectPtr<DbusmenuMenuitem> root(dbusmenu_menuitem_new());
@@ -73,26 +75,38 @@ void DbusMenu::set(const Menu& menu) {
                      return FALSE;
                    }),
                    this);
+  // A row without a command is known by the command row above it, so it moves with
+  // that row when rows come and go around them.
+  std::string above = "top";
+  std::vector<std::pair<DbusmenuMenuitem*, const MenuItem*>> changed;
+  std::map<MenuItem::Kind, int> since_above;
   for (const MenuItem& item : menu) {
     const std::optional<std::string> command(item.picked_command());
-    GObjectPtr<DbusmenuMenuitem> child;
     if (command) {
-      if (auto found = kept.find(*command); found != kept.end()) {
-        child = std::move(found->second);
-        kept.erase(found);
-      }
+      above = *command;
+      since_above.clear();
     }
-    if (!child) child = make_item(item);
-    describe_item(child.get(), item);
+    const std::string key = command ? "command " + *command
+                                    : std::to_string(static_cast<int>(item.kind)) + " " +
+                                          std::to_string(since_above[item.kind]++) + " under " + above;
+    GObjectPtr<DbusmenuMenuitem> child;
+    if (auto found = kept.find(key); found != kept.end()) {
+      child = std::move(found->second);
+      kept.erase(found);
+      changed.emplace_back(child.get(), &item);
+    } else {
+      child = make_item(item);
+      describe_item(child.get(), item);
+    }
     dbusmenu_menuitem_child_append(root.get(), child.get());
-    if (command && !items_by_command_.contains(*command)) {
-      items_by_command_.emplace(*command, GObjectPtr<DbusmenuMenuitem>(
-                                              static_cast<DbusmenuMenuitem*>(g_object_ref(child.get()))));
-    }
+    items_by_key_.emplace(key, GObjectPtr<DbusmenuMenuitem>(static_cast<DbusmenuMenuitem*>(g_object_ref(child.get()))));
   }
   dbusmenu_server_set_root(server_.get(), root.get());
   root_ = std::move(root);
+  // A kept item changes once it is served again, so the host hears of each change
+  // (ItemsPropertiesUpdated): hosts that read only the rows' types from a new layout,
+  // as GNOME's AppIndicator extension does, would show its old label otherwise.
+  for (const auto& [child, item] : changed) describe_item(child, *item);
 }
-
 
 }  // namespace tallow::platform::posix

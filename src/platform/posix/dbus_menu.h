@@ -25,6 +25,9 @@ class DbusMenu {
   // Publishes `menu` as a new layout: items with their label (shown exactly as written),
   // enabled flag, check mark and separators. An item whose command the menu before had
   // too keeps its id, so a click on a menu the host drew before the change still counts.
+  // So does a row without a command (a separator, the status) under the same command
+  // row: the rows both menus have keep their order, and a host never has to move one
+  // (GNOME's AppIndicator extension ignores moves, and would show rows out of order).
   void set(const Menu& menu);
 
   // When a host last opened the menu (AboutToShow, or the "opened" event).
@@ -33,7 +36,8 @@ class DbusMenu {
  private:
   GObjectPtr<DbusmenuServer> server_;
   GObjectPtr<DbusmenuMenuitem> root_;
-  std::map<std::string, GObjectPtr<DbusmenuMenuitem>> items_by_command_;
+  // By command; the rows without one by kind and the command row above them.
+  std::map<std::string, GObjectPtr<DbusmenuMenuitem>> items_by_key_;
   std::chrono::steady_clock::time_point last_opened_{};
 };
 

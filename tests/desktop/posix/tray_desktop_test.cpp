@@ -76,14 +76,32 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   EXPECT_TRUE(process_alive(first_agent));
 
   // The id of "Launch at Login" in the first menu the host drew.
+  const std::vector<MenuRow> first_drawn = watcher_->menu(*item).value_or(std::vector<MenuRow>{});
   std::int32_t first_drawn_login = 0;
-  for (const MenuRow& row : watcher_->menu(*item).value_or(std::vector<MenuRow>{})) {
+  for (const MenuRow& row : first_drawn) {
     if (row.label == "Launch at Login") first_drawn_login = row.id;
   }
   ASSERT_NE(first_drawn_login, 0);
 
   ASSERT_TRUE(click(*item, "Stop"));
   ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::stopped())));
+  // Every row but "Start" and the separator under it was in the running menu: each
+  // keeps its id and its order there, status rows and separators too, so a host never
+  // has to move a row.
+  const std::vector<MenuRow> stopped_menu = watcher_->menu(*item).value_or(std::vector<MenuRow>{});
+  const auto ids_also_in = [](const std::vector<MenuRow>& rows, const std::vector<MenuRow>& other) {
+    std::vector<std::int32_t> ids;
+    for (const MenuRow& row : rows) {
+      if (std::ranges::any_of(other, [&](const MenuRow& o) { return o.id == row.id; })) ids.push_back(row.id);
+    }
+    return ids;
+  };
+  EXPECT_EQ(ids_also_in(stopped_menu, first_drawn).size() + 2, stopped_menu.size());
+  EXPECT_EQ(ids_also_in(stopped_menu, first_drawn), ids_also_in(first_drawn, stopped_menu));
+  // The kept status row's new text is announced, not only served in the layout.
+  ASSERT_FALSE(stopped_menu.empty());
+  EXPECT_EQ(stopped_menu.front().id, first_drawn.front().id);
+  EXPECT_TRUE(wait_until([&] { return watcher_->announced_label(stopped_menu.front().id) == "Stopped"; }));
   EXPECT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::stopped()));
   EXPECT_EQ(darkest_ink(watcher_->pixmaps(*item)->front()), (Ink{89, 255, 255, 255}));
   EXPECT_FALSE(process_alive(first_agent));

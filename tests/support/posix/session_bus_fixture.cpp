@@ -112,6 +112,27 @@ TestWatcher::TestWatcher(const std::string& bus_address, bool host) : host_(host
     static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
     registration_ = g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
                                                       node->interfaces[0], &vtable, this, nullptr, nullptr);
+    menu_signals_ = g_dbus_connection_signal_subscribe(
+        connection_, nullptr, "com.canonical.dbusmenu", "ItemsPropertiesUpdated", nullptr, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+           gpointer self) {
+          GVariantIter* updated = nullptr;
+          g_variant_get(parameters, "(a(ia{sv})a(ias))", &updated, nullptr);
+          std::int32_t id = 0;
+          GVariant* properties = nullptr;
+          while (g_variant_iter_next(updated, "(i@a{sv})", &id, &properties)) {
+            const gchar* label = nullptr;
+            if (g_variant_lookup(properties, "label", "&s", &label)) {
+              auto* watcher = static_cast<TestWatcher*>(self);
+              const std::lock_guard lock(watcher->mutex_);
+              watcher->announced_labels_[id] = label;
+            }
+            g_variant_unref(properties);
+          }
+          g_variant_iter_free(updated);
+        },
+        this, nullptr);
   }
   g_main_context_pop_thread_default(context_);
   thread_ = std::thread([this] {
@@ -126,6 +147,7 @@ TestWatcher::TestWatcher(const std::string& bus_address, bool host) : host_(host
 TestWatcher::~TestWatcher() {
   if (connection_) {
     if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+    if (menu_signals_) g_dbus_connection_signal_unsubscribe(connection_, menu_signals_);
     g_dbus_connection_close_sync(connection_, nullptr, nullptr);
   }
   stopping_ = true;
@@ -263,6 +285,12 @@ std::optional<std::vector<MenuRow>> TestWatcher::menu(const std::string& service
   g_variant_unref(root);
   g_variant_unref(reply);
   return rows;
+}
+
+std::optional<std::string> TestWatcher::announced_label(std::int32_t id) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = announced_labels_.find(id);
+  return found == announced_labels_.end() ? std::nullopt : std::optional(found->second);
 }
 
 bool TestWatcher::click(const std::string& service, std::int32_t id) const {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -78,6 +79,9 @@ class TestWatcher {
   // The item's menu as the host reads it, and a host's click on one of its rows.
   std::optional<std::vector<MenuRow>> menu(const std::string& service) const;
   bool click(const std::string& service, std::int32_t id) const;
+  // The label the last ItemsPropertiesUpdated gave row `id`: all that a host which
+  // reads only the rows' types from a new layout (GNOME's) knows of a kept row.
+  std::optional<std::string> announced_label(std::int32_t id) const;
 
  private:
   static void on_method(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
@@ -91,9 +95,11 @@ class TestWatcher {
   std::atomic<bool> host_;
   GDBusConnection* connection_ = nullptr;
   guint registration_ = 0;
+  guint menu_signals_ = 0;
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<std::string> registrations_;
+  std::map<std::int32_t, std::string> announced_labels_;
 };
 
 }  // namespace tallow::test
