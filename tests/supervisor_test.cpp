@@ -129,7 +129,7 @@ TEST_F(SupervisorTest, AnotherAgentHoldingTheLockWinsWhateverTheEnrollment) {
   for (const bool enrolled : {false, true}) {
     SCOPED_TRACE(enrolled);
     if (enrolled) enroll();
-    auto held = platform::lock_file_exclusively(dir_ / "tallowmered.lock");
+    const auto held = test::hold_lock(dir_ / "tallowmered.lock");
     ASSERT_TRUE(held);
     if (!supervisor_) make_supervisor();
     supervisor_->start();
@@ -320,9 +320,8 @@ TEST_F(SupervisorTest, RefreshWithoutChildFollowsTheTable) {
     SCOPED_TRACE(status_label(c.before) + (c.lock_held ? " held" : " free"));
     std::optional<platform::FileLock> lock;
     if (c.lock_held) {
-      auto held = platform::lock_file_exclusively(dir_ / "tallowmered.lock");
-      ASSERT_TRUE(held);
-      lock.emplace(std::move(held).value());
+      lock = test::hold_lock(dir_ / "tallowmered.lock");
+      ASSERT_TRUE(lock);
     }
     {
       std::lock_guard guard(state->mutex);

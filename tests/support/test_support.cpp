@@ -52,6 +52,16 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
   return true;
 }
 
+std::optional<platform::FileLock> hold_lock(const std::filesystem::path& path) {
+  std::optional<platform::FileLock> held;
+  wait_until([&] {
+    auto lock = platform::lock_file_exclusively(path);
+    if (lock) held.emplace(std::move(lock).value());
+    return held.has_value();
+  });
+  return held;
+}
+
 std::string encode_utf8(char32_t c) {
   std::string out;
   if (c < 0x80) {

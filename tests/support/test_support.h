@@ -4,8 +4,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/file.h"
 
 namespace tallow::test {
 
@@ -33,6 +36,10 @@ std::string read_file(const std::filesystem::path& path);
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Locks `path` as a running agent does, trying again while a tray's probe holds it for
+// its instant: a supervisor probes from its own thread whenever that thread runs.
+std::optional<platform::FileLock> hold_lock(const std::filesystem::path& path);
 
 // Encodes one Unicode scalar value as UTF-8, independently of the code under test.
 std::string encode_utf8(char32_t c);
