@@ -50,16 +50,9 @@ panel_start() {
 # runtime directory in the row's own directory.
 panel_session() {
   mkdir -m 700 "$PANEL_DIR/run"
-  cat >"$PANEL_DIR/bus.conf" <<EOF
-<busconfig><type>session</type><listen>unix:dir=$PANEL_DIR/run</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/></policy></busconfig>
-EOF
-  dbus-daemon --config-file="$PANEL_DIR/bus.conf" --nofork --print-address=3 3>"$PANEL_DIR/bus" 2>/dev/null &
-  DESKTOP_PIDS+=($!)
-  wait_for 10 test -s "$PANEL_DIR/bus" || return 1
+  desktop_start_bus "$PANEL_DIR" "$PANEL_DIR/run" || return 1
   unset "${!XDG_@}" DISPLAY WAYLAND_DISPLAY SWAYSOCK
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$PANEL_DIR/bus") HOME=$PANEL_DIR XDG_RUNTIME_DIR=$PANEL_DIR/run
+  export HOME=$PANEL_DIR XDG_RUNTIME_DIR=$PANEL_DIR/run
   # GTK would ask the bus for the accessibility bus and a settings service.
   export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
 }

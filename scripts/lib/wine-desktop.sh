@@ -5,9 +5,11 @@
 # xdotool, x11-utils and imagemagick (dbus, xfconf and xfce4-panel for the panel).
 #
 # Every function that starts something records its pid in DESKTOP_PIDS, which
-# desktop_cleanup ends (only those, in reverse order).
+# desktop_cleanup ends (only those, in reverse order); a session bus is a process group
+# in DESKTOP_GROUPS, ended with whatever it started.
 
 DESKTOP_PIDS=()
+DESKTOP_GROUPS=()
 DESKTOP_PREFIX_MADE=
 
 desktop_cleanup() {
@@ -24,6 +26,30 @@ desktop_cleanup() {
     wait "${DESKTOP_PIDS[i]}" >/dev/null 2>&1 || true
   done
   DESKTOP_PIDS=()
+  for i in "${DESKTOP_GROUPS[@]}"; do
+    kill -TERM -- "-$i" >/dev/null 2>&1 || true
+    wait "$i" >/dev/null 2>&1 || true
+  done
+  DESKTOP_GROUPS=()
+}
+
+# desktop_start_bus DIR LISTEN_DIR: a session bus of our own, listening in LISTEN_DIR;
+# exports DBUS_SESSION_BUS_ADDRESS. Its only service directory is DIR/bus-services,
+# empty unless the caller fills it: the standard session configuration would start any
+# portal, keyring or notification daemon installed on the machine, which outlive the
+# bus. It runs in a process group of its own, which the services it starts join and
+# desktop_cleanup ends. Anyone may own names and eavesdrop (dbus-monitor).
+desktop_start_bus() {
+  local dir=$1 listen=$2
+  mkdir -p "$dir/bus-services"
+  printf '%s\n' "<busconfig><type>session</type><listen>unix:dir=$listen</listen><auth>EXTERNAL</auth>" \
+    "<servicedir>$dir/bus-services</servicedir><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>" \
+    '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' >"$dir/bus.conf"
+  : >"$dir/bus"
+  setsid dbus-daemon --config-file="$dir/bus.conf" --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &
+  DESKTOP_GROUPS+=($!)
+  wait_for 10 test -s "$dir/bus" || return 1
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$dir/bus")
 }
 
 # wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds.
@@ -54,11 +80,7 @@ desktop_start_xvfb() {
 # DBUS_SESSION_BUS_ADDRESS and XDG directories under DIR. Needs DISPLAY.
 desktop_start_session_panel() {
   local dir=$1 xfconfd
-  : >"$dir/bus"
-  dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &
-  DESKTOP_PIDS+=($!)
-  wait_for 10 test -s "$dir/bus" || return 1
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$dir/bus")
+  desktop_start_bus "$dir" "$dir" || return 1
   export XDG_CONFIG_HOME=$dir/config XDG_RUNTIME_DIR=$dir/run XDG_CACHE_HOME=$dir/cache NO_AT_BRIDGE=1
   mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml" "$XDG_RUNTIME_DIR"
   chmod 700 "$XDG_RUNTIME_DIR"

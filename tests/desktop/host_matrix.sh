@@ -36,6 +36,10 @@ ROWS=(
   "no-area         none            item    20   dark  menu"
 )
 
+# The stopped rook's contrast at least, on every row: the host's own drawing of the
+# dimmed symbolic icon at 35 %, or the dimmed pixmap.
+DIMMED_FLOOR=25
+
 SHOTS=$(dirname "$PANEL_BIN_DIR")/screenshots/hosts LOGS=$(dirname "$PANEL_BIN_DIR")/test-logs/hosts
 mkdir -p "$SHOTS" "$LOGS"
 now_ms() { date +%s%3N; }
@@ -47,7 +51,9 @@ check() {
   if "$@" 2>/dev/null; then PASSED+=("$name"); else FAILED+=("$name"); return 1; fi
 }
 never() { ! "$@"; }
-tray_ended() { ! kill -0 "$TRAY_PID" 2>/dev/null; }
+# A tray that died is a zombie until it is waited for: alive means running.
+tray_alive() { [[ $(sed 's/.*) //' "/proc/$TRAY_PID/stat" 2>/dev/null) == [^Z]* ]]; }
+tray_ended() { ! tray_alive; }
 
 # The agent's pid from its status file while that process runs.
 agent_pid() {
@@ -58,17 +64,34 @@ agent_pid() {
 agent_stopped() { [[ -z $(agent_pid) ]]; }
 agent_is_not() { local pid; pid=$(agent_pid) && [[ $pid != "$1" ]]; }
 
-# Whether the watcher lists an item of the tray's: one whose bus name (before any
-# object path, which GNOME writes after an "@") the tray's process owns.
-item_registered() {
-  local item
-  for item in $(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
-    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems |
-    grep -o "'[^']*'" | tr -d "'"); do
+# The tray's item as the watcher lists it: its bus name (before any object path, which
+# GNOME writes after an "@"), owned by the tray's process. Fails with status 2 when the
+# watcher cannot be asked, 1 when it lists no item of the tray's.
+tray_item() {
+  local items item
+  items=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems) || return 2
+  for item in $(grep -o "'[^']*'" <<<"$items" | tr -d "'"); do
     [[ $(gdbus call --session --dest org.freedesktop.DBus --object-path / --method \
-      org.freedesktop.DBus.GetConnectionUnixProcessID "${item%%[@/]*}") == "(uint32 $TRAY_PID,)" ]] && return 0
+      org.freedesktop.DBus.GetConnectionUnixProcessID "${item%%[@/]*}") == "(uint32 $TRAY_PID,)" ]] &&
+      echo "${item%%[@/]*}" && return 0
   done
   return 1
+}
+item_registered() { tray_item >/dev/null; }
+# Asked, and answered: no item of the tray's. A watcher that cannot be asked says nothing.
+item_not_registered() { tray_item >/dev/null; (($? == 1)); }
+
+# A host's click on the menu row labelled LABEL, sent over the bus: for the hosts that
+# draw no menu of their own.
+bus_click() {
+  local item layout id
+  item=$(tray_item) &&
+    layout=$(gdbus call --session --dest "$item" --object-path /MenuBar --method com.canonical.dbusmenu.GetLayout \
+      0 1 '[]') || return 1
+  id=$(grep -o "([0-9]*, {[^}]*'label': <'$1'>" <<<"$layout" | head -n 1 | grep -o '^([0-9]*' | tr -d '(')
+  [[ -n $id ]] && gdbus call --session --dest "$item" --object-path /MenuBar --method com.canonical.dbusmenu.Event \
+    "$id" clicked '<0>' 0 >/dev/null
 }
 
 # changed BEFORE AFTER W H X Y: the "W H X Y" around the pixels that differ in that box.
@@ -89,6 +112,20 @@ icon_shown() {
   ((w >= 8 && h >= 8 && w <= 96 && h <= 48))
 }
 icon_gone() { panel_shot "$RUN/now.png" && [[ -z $(changed "$RUN/before.png" "$RUN/now.png" $PANEL_STRIP) ]]; }
+# Where the icon was, the panel shows what it showed before the tray.
+icon_left_its_place() {
+  local w h x y
+  read -r w h x y <<<"$ICON"
+  panel_shot "$RUN/now.png" && [[ -z $(changed "$RUN/before.png" "$RUN/now.png" $((w + 4)) $((h + 4)) \
+    $((x > 2 ? x - 2 : 0)) $((y > 2 ? y - 2 : 0))) ]]
+}
+
+# The panel's own grey (0 to 255) in before.png: the commonest colour of the top of the
+# strip, where every host draws its panel.
+panel_grey() {
+  convert "$RUN/before.png" -crop 1024x16+0+0 +repage -colorspace gray -format %c histogram:info: | sort -rn |
+    head -n 1 | sed -E 's/^[^(]*\( *([0-9.]+).*/\1/' | cut -d. -f1
+}
 
 # settled N: screenshots into now.png until N in a row show the same pixels.
 settled() {
@@ -105,7 +142,8 @@ settled() {
 # COVERAGE, the share of its box that changed at all (a box drawn for the rook covers it
 # all). It stands out once CONTRAST is 60 or more: until the agent has started, the
 # icon is dimmed on purpose.
-icon_stands_out() {
+icon_stands_out() { measure_icon && ((CONTRAST >= 60)); }
+measure_icon() {
   icon_shown || return 1
   local box
   read -r w h x y <<<"$ICON"
@@ -115,7 +153,6 @@ icon_stands_out() {
     -statistic median 3x3 -format '%[fx:int(maxima*255+0.5)]' info:)
   COVERAGE=$(convert \( "$RUN/before.png" -crop "$box" +repage \) \( "$RUN/now.png" -crop "$box" +repage \) \
     -compose difference -composite -colorspace gray -threshold 1% -format '%[fx:int(mean*100+0.5)]' info:)
-  ((CONTRAST >= 60))
 }
 
 # A menu is a box of at least 60x60 that the click brought up; the stretch of the
@@ -165,16 +202,19 @@ pick_row() {
   [[ -n $y ]] && panel_click $((x + w / 3)) "$y" && panel_pointer_away
 }
 
-# The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog, drawn
-# below the panel.
-dialog_window() { swaymsg -t get_tree | tr -d ' \n' | grep -Eq '"app_id":"tallowmere-dialog"[^}]*"shell":"xdg_shell"'; }
+# The Enroll… dialog on sway: a Wayland (xdg_shell) window of tallowmere-dialog with the
+# dialog's own title (not an error box), drawn below the panel. One line a container.
+dialog_window() {
+  swaymsg -t get_tree | tr -d '\n' | sed 's/{ *"id":/\n&/g' | grep -E '"app_id": *"tallowmere-dialog"' |
+    grep -E '"name": *"Enroll this computer"' | grep -Eq '"shell": *"xdg_shell"'
+}
 dialog_drawn() { panel_shot "$RUN/now.png" && [[ -n $(changed "$RUN/clicked.png" "$RUN/now.png" 1024 720 0 48) ]]; }
 enroll_dialog() { wait_for 10 dialog_window && wait_for 10 dialog_drawn && settled 2; }
 
 # run_row NAME HOST ICON LATE SHADE ALSO: the row's checks, in a subshell of its own.
 run_row() {
   local name=$1 host=$2 icon=$3 late=$4 shade=$5 also=$6 limit=10 shown="" first w h x y
-  tag=$1-$5 PASSED=() FAILED=() TRAY_PID=
+  tag=$1-$5 PASSED=() FAILED=() TRAY_PID= ICON= CONTRAST= COVERAGE=
   RUN=$(mktemp -d "${TMPDIR:-/tmp}/host-matrix.XXXXXX")
   trap end_row EXIT
   trap 'exit 143' TERM
@@ -198,6 +238,10 @@ run_row() {
     panel_shot "$RUN/late.png"
     convert "$RUN/late.png" \( +clone -crop 1024x48+0+0 +repage -statistic Mode 301x1 \) -composite "$RUN/before.png"
   fi
+  # Light and dark rows judge the icon on two different panels only if the shade took.
+  local grey
+  grey=$(panel_grey)
+  check "a $shade panel (grey ${grey:-unknown})" panel_is "$shade" "$grey"
   [[ $icon == xembed ]] && limit=5
   wait_for $((limit * 2)) icon_shown && shown=$(($(now_ms) - started))
   check "shown in ${shown:-?} ms (${limit}s at most)" test "${shown:-99999}" -le $((limit * 1000))
@@ -208,9 +252,9 @@ run_row() {
     read -r w h x y <<<"$ICON"
     convert "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -scale 800% "$SHOTS/$tag-icon.png"
     cp "$RUN/now.png" "$SHOTS/$tag-panel.png"
-    check "contrast $CONTRAST" test "${CONTRAST:-0}" -ge 60
-    check "a shape, not a box ($COVERAGE% of it)" test "${COVERAGE:-100}" -lt 85
   fi
+  check "contrast ${CONTRAST:-never measured}" test "${CONTRAST:-0}" -ge 60
+  check "a shape, not a box (${COVERAGE:-?}% of it)" test "${COVERAGE:-100}" -lt 85
   if [[ -n $shown && $also == *menu* ]] && check "left click opens the menu" open_menu "$tag-menu"; then
     first=$(agent_pid)
     pick_row 2
@@ -218,12 +262,17 @@ run_row() {
     # The icon takes the stopped look before the menu opens again: lxqt-panel closes a
     # menu that is open when the icon changes. The agent stays stopped meanwhile.
     wait_for 5 menu_closed
-    settled 5
+    judge_stopped_look
     if check "it stays stopped" agent_stopped && check "the menu opens again" open_menu "$tag-menu-stopped"; then
       pick_row 2
       check "Start, in Stop's place, starts it" wait_for 20 agent_is_not "$first"
       wait_for 5 menu_closed
     fi
+  fi
+  if [[ -n $shown && $also != *menu* ]]; then
+    # A host that draws no menu: Stop as its click would come, over the bus.
+    check "Stop, sent as a host's click, stops the agent" bus_click Stop && wait_for 20 agent_stopped
+    judge_stopped_look
   fi
   if [[ $also == *enroll* ]]; then
     # Enroll… is the running agent's fourth row.
@@ -231,20 +280,47 @@ run_row() {
     check "Enroll… opens a Wayland window" enroll_dialog && cp "$RUN/now.png" "$SHOTS/$tag-dialog.png"
   fi
   if [[ $also == *host-later* ]]; then
-    check "not registered while no host is" never item_registered
+    check "not registered while no host is" item_not_registered
     kill -USR1 "$PANEL_STAND_IN_PID"
     check "moves to the item when a host registers" wait_for 5 item_registered
     check "leaves the XEmbed tray" wait_for 5 icon_gone
   fi
 }
 
-# The tray is asked to end (it stops the agent first) and must within 30 s. One that is
-# killed, or died, leaves the agent running with its keeper, the agent's parent.
+# panel_is SHADE GREY: a light panel is light (160 or more), a dark one dark (100 at most).
+panel_is() {
+  [[ -n $2 ]] || return 1
+  if [[ $1 == light ]]; then (($2 >= 160)); else (($2 <= 100)); fi
+}
+
+# The stopped rook is dimmed on purpose, but must still be seen: its contrast, measured
+# once the picture has settled, at DIMMED_FLOOR at least.
+judge_stopped_look() {
+  local w h x y
+  settled 5
+  CONTRAST=
+  measure_icon
+  if [[ -n $CONTRAST ]]; then
+    read -r w h x y <<<"$ICON"
+    convert "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -scale 800% \
+      "$SHOTS/$tag-icon-stopped.png"
+  fi
+  check "stopped look contrast ${CONTRAST:-never measured} ($DIMMED_FLOOR at least)" test "${CONTRAST:-0}" -ge "$DIMMED_FLOOR"
+}
+
+# The tray must still run at the row's end; asked to end (it stops the agent first), it
+# must within 30 s, with status 0, and take its icon off the panel. One that is killed,
+# or died, leaves the agent running with its keeper, the agent's parent.
 end_tray() {
   [[ -n $TRAY_PID ]] || return 0
-  kill -TERM "$TRAY_PID"
+  local status
+  check "still running at the end" tray_alive
+  kill -TERM "$TRAY_PID" 2>/dev/null
   wait_for 30 tray_ended || { FAILED+=("the tray ends within 30s of SIGTERM"); kill -KILL "$TRAY_PID"; }
   wait "$TRAY_PID"
+  status=$?
+  check "ends with status 0 on SIGTERM (status $status)" test "$status" -eq 0
+  [[ -n $ICON ]] && check "its icon leaves the panel" wait_for 10 icon_left_its_place
   TRAY_PID=
   local agent parent
   agent=$(agent_pid) || return 0
@@ -254,20 +330,35 @@ end_tray() {
 }
 
 end_row() {
-  end_tray
+  local status=$?
+  # A row whose script broke off (an unset variable, a failed command) still reports,
+  # as failed, naming where.
+  if [[ -z ${REPORTED:-} ]]; then
+    FAILED+=("the row's script ended early (status $status) after: ${PASSED[*]:-nothing}")
+    end_tray
+    report
+    status=1
+  fi
   desktop_cleanup
   rm -rf "${LOGS:?}/$tag" && mkdir -p "$LOGS/$tag"
   cp "$RUN"/*.log "$LOGS/$tag/"
   rm -rf "$RUN"
+  exit "$status"
 }
 
 report() {
   local result=PASS seconds=$((($(now_ms) - row_started) / 1000)) checks
+  REPORTED=1
   checks="$(IFS=';'; echo "${PASSED[*]}")"
   ((${#FAILED[@]} == 0)) || result=FAIL checks="failed: $(IFS=';'; echo "${FAILED[*]}"); passed: $checks"
   printf '%-7s %-16s %-5s %3ss  %s\n' "$result" "$name" "$shade" "$seconds" "$checks"
   [[ $result == PASS ]]
 }
+
+# Every row named must be in the table: a filter that selects nothing would pass.
+for wanted in "$@"; do
+  printf '%s\n' "${ROWS[@]}" | awk '{ print $1 }' | grep -qx -- "$wanted" || { echo "host_matrix: no row $wanted" >&2; exit 2; }
+done
 
 started=$(now_ms) passed=0 failed=0
 trap 'kill -TERM $! 2>/dev/null; wait; exit 143' TERM INT
@@ -280,4 +371,4 @@ for row in "${ROWS[@]}"; do
 done
 echo "host matrix took $((($(now_ms) - started) / 1000))s; screenshots in $SHOTS"
 echo "host_matrix: $passed passed, $failed failed"
-((failed == 0))
+((failed == 0 && passed > 0))

@@ -17,6 +17,7 @@
 #include "platform/posix/dialog_helper.h"
 #include "platform/posix/docking_panel.h"
 #include "platform/posix/portal_theme.h"
+#include "platform/posix/xembed_icon.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
 #include "platform/theme.h"
@@ -119,6 +120,16 @@ TEST(DockingPanel, ALightBackgroundIsOneOverHalfWayInLumaAndItComesBeforeThePort
   EXPECT_EQ(is_light_theme(), !portal);
   posix::set_docking_panel_light(std::nullopt);
   EXPECT_EQ(is_light_theme(), portal);
+}
+
+TEST(XembedIcon, ShowsTheImageNearestTheTraysSizeTheLargerOfTwoAsNear) {
+  IconPicture picture;
+  for (const std::uint32_t side : {16u, 22u, 24u, 32u, 48u}) picture.images.push_back({side, side, {}});
+  for (const auto& [tray_size, shown] : std::vector<std::pair<int, std::uint32_t>>{
+           {0, 16}, {16, 16}, {18, 16}, {19, 22}, {23, 24}, {28, 32}, {30, 32}, {40, 48}, {96, 48}}) {
+    EXPECT_EQ(posix::nearest_image(picture, tray_size)->height, shown) << tray_size;
+  }
+  EXPECT_EQ(posix::nearest_image({}, 22), nullptr);
 }
 
 TEST(PosixSingleInstance, OneClaimPerRuntimeDirectoryUntilItEnds) {

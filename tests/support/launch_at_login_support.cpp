@@ -21,7 +21,11 @@ std::vector<std::string> parse_desktop_exec(std::string_view value) {
   std::string command;
   for (std::size_t i = 0; i < unescaped.size(); ++i) {
     command += unescaped[i];
-    if (unescaped[i] == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') ++i;
+    if (unescaped[i] != '%') continue;
+    // "%%" is a literal "%"; any other "%" starts a field code, which the tray never
+    // writes, so a lone one means the writer forgot to double it.
+    if (i + 1 == unescaped.size() || unescaped[i + 1] != '%') return {};
+    ++i;
   }
   std::vector<std::string> arguments;
   std::size_t i = 0;

@@ -10,6 +10,7 @@ namespace tallow::test {
 
 // The arguments an Exec value stands for: string escapes undone, "%%" read as "%",
 // then split at blanks, a quoted argument taking a backslash before ", `, $ and \.
+// None (empty) when a "%" is not doubled: it would be a field code.
 std::vector<std::string> parse_desktop_exec(std::string_view value);
 
 // The arguments of the Exec line in the "Desktop Entry" group; empty when it has none.

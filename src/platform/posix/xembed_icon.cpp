@@ -67,16 +67,20 @@ void XembedIcon::set_picture(const IconPicture& picture) {
   show_image_for(gtk_.gtk_status_icon_get_size(icon_.get()));
 }
 
-void XembedIcon::show_image_for(int size) {
-  // The image nearest the size; of two as near, the larger, which scales down cleaner.
+const IconImage* nearest_image(const IconPicture& picture, int size) {
   const IconImage* best = nullptr;
   const auto distance = [size](const IconImage& image) { return std::abs(static_cast<int>(image.height) - size); };
-  for (const IconImage& image : picture_.images) {
+  for (const IconImage& image : picture.images) {
     if (!best || distance(image) < distance(*best) ||
         (distance(image) == distance(*best) && image.height > best->height)) {
       best = &image;
     }
   }
+  return best;
+}
+
+void XembedIcon::show_image_for(int size) {
+  const IconImage* best = nearest_image(picture_, size);
   if (!best) return;
   const GObjectPtr<GdkPixbuf> pixbuf = pixbuf_of(gtk_, *best);
   gtk_.gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());

@@ -16,6 +16,10 @@ namespace tallow::platform::posix {
 
 struct GtkFunctions;
 
+// The image of `picture` a tray that gives the icon `size` pixels shows: the nearest in
+// height and, of two as near, the larger, which scales down cleaner. Null for none.
+const IconImage* nearest_image(const IconPicture& picture, int size);
+
 class XembedIcon {
  public:
   // The icon, visible and waiting for a tray to dock it; null when GTK cannot be loaded

@@ -14,7 +14,7 @@ void TrayDesktop::SetUp() {
   std::filesystem::create_directories(runtime_);
   ::chmod(runtime_.c_str(), 0700);
   bus_ = std::make_unique<PrivateSessionBus>();
-  ASSERT_FALSE(bus_->address().empty()) << "dbus-daemon --session did not start";
+  ASSERT_FALSE(bus_->address().empty()) << "the private dbus-daemon did not start";
   watcher_ = std::make_unique<TestWatcher>(bus_->address());
 }
 

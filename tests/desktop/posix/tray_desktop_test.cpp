@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
+// The program carries the decoder for PNGs in memory only.
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
 
 #include "desktop/posix/tray_desktop_fixture.h"
-#include "platform/icon_bitmaps.h"
-#include "tray/rook_icon.h"
+#include "posix/scoped_variables.h"
 
 namespace tallow::test {
 namespace {
@@ -19,17 +22,49 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = AgentStatus::Kind;
 
-// The icon the item must name for a status, and its pixmaps, one per size, on a dark panel.
-std::pair<std::string, std::vector<ItemPixmap>> expected_icon(const AgentStatus& status) {
-  const auto masks = build_rook_masks(platform::notification_icon_sizes());
-  EXPECT_TRUE(masks.ok());
-  const platform::IconPicture picture = render_rook_picture(masks.value(), status, /*light_theme=*/false);
-  std::vector<ItemPixmap> pixmaps;
-  for (const platform::IconImage& image : picture.images) {
-    pixmaps.push_back({static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height),
-                       platform::status_notifier_pixmap({image.width, image.height, image.rgba})});
+// What a host must be given for a status, written out rather than computed by the
+// tray's own painter: the themed icon's name, and one pixmap at each size, smallest
+// first, whose alpha is the rook drawn for that size (res/tray/rook-N.png), dimmed to
+// 35 % while no agent runs.
+const std::map<Kind, std::string> kIconNames = {
+    {Kind::running, "tallowmere-tray-symbolic"},        {Kind::running_elsewhere, "tallowmere-tray-symbolic"},
+    {Kind::failed, "tallowmere-tray-failed"},           {Kind::stopped, "tallowmere-tray-dimmed-symbolic"},
+    {Kind::starting, "tallowmere-tray-dimmed-symbolic"}, {Kind::stopping, "tallowmere-tray-dimmed-symbolic"},
+    {Kind::not_enrolled, "tallowmere-tray-dimmed-symbolic"}};
+constexpr int kPixmapSizes[] = {16, 22, 24, 32, 48};
+
+std::vector<std::vector<std::uint8_t>> expected_alphas(Kind kind) {
+  const bool opaque = kind == Kind::running || kind == Kind::running_elsewhere || kind == Kind::failed;
+  std::vector<std::vector<std::uint8_t>> alphas;
+  for (const int size : kPixmapSizes) {
+    const std::string png = std::string(TALLOW_SOURCE_DIR) + "/res/tray/rook-" + std::to_string(size) + ".png";
+    int width = 0, height = 0, channels = 0;
+    const std::string bytes = read_file(png);
+    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()),
+                                            static_cast<int>(bytes.size()), &width, &height, &channels, STBI_rgb_alpha);
+    EXPECT_TRUE(pixels && width == size && height == size) << png;
+    std::vector<std::uint8_t> alpha;
+    for (int i = 0; pixels && i < width * height; ++i) {
+      alpha.push_back(opaque ? pixels[4 * i + 3] : static_cast<std::uint8_t>(pixels[4 * i + 3] * 0.35f));
+    }
+    stbi_image_free(pixels);
+    alphas.push_back(alpha);
   }
-  return {picture.name, pixmaps};
+  return alphas;
+}
+
+std::vector<std::vector<std::uint8_t>> alphas_of(const std::optional<std::vector<ItemPixmap>>& pixmaps) {
+  std::vector<std::vector<std::uint8_t>> alphas;
+  for (const ItemPixmap& pixmap : pixmaps.value_or(std::vector<ItemPixmap>{})) {
+    std::vector<std::uint8_t> alpha;
+    for (std::size_t i = 0; i < pixmap.argb.size(); i += 4) alpha.push_back(pixmap.argb[i]);
+    // A pixmap that is not square, or not as large as its bytes, shows as a wrong size.
+    if (pixmap.width != pixmap.height || alpha.size() != static_cast<std::size_t>(pixmap.width * pixmap.height)) {
+      alpha.clear();
+    }
+    alphas.push_back(alpha);
+  }
+  return alphas;
 }
 
 // Alpha and colour of the rook's most covered pixel, as the host would draw it.
@@ -47,11 +82,16 @@ Ink darkest_ink(const ItemPixmap& pixmap) {
 
 bool wait_for_look(TestWatcher& watcher, const std::string& item, const AgentStatus& status) {
   const std::string tooltip = "tallowmered: " + status_label(status);
-  const auto [name, pixmaps] = expected_icon(status);
-  return wait_until([&] {
+  const std::string name = kIconNames.at(status.kind());
+  const auto alphas = expected_alphas(status.kind());
+  const bool seen = wait_until([&] {
     return watcher.tooltip(item) == tooltip && watcher.item_string(item, "IconAccessibleDesc") == tooltip &&
-           watcher.item_string(item, "IconName") == name && watcher.pixmaps(item) == pixmaps;
+           watcher.item_string(item, "IconName") == name && alphas_of(watcher.pixmaps(item)) == alphas;
   });
+  // A host looks the name up where the item says its icons are.
+  const auto theme_path = watcher.item_string(item, "IconThemePath").value_or("");
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(theme_path) / (name + ".svg"))) << theme_path;
+  return seen;
 }
 
 TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
@@ -137,6 +177,30 @@ TEST_F(TrayDesktop, HostClicksStopStartRestartLoginAndTheWatcherComesBack) {
   EXPECT_EQ(tray->wait_for_exit(30s), 0);
   EXPECT_FALSE(process_alive(last_agent));
   EXPECT_EQ(watcher_->menu(*item), std::nullopt) << "the item left the bus with the tray";
+}
+
+TEST_F(TrayDesktop, AnItemTheWatcherForgetsRegistersAgainInEveryFormOfItsName) {
+  write_config();
+  auto tray = start_tray();
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  struct Case {
+    const char* name;
+    std::string dropped;
+    std::size_t registrations_after;
+  };
+  // Another item's drop comes first: only the next row's registration may follow it.
+  for (const Case& c : std::vector<Case>{{"another_item", ":1.9999", 1},
+                                        {"bus_name", *item, 2},
+                                        {"with_path", *item + "/StatusNotifierItem", 3},
+                                        {"gnome_form", *item + "@/StatusNotifierItem", 4}}) {
+    SCOPED_TRACE(c.name);
+    watcher_->drop(c.dropped);
+    if (c.registrations_after > watcher_->registrations().size()) {
+      EXPECT_EQ(registered_item(c.registrations_after), item);
+    }
+    EXPECT_EQ(watcher_->registrations().size(), c.registrations_after);
+  }
 }
 
 TEST_F(TrayDesktop, QuitStopsTheAgentAndEndsTheTray) {
@@ -308,6 +372,45 @@ TEST_F(TrayDesktop, WebUiLogAndStateDirectoryOpenWithTheDesktopsHandlers) {
     return lines;
   };
   EXPECT_TRUE(wait_until([&] { return lines_opened() == expected; })) << read_file(opened);
+}
+
+}  // namespace
+}  // namespace tallow::test
+
+namespace tallow::test {
+namespace {
+
+// The tests' bus starts only what a test gives it, never a service installed on the
+// machine (a desktop portal, a keyring), and ends what it started with itself.
+TEST(PrivateSessionBus, StartsOnlyItsOwnServicesAndEndsThemWithIt) {
+  const std::string watcher = "org.kde.StatusNotifierWatcher";
+  TempDir installed("tallow-installed");
+  write_file(installed / "dbus-1/services/watcher.service",
+             "[D-BUS Service]\nName=" + watcher + "\nExec=" + program_path("session_stand_in").string() + "\n");
+  ScopedVariables variables;
+  variables.set("XDG_DATA_HOME", installed.path().string());
+  variables.set("XDG_DATA_DIRS", installed.path().string());
+  const auto start = [&](const std::string& address) {
+    return run_command("dbus-send --bus='" + address + "' --print-reply --dest=org.freedesktop.DBus / " +
+                       "org.freedesktop.DBus.StartServiceByName string:" + watcher + " uint32:0 2>/dev/null");
+  };
+  {
+    PrivateSessionBus bare;
+    ASSERT_FALSE(bare.address().empty());
+    EXPECT_FALSE(start(bare.address())) << "a service installed on the machine was started";
+  }
+  int started = 0;
+  {
+    PrivateSessionBus bus({{watcher, {program_path("session_stand_in").string()}}});
+    ASSERT_FALSE(bus.address().empty());
+    ASSERT_TRUE(start(bus.address()));
+    const auto name = run_command("dbus-send --bus='" + bus.address() + "' --print-reply --dest=org.freedesktop.DBus / " +
+                                  "org.freedesktop.DBus.GetConnectionUnixProcessID string:" + watcher);
+    ASSERT_TRUE(name);
+    started = std::stoi(name->substr(name->rfind(' ') + 1));
+    EXPECT_TRUE(process_alive(started));
+  }
+  EXPECT_FALSE(process_alive(started)) << "the service outlived its bus";
 }
 
 }  // namespace

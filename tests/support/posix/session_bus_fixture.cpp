@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 extern char** environ;
 
@@ -62,21 +64,60 @@ MenuRow row_of(GVariant* node) {
   return row;
 }
 
+// Whether a process of group `group` still runs; a zombie has ended, whoever reaps it.
+bool group_alive(int group) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string stat = read_file(entry.path() / "stat");
+    const auto close = stat.rfind(')');
+    char state = 0;
+    int parent = 0, process_group = 0;
+    if (close != std::string::npos &&
+        std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &process_group) == 3 &&
+        process_group == group && state != 'Z') {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-PrivateSessionBus::PrivateSessionBus() {
+PrivateSessionBus::PrivateSessionBus(const std::vector<BusService>& services) {
+  // Only the services given here: the standard session configuration would start any
+  // portal, keyring or notification daemon installed on the machine, which outlive the
+  // bus and hold the test's output open.
+  const auto service_directory = directory_ / "services";
+  std::filesystem::create_directories(service_directory);
+  for (const BusService& service : services) {
+    std::string exec;
+    for (const std::string& word : service.command) exec += (exec.empty() ? "'" : " '") + word + "'";
+    write_file(service_directory / (service.name + ".service"),
+               "[D-BUS Service]\nName=" + service.name + "\nExec=" + exec + "\n");
+  }
+  write_file(directory_ / "bus.conf",
+             "<busconfig><type>session</type><listen>unix:dir=" + directory_.path().string() +
+                 "</listen><auth>EXTERNAL</auth><servicedir>" + service_directory.string() +
+                 "</servicedir><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+
   int address_pipe[2];
   if (::pipe(address_pipe) != 0) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclose(&actions, address_pipe[0]);
-  char program[] = "dbus-daemon";
-  char session[] = "--session";
-  char nofork[] = "--nofork";
-  std::string print = "--print-address=" + std::to_string(address_pipe[1]);
-  char* argv[] = {program, session, nofork, print.data(), nullptr};
+  // A process group of its own, which the services it starts join.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  std::vector<std::string> words{"dbus-daemon", "--config-file=" + (directory_ / "bus.conf").string(), "--nofork",
+                                 "--print-address=" + std::to_string(address_pipe[1])};
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) == 0) pid_ = pid;
+  if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0) pid_ = pid;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(address_pipe[1]);
   char buffer[512];
@@ -92,9 +133,11 @@ PrivateSessionBus::PrivateSessionBus() {
 
 PrivateSessionBus::~PrivateSessionBus() {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
+  // The daemon and every service it started; those that take their time are killed.
+  ::kill(-pid_, SIGTERM);
   int status = 0;
   ::waitpid(pid_, &status, 0);
+  if (!wait_until([&] { return !group_alive(pid_); }, std::chrono::seconds(10))) ::kill(-pid_, SIGKILL);
 }
 
 TestWatcher::TestWatcher(const std::string& bus_address, bool host) : host_(host) {
@@ -162,6 +205,13 @@ void TestWatcher::register_host() {
   if (connection_) {
     g_dbus_connection_emit_signal(connection_, nullptr, "/StatusNotifierWatcher", kWatcherName,
                                   "StatusNotifierHostRegistered", nullptr, nullptr);
+  }
+}
+
+void TestWatcher::drop(const std::string& item) {
+  if (connection_) {
+    g_dbus_connection_emit_signal(connection_, nullptr, "/StatusNotifierWatcher", kWatcherName,
+                                  "StatusNotifierItemUnregistered", g_variant_new("(s)", item.c_str()), nullptr);
   }
 }
 

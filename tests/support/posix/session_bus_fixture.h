@@ -15,12 +15,22 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace tallow::test {
 
-// dbus-daemon --session on a socket of its own, ended on destruction.
+// A service a private bus starts when its name is asked for: the name and the program.
+struct BusService {
+  std::string name;
+  std::vector<std::string> command;
+};
+
+// A session bus of the test's own: dbus-daemon with a configuration that activates only
+// `services` (never a portal, keyring or panel installed on the machine), in a process
+// group of its own, which the destructor ends with everything the bus started.
 class PrivateSessionBus {
  public:
-  PrivateSessionBus();
+  explicit PrivateSessionBus(const std::vector<BusService>& services = {});
   ~PrivateSessionBus();
   PrivateSessionBus(const PrivateSessionBus&) = delete;
   PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
@@ -29,6 +39,7 @@ class PrivateSessionBus {
   const std::string& address() const { return address_; }
 
  private:
+  TempDir directory_{"tallow-bus"};
   int pid_ = -1;
   std::string address_;
 };
@@ -66,6 +77,10 @@ class TestWatcher {
   // Gives the watcher's name up, and takes it again: a panel that restarts.
   void release_name();
   bool own_name();
+
+  // Tells the items the watcher forgot one, naming it as `item` (a bus name, alone or
+  // with the object path after "/" or "@").
+  void drop(const std::string& item);
 
   // The bus names the items registered under, oldest first.
   std::vector<std::string> registrations() const;
