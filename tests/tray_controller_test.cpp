@@ -92,7 +92,7 @@ class FakeHost final : public TrayHost {
     login = !login;
     return {};
   }
-  bool light_theme() override { return light; }
+  std::optional<bool> light_theme() override { return light; }
 
  private:
   Recorder log;
@@ -125,8 +125,8 @@ class FakeAgent final : public TrayAgent {
 };
 
 // Writes its arguments where the pixels go, so the host's set_icon line names them.
-platform::IconPicture paint_tag(const AgentStatus& status, bool light_theme) {
-  const std::string tag = status_label(status) + (light_theme ? " light" : " dark");
+platform::IconPicture paint_tag(const AgentStatus& status, std::optional<bool> light_theme) {
+  const std::string tag = status_label(status) + (*light_theme ? " light" : " dark");
   return {"", {{1, 1, std::vector<std::uint8_t>(tag.begin(), tag.end())}}};
 }
 

@@ -3,8 +3,8 @@
 # wine-desktop.sh: every process goes into DESKTOP_PIDS, which desktop_cleanup ends.
 #
 #   panel_start HOST SHADE DIR   HOST: xfce4-panel lxqt-panel waybar swaybar trayer
-#                                watcher-trayer none; SHADE: light or dark
-#   panel_shot FILE, panel_click X Y, panel_pointer_away
+#                                watcher-trayer none sway-bare; SHADE: light or dark
+#   panel_shot FILE, panel_click X Y [BUTTON], panel_pointer_away
 #
 # Panels run along the top; PANEL_STRIP is the "W H X Y" of the screen they draw in.
 
@@ -22,7 +22,7 @@ panel_start() {
   PANEL_DIR=$dir PANEL_SHADE=$shade PANEL_WAYLAND=0
   panel_session || return 1
   case $host in
-    waybar | swaybar) panel_start_sway "$host" ;;
+    waybar | swaybar | sway-bare) panel_start_sway "$host" ;;
     *)
       desktop_start_xvfb "$dir" || return 1
       case $host in
@@ -35,11 +35,7 @@ panel_start() {
           DESKTOP_PIDS+=($!)
           wait_for 10 desktop_bus_has org.kde.StatusNotifierWatcher && panel_start_trayer
           ;;
-        none)
-          # Each notification sent, as the bus carries it: no server is there to answer.
-          dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$dir/notifications" &
-          DESKTOP_PIDS+=($!)
-          ;;
+        none) panel_record_notifications ;;
       esac
       ;;
   esac
@@ -55,6 +51,12 @@ panel_session() {
   export HOME=$PANEL_DIR XDG_RUNTIME_DIR=$PANEL_DIR/run
   # GTK would ask the bus for the accessibility bus and a settings service.
   export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+}
+
+# Each notification sent, as the bus carries it: no server is there to answer.
+panel_record_notifications() {
+  dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$PANEL_DIR/notifications" &
+  DESKTOP_PIDS+=($!)
 }
 
 panel_watcher_has_host() {
@@ -125,6 +127,8 @@ panel_start_sway() {
     waybar -c "$PANEL_DIR/waybar.json" -s "$PANEL_DIR/waybar.css" &
     DESKTOP_PIDS+=($!)
   fi
+  # Without a bar there is no notification area at all.
+  [[ $1 == sway-bare ]] && panel_record_notifications && return 0
   wait_for 30 panel_watcher_has_host
 }
 
@@ -134,11 +138,12 @@ panel_shot() {
 
 # A headless sway draws the pointer into its screenshots: it leaves at once.
 panel_click() {
+  local button=${3:-1}
   if ((PANEL_WAYLAND)); then
-    swaymsg -q seat - cursor set "$1" "$2" && swaymsg -q seat - cursor press button1 &&
-      swaymsg -q seat - cursor release button1 && panel_pointer_away
+    swaymsg -q seat - cursor set "$1" "$2" && swaymsg -q seat - cursor press "button$button" &&
+      swaymsg -q seat - cursor release "button$button" && panel_pointer_away
   else
-    xdotool mousemove "$1" "$2" click 1
+    xdotool mousemove "$1" "$2" click "$button"
   fi
 }
 

@@ -9,4 +9,9 @@ namespace tallow::platform {
 // else the desktop portal's colour scheme, dark until it is read.
 bool is_light_theme();
 
+// False while nothing has said whether the taskbar is light or dark: on Linux, until
+// the icon is seen docked or the desktop portal answers (a session may have no portal
+// at all). Windows always knows.
+bool is_theme_known();
+
 }  // namespace tallow::platform

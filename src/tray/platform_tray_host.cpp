@@ -68,6 +68,9 @@ bool PlatformTrayHost::launch_at_login() { return is_launch_at_login_enabled(); 
 
 Result<void> PlatformTrayHost::toggle_launch_at_login() { return tallow::toggle_launch_at_login(); }
 
-bool PlatformTrayHost::light_theme() { return platform::is_light_theme(); }
+std::optional<bool> PlatformTrayHost::light_theme() {
+  if (!platform::is_theme_known()) return std::nullopt;
+  return platform::is_light_theme();
+}
 
 }  // namespace tallow

@@ -41,7 +41,7 @@ class PlatformTrayHost final : public TrayHost {
 
   bool launch_at_login() override;
   Result<void> toggle_launch_at_login() override;
-  bool light_theme() override;
+  std::optional<bool> light_theme() override;
 
  private:
   const platform::SessionControl* session_ = nullptr;

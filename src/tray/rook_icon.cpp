@@ -38,9 +38,14 @@ constexpr float kOpaque = 1.0f;
 constexpr float kDimmed = 0.35f;
 static_assert(std::bit_cast<std::uint32_t>(kDimmed) == 0x3EB33333);
 
+// The grey the symbolic icon is written in, for hosts that draw it as written: it
+// reads on light and dark panels alike.
+constexpr std::uint8_t kNeutralGrey = 0x92;
+
 // Colour and opacity follow the status's kind alone; a failure's reason plays no part.
-Paint paint_for(const AgentStatus& status, bool light_theme) {
-  const std::uint8_t theme = light_theme ? 0 : 255;  // black on light, white on dark
+Paint paint_for(const AgentStatus& status, std::optional<bool> light_theme) {
+  // Black on light, white on dark.
+  const std::uint8_t theme = !light_theme ? kNeutralGrey : *light_theme ? 0 : 255;
   switch (status.kind()) {
     case AgentStatus::Kind::running:
     case AgentStatus::Kind::running_elsewhere:
@@ -131,7 +136,7 @@ Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png) {
 }
 
 platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& status,
-                                     bool light_theme) {
+                                     std::optional<bool> light_theme) {
   const Paint paint = paint_for(status, light_theme);
   platform::IconImage icon{mask.side, mask.side, std::vector<std::uint8_t>(mask.coverage.size() * 4)};
   std::uint8_t* pixel = icon.rgba.data();
@@ -162,7 +167,7 @@ std::string_view rook_icon_name(const AgentStatus& status) {
 }
 
 platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,
-                                          bool light_theme) {
+                                          std::optional<bool> light_theme) {
   platform::IconPicture picture{std::string(rook_icon_name(status)), {}};
   picture.images.reserve(masks.size());
   for (const RookMask& mask : masks) picture.images.push_back(render_rook_icon(mask, status, light_theme));

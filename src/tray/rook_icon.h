@@ -6,6 +6,7 @@
 // also names the installed icon that stands for the status.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -43,10 +44,11 @@ Result<std::vector<RookMask>> build_rook_masks(std::span<const std::uint32_t> si
 Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png);
 
 // The icon for `status` on a light or a dark taskbar: every pixel in one colour, black
-// or white by theme, amber for a failed agent, with the mask's coverage as alpha,
-// dimmed to 35 % while the agent is not running.
+// or white by theme (a middle grey that reads on both when the theme is not known),
+// amber for a failed agent, with the mask's coverage as alpha, dimmed to 35 % while the
+// agent is not running.
 platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& status,
-                                     bool light_theme);
+                                     std::optional<bool> light_theme);
 
 // The themed icon that stands for `status` (installed on Linux in the hicolor theme):
 // the symbolic rook while an agent runs, the dimmed symbolic rook while none does, the
@@ -55,6 +57,6 @@ std::string_view rook_icon_name(const AgentStatus& status);
 
 // The whole picture for `status`: its icon name, and each mask painted as above.
 platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,
-                                          bool light_theme);
+                                          std::optional<bool> light_theme);
 
 }  // namespace tallow

@@ -55,7 +55,7 @@ int run_tray_app(const TrayAppTimings& timings) {
     SupervisorAgent agent(supervisor, &run_enrollment_task);
     TrayController controller(
         host, agent,
-        [&masks](const AgentStatus& status, bool light_theme) {
+        [&masks](const AgentStatus& status, std::optional<bool> light_theme) {
           return render_rook_picture(masks.value(), status, light_theme);
         },
         timings.input_wait);

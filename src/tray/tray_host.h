@@ -20,8 +20,10 @@
 
 namespace tallow {
 
-// Paints the tray icon for a status on a light or dark taskbar.
-using IconPainter = std::function<platform::IconPicture(const AgentStatus& status, bool light_theme)>;
+// Paints the tray icon for a status on a light or dark taskbar, or one not known to be
+// either (none).
+using IconPainter =
+    std::function<platform::IconPicture(const AgentStatus& status, std::optional<bool> light_theme)>;
 
 // Everything the tray icon shows for one snapshot.
 struct TrayLook {
@@ -61,8 +63,8 @@ class TrayHost {
   // Launch at Login: whether it is on, and switching it over.
   virtual bool launch_at_login() = 0;
   virtual Result<void> toggle_launch_at_login() = 0;
-  // Whether the taskbar uses the light theme.
-  virtual bool light_theme() = 0;
+  // Whether the taskbar uses the light theme; none while the desktop has not said.
+  virtual std::optional<bool> light_theme() = 0;
 };
 
 // The agent side: the supervisor's operations and the record it keeps.

@@ -12,7 +12,9 @@ struct TraySnapshot {
   std::optional<std::string> hub_url;
   AgentStatus status;
   bool launch_at_login = false;
-  bool light_theme = false;  // the taskbar's theme: the icon's colour, not the menu's
+  // The taskbar's theme: the icon's colour, not the menu's. None while the desktop has
+  // not said.
+  std::optional<bool> light_theme = false;
   std::optional<bool> hub_connected;
 
   // Every field equal; compared cheapest first: the two flags, the status, then the texts.

@@ -15,13 +15,20 @@ source "$ROOT/scripts/lib/panel-hosts.sh"
 # before lxqt-panel starts; 90 is past the 60 s after which an icon never shown would
 # count as failed.
 # also: the checks beyond "shown, contrast, a shape": menu (left click, Stop, Start),
-# enroll (the dialog as a Wayland window), host-later (a host registers, the icon moves).
+# enroll (the dialog as a Wayland window), host-later (a host registers, the icon moves),
+# flap (the host's own menu stays open while the hub connection flaps), copied (the
+# programs alone in a directory of their own, nothing installed, no icon beside them).
+# An icon of "none" is never shown: the tray waits, says so once, and loads no GTK.
 #  name           host            icon    late shade also
 ROWS=(
   "xfce4-panel     xfce4-panel     item    -    light menu"
   "xfce4-panel     xfce4-panel     item    -    dark  menu"
-  "lxqt-panel      lxqt-panel      item    -    light menu"
-  "lxqt-panel      lxqt-panel      item    -    dark  menu"
+  "lxqt-panel      lxqt-panel      item    -    light menu,flap"
+  "lxqt-panel      lxqt-panel      item    -    dark  menu,flap"
+  "copied          lxqt-panel      item    -    light menu,copied"
+  "copied          lxqt-panel      item    -    dark  menu,copied"
+  # A Wayland session with no notification area: no XEmbed tray can serve there either.
+  "wayland-no-host sway-bare       none    -    dark  -"
   "sway-waybar     waybar          item    -    light menu,enroll"
   "sway-waybar     waybar          item    -    dark  menu,enroll"
   # swaybar (sway 1.7) draws no menu of its own, it only calls the item's ContextMenu:
@@ -170,15 +177,15 @@ menu_in_shot() {
 menu_open() { panel_shot "$RUN/now.png" && menu_in_shot; }
 menu_closed() { panel_shot "$RUN/now.png" && { menu_in_shot; [[ -z $MENU ]]; }; }
 
-# open_menu NAME: a left click in the middle of the icon; the menu, drawn in full,
-# saved as NAME. The pointer leaves the icon only once the menu is there: a tray that
-# opens its own menu opens it at the pointer.
+# open_menu NAME [BUTTON]: a click (the left button unless BUTTON says) in the middle
+# of the icon; the menu, drawn in full, saved as NAME. The pointer leaves the icon only
+# once the menu is there: a tray that opens its own menu opens it at the pointer.
 open_menu() {
   local w h x y
   read -r w h x y <<<"$ICON"
   panel_pointer_away
   panel_shot "$RUN/clicked.png"
-  panel_click $((x + w / 2)) $((y + h / 2))
+  panel_click $((x + w / 2)) $((y + h / 2)) "${2:-1}"
   wait_for 5 menu_open && panel_pointer_away && settled 2 && menu_in_shot && cp "$RUN/now.png" "$SHOTS/$1.png"
 }
 
@@ -226,8 +233,20 @@ run_row() {
   settled 2 && cp "$RUN/now.png" "$RUN/before.png"
   # Not enrolled, but allowed to start: the menu is "Running", Stop, Restart, Enroll…
   echo 'TALLOWMERE_LISTEN=127.0.0.1:7420' >"$RUN/state/env"
-  TALLOWMERE_STATE_DIRECTORY=$RUN/state "$PANEL_BIN_DIR/tallowmere-tray" >"$RUN/tray.log" 2>&1 &
+  local bin=$PANEL_BIN_DIR
+  if [[ $also == *copied* ]]; then
+    # Unpacked from an archive, say: where the session looks for icons, none of ours.
+    bin=$RUN/copied
+    mkdir -p "$bin" "$RUN/nothing"
+    cp "$PANEL_BIN_DIR"/{tallowmere-tray,tallowmere-dialog,tallowmered} "$bin/"
+    export XDG_DATA_DIRS=$RUN/nothing
+  fi
+  TALLOWMERE_STATE_DIRECTORY=$RUN/state "$bin/tallowmere-tray" >"$RUN/tray.log" 2>&1 &
   TRAY_PID=$! started=$(now_ms)
+  if [[ $icon == none ]]; then
+    waits_quietly
+    return
+  fi
   if [[ $late != - ]]; then
     check "still running after ${late}s" never wait_for "$late" tray_ended
     check "one notification" test "$(grep -c member=Notify "$RUN/notifications")" -eq 1
@@ -274,6 +293,12 @@ run_row() {
     check "Stop, sent as a host's click, stops the agent" bus_click Stop && wait_for 20 agent_stopped
     judge_stopped_look
   fi
+  if [[ $also == *flap* ]]; then
+    check "its own menu stays open while the hub flaps, its hub row redrawn" menu_open_through_flaps
+  fi
+  if [[ $also == *copied* ]]; then
+    check "names no icon hosts cannot find" test "$(item_property IconName)" == "(<''>,)"
+  fi
   if [[ $also == *enroll* ]]; then
     # Enroll… is the running agent's fourth row.
     wait_for 20 agent_pid && open_menu "$tag-menu-enroll" && pick_row 4
@@ -285,6 +310,57 @@ run_row() {
     check "moves to the item when a host registers" wait_for 5 item_registered
     check "leaves the XEmbed tray" wait_for 5 icon_gone
   fi
+}
+
+# No notification area at all, on Wayland: the tray keeps running and waiting, says so
+# once, and never loads GTK, whose XEmbed icon no tray could dock.
+waits_quietly() {
+  check "still running after 12s" never wait_for 12 tray_ended
+  check "one notification" test "$(grep -c member=Notify "$RUN/notifications")" -eq 1
+  check "says once there is no notification area" test "$(grep -c 'no notification area' "$RUN/tray.log")" -eq 1
+  check "no GTK loaded" never grep -q libgtk-3 "/proc/$TRAY_PID/maps"
+}
+
+# A property of the tray's item, as gdbus prints it.
+item_property() {
+  local item
+  item=$(tray_item) && gdbus call --session --dest "$item" --object-path /StatusNotifierItem --method \
+    org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
+}
+
+# The hub row of the tray's menu, as the bus serves it.
+hub_row_says() {
+  local item
+  item=$(tray_item) && gdbus call --session --dest "$item" --object-path /MenuBar --method \
+    com.canonical.dbusmenu.GetLayout 0 1 '[]' | grep -q "'label': <'Hub: [^']*$1'>"
+}
+
+# status.json as the agent writes it, with the hub connection CONNECTED.
+write_status() {
+  printf '{"pid":%s,"hub":{"connected":%s}}' "$(agent_pid)" "$1" >"$RUN/state/status.json.new" &&
+    mv "$RUN/state/status.json.new" "$RUN/state/status.json"
+}
+
+# The host's own menu (the right button), open while the hub connection flaps ten times:
+# each change is the hub row's alone, so the menu stays open, and it shows each one.
+menu_open_through_flaps() {
+  local flip connected open_shot
+  # Enrolled now: the menu gains its hub row.
+  echo '{"hub":{"url":"https://hub.tallowmere.test/"}}' >"$RUN/state/config.json"
+  wait_for 10 hub_row_says ', connected' && open_menu "$tag-menu-flaps" 3 || return 1
+  open_shot=$RUN/menu-connected.png
+  cp "$RUN/now.png" "$open_shot"
+  for ((flip = 1; flip <= 10; flip++)); do
+    connected=$((flip % 2 == 0 ? 1 : 0))
+    if ((connected)); then write_status true; else write_status false; fi
+    wait_for 10 hub_row_says "$( ((connected)) && echo ', connected' || echo ', connecting…')" || return 1
+    settled 2 && menu_in_shot || return 1
+    # Connecting: the row reads otherwise than when the menu opened.
+    if ((!connected)); then [[ -n $(changed "$open_shot" "$RUN/now.png" $MENU) ]] || return 1; fi
+  done
+  panel_pointer_away
+  xdotool key Escape
+  wait_for 5 menu_closed
 }
 
 # panel_is SHADE GREY: a light panel is light (160 or more), a dark one dark (100 at most).

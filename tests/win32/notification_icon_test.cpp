@@ -319,6 +319,11 @@ TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreRel
   EXPECT_EQ(bgra, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 255, 0, 128, 255, 0, 0, 0,
                                              255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0}));
   EXPECT_EQ(mask, (std::vector<std::uint8_t>{0x20, 0, 0x20, 0}));  // the clear third pixels
+  // The same image again changes nothing the shell would redraw.
+  const std::size_t modifies = shell->count(NIM_MODIFY);
+  ASSERT_TRUE(icon.set_picture({"other-name", {{3, 2, rgba}}}).ok());
+  EXPECT_EQ(shell->count(NIM_MODIFY), modifies);
+  EXPECT_EQ(Access::icon(icon), second);
   const std::vector<std::uint8_t> short_of_one(15);
   const auto refused = icon.set_picture({"", {{2, 2, short_of_one}}});
   EXPECT_EQ(refused.ok() ? "" : refused.error().message, "2\u00D72 RGBA pixels take 16 bytes, not 15");
@@ -330,6 +335,8 @@ TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreRel
   EXPECT_EQ(shell->last(NIM_MODIFY).uFlags & (NIF_TIP | NIF_SHOWTIP), UINT{NIF_TIP | NIF_SHOWTIP});
   EXPECT_EQ(std::wstring(shell->last(NIM_MODIFY).szTip), std::wstring(126, L'a'));
   EXPECT_EQ(NotificationIconAccess::tooltip(icon), text);
+  ASSERT_TRUE(icon.set_tooltip(text).ok());
+  EXPECT_EQ(shell->count(NIM_MODIFY), modifies + 1) << "the same tooltip is not sent again";
   EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
 }
 

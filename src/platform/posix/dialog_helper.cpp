@@ -21,30 +21,31 @@ const std::thread::id main_thread = std::this_thread::get_id();
 
 std::atomic<bool> dialogs_closed{false};
 
-struct Communication {
-  bool done = false;
-  GBytes* output = nullptr;
-};
-
 bool has_display() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return (x11 && *x11) || (wayland && *wayland);
 }
 
-// The dialog program started with `arguments`, its standard output a pipe to the tray;
-// null when there is nobody to answer or it cannot start.
-GObjectPtr<GSubprocess> start_helper(const std::vector<std::string>& arguments) {
-  if (!has_display() || dialogs_closed.load()) return nullptr;  // nobody could answer
-  const auto self = executable_path();
-  if (!self) return nullptr;
-  const std::string program = (self->parent_path() / kHelperName).native();
+// The dialog program started with `arguments`, its standard output a pipe to the tray.
+Result<GObjectPtr<GSubprocess>> start_helper(const std::vector<std::string>& arguments) {
+  if (!has_display()) return Error{"there is no display"};
+  if (dialogs_closed.load()) return Error{"the tray is closing"};
+  const auto self = executable_path_or_error();
+  if (!self) return self.error();
+  const std::string program = (self.value().parent_path() / kHelperName).native();
   std::vector<const gchar*> argv{program.c_str()};
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
-  return GObjectPtr<GSubprocess>(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+  GError* raw_error = nullptr;
+  GObjectPtr<GSubprocess> process(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, &raw_error));
+  const GErrorPtr error(raw_error);
+  if (!process) return Error{error_text(error.get())};
+  return process;
 }
 
+// What an ended program gave: communicate has read its output to the end and waited
+// for its exit.
 HelperOutcome outcome_of(GSubprocess* process, GBytes* output) {
   HelperOutcome outcome;
   if (g_subprocess_get_if_exited(process)) outcome.exit_status = g_subprocess_get_exit_status(process);
@@ -52,6 +53,7 @@ HelperOutcome outcome_of(GSubprocess* process, GBytes* output) {
     gsize size = 0;
     const auto* bytes = static_cast<const char*>(g_bytes_get_data(output, &size));
     outcome.output.assign(bytes ? bytes : "", size);
+    g_bytes_unref(output);
   }
   return outcome;
 }
@@ -60,11 +62,11 @@ HelperOutcome outcome_of(GSubprocess* process, GBytes* output) {
 
 void close_dialogs_for_good() { dialogs_closed.store(true); }
 
-std::unique_ptr<HelperRun> HelperRun::start(const std::vector<std::string>& arguments,
-                                            std::function<void(const HelperOutcome&)> on_done) {
-  std::unique_ptr<HelperRun> run(new HelperRun());
-  run->process_ = start_helper(arguments);
-  if (!run->process_) return nullptr;
+Result<std::unique_ptr<HelperRun>> HelperRun::start(const std::vector<std::string>& arguments,
+                                                    std::function<void(const HelperOutcome&)> on_done) {
+  auto process = start_helper(arguments);
+  if (!process) return process.error();
+  std::unique_ptr<HelperRun> run(new HelperRun(std::move(process).value()));
   run->on_done_ = std::move(on_done);
   g_subprocess_communicate_async(
       run->process_.get(), nullptr, run->cancellable_.get(),
@@ -79,54 +81,42 @@ std::unique_ptr<HelperRun> HelperRun::start(const std::vector<std::string>& argu
           return;
         }
         auto* self = static_cast<HelperRun*>(data);
-        // Standard output has ended; the exit follows at once.
-        g_subprocess_wait(G_SUBPROCESS(source), nullptr, nullptr);
-        const HelperOutcome outcome = outcome_of(G_SUBPROCESS(source), output);
-        if (output) g_bytes_unref(output);
-        self->running_ = false;
-        self->on_done_(outcome);
+        self->delivered_ = true;
+        self->on_done_(outcome_of(G_SUBPROCESS(source), output));
       },
       run.get());
   return run;
 }
 
+void HelperRun::end() {
+  if (!delivered_) g_subprocess_force_exit(process_.get());
+}
+
 HelperRun::~HelperRun() {
   g_cancellable_cancel(cancellable_.get());
-  if (running_) g_subprocess_force_exit(process_.get());
+  end();
 }
 
 std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& arguments) {
-  GObjectPtr<GSubprocess> process = start_helper(arguments);
-  if (!process) return std::nullopt;
-
-  GBytes* raw_output = nullptr;
-  if (std::this_thread::get_id() == main_thread) {
-    Communication communication;
-    g_subprocess_communicate_async(
-        process.get(), nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-          auto* state = static_cast<Communication*>(data);
-          g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &state->output, nullptr, nullptr);
-          state->done = true;
-        },
-        &communication);
-    // A modal loop: everything else on the main context goes on while the window is up.
-    bool closed = false;
-    while (!communication.done) {
-      if ((loop_quit_posted() || dialogs_closed.load()) && !closed) {
-        g_subprocess_force_exit(process.get());
-        closed = true;
-      }
-      g_main_context_iteration(g_main_context_default(), TRUE);
-    }
-    raw_output = communication.output;
-  } else {
-    g_subprocess_communicate(process.get(), nullptr, nullptr, &raw_output, nullptr, nullptr);
+  if (std::this_thread::get_id() != main_thread) {
+    auto process = start_helper(arguments);
+    if (!process) return std::nullopt;
+    GBytes* output = nullptr;
+    g_subprocess_communicate(process.value().get(), nullptr, nullptr, &output, nullptr, nullptr);
+    return outcome_of(process.value().get(), output);
   }
-  // communicate has read standard output to its end; the exit follows at once.
-  g_subprocess_wait(process.get(), nullptr, nullptr);
-  const HelperOutcome outcome = outcome_of(process.get(), raw_output);
-  if (raw_output) g_bytes_unref(raw_output);
+  std::optional<HelperOutcome> outcome;
+  auto run = HelperRun::start(arguments, [&outcome](const HelperOutcome& ended) { outcome = ended; });
+  if (!run) return std::nullopt;
+  // A modal loop: everything else on the main context goes on while the window is up.
+  bool ended = false;
+  while (!outcome) {
+    if ((loop_quit_posted() || dialogs_closed.load()) && !ended) {
+      run.value()->end();
+      ended = true;
+    }
+    g_main_context_iteration(g_main_context_default(), TRUE);
+  }
   return outcome;
 }
 

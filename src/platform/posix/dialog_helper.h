@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
@@ -31,21 +32,23 @@ std::optional<HelperOutcome> run_dialog_helper(const std::vector<std::string>& a
 class HelperRun {
  public:
   // Starts the dialog program with `arguments` and returns at once; `on_done` runs on
-  // the main context with the outcome. None when the program cannot be started.
-  static std::unique_ptr<HelperRun> start(const std::vector<std::string>& arguments,
-                                          std::function<void(const HelperOutcome&)> on_done);
+  // the main context with the outcome. Fails when there is nobody to answer (no display,
+  // or the tray is closing) or the program cannot be started.
+  static Result<std::unique_ptr<HelperRun>> start(const std::vector<std::string>& arguments,
+                                                  std::function<void(const HelperOutcome&)> on_done);
   ~HelperRun();
   HelperRun(const HelperRun&) = delete;
   HelperRun& operator=(const HelperRun&) = delete;
 
-  bool running() const { return running_; }
+  // Ends the program; its outcome (a killed program's) is still delivered.
+  void end();
 
  private:
-  HelperRun() = default;
+  explicit HelperRun(GObjectPtr<GSubprocess> process) : process_(std::move(process)) {}
   GObjectPtr<GSubprocess> process_;
   GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
   std::function<void(const HelperOutcome&)> on_done_;
-  bool running_ = true;
+  bool delivered_ = false;
 };
 
 // The tray has been asked to close: a dialog or message box open now closes, as

@@ -18,6 +18,13 @@ const GtkFunctions* load() {
              functions->name != nullptr;
   TALLOW_GTK_FUNCTIONS(TALLOW_GTK_LOOKUP)
 #undef TALLOW_GTK_LOOKUP
+  if (complete) {
+    // The tray keeps the C locale everywhere on purpose, and its other threads run:
+    // GTK would switch the whole process's locale at its start.
+    functions->gtk_disable_setlocale();
+    // The XEmbed icon lives on X11, also under XWayland where GTK would take Wayland.
+    functions->gdk_set_allowed_backends("x11");
+  }
   if (!complete || !functions->gtk_init_check(nullptr, nullptr)) {
     delete functions;
     return nullptr;

@@ -14,6 +14,8 @@
 namespace tallow::platform::posix {
 
 #define TALLOW_GTK_FUNCTIONS(X)                                                              \
+  X(gtk_disable_setlocale)                                                                  \
+  X(gdk_set_allowed_backends)                                                               \
   X(gtk_init_check)                                                                         \
   X(gtk_widget_destroy)                                                                     \
   X(gtk_widget_show_all)                                                                    \

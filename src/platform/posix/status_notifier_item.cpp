@@ -1,5 +1,6 @@
 #include "platform/posix/status_notifier_item.h"
 
+#include "platform/icon_bitmaps.h"
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
@@ -57,6 +58,16 @@ GVariant* pixmap_array(const std::vector<ItemPixmap>& pixmaps) {
 
 }  // namespace
 
+std::vector<ItemPixmap> item_pixmaps(const std::vector<IconImage>& images) {
+  std::vector<ItemPixmap> pixmaps;
+  pixmaps.reserve(images.size());
+  for (const IconImage& image : images) {
+    pixmaps.push_back({static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height),
+                       status_notifier_pixmap({image.width, image.height, image.rgba})});
+  }
+  return pixmaps;
+}
+
 StatusNotifierItem::StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
                                        std::string icon_theme_path, std::function<void()> on_menu_wanted)
     : bus_(bus), title_(std::move(title)), menu_path_(std::move(menu_path)),
@@ -88,13 +99,16 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConn
 
 StatusNotifierItem::~StatusNotifierItem() { g_dbus_connection_unregister_object(bus_, registration_); }
 
-void StatusNotifierItem::set_icon(std::string name, std::vector<ItemPixmap> pixmaps) {
+void StatusNotifierItem::set_icon(std::string name, const std::vector<IconImage>& images) {
+  std::vector<ItemPixmap> pixmaps = item_pixmaps(images);
+  if (name == icon_name_ && pixmaps == pixmaps_) return;
   icon_name_ = std::move(name);
   pixmaps_ = std::move(pixmaps);
   emit("NewIcon");
 }
 
 void StatusNotifierItem::set_tooltip(std::string tooltip) {
+  if (tooltip == tooltip_) return;
   tooltip_ = std::move(tooltip);
   emit("NewToolTip");
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/icon_image.h"
 
 namespace tallow::platform::posix {
 
@@ -21,7 +22,11 @@ struct ItemPixmap {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::vector<std::uint8_t> argb;
+  bool operator==(const ItemPixmap&) const = default;
 };
+
+// Each image as the item's pixmap.
+std::vector<ItemPixmap> item_pixmaps(const std::vector<IconImage>& images);
 
 class StatusNotifierItem {
  public:
@@ -40,8 +45,10 @@ class StatusNotifierItem {
   // The bus name the watcher is told, and the hosts read the item under.
   const std::string& bus_name() const { return bus_name_; }
 
-  // Each replaces its properties and tells the hosts (NewIcon, NewToolTip, NewStatus).
-  void set_icon(std::string name, std::vector<ItemPixmap> pixmaps);
+  // Each replaces its properties and, when they changed, tells the hosts (NewIcon,
+  // NewToolTip, NewStatus): hosts re-read everything a signal names, and some close an
+  // open menu when the icon changes. An empty name leaves hosts the pixmaps alone.
+  void set_icon(std::string name, const std::vector<IconImage>& images);
   void set_tooltip(std::string tooltip);  // also the icon's accessible description
   void set_status(std::string status);  // "Active", "Passive" or "NeedsAttention"
 

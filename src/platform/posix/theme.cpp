@@ -1,7 +1,7 @@
 // The light or dark look on Linux: the XEmbed tray the icon is docked in, as seen;
 // otherwise the desktop portal's color-scheme, read once, asynchronously, when first
-// asked for, then followed through SettingChanged. Each loop pass only reads the kept
-// answers; no pass makes a call on the bus.
+// asked for, then followed through SettingChanged; unknown while neither has said.
+// Each loop pass only reads the kept answers; no pass makes a call on the bus.
 
 #include "platform/theme.h"
 
@@ -51,6 +51,9 @@ constexpr char kSettingsInterface[] = "org.freedesktop.portal.Settings";
 constexpr char kNamespace[] = "org.freedesktop.appearance";
 constexpr char kKey[] = "color-scheme";
 
+// How long the tray's start waits for the portal's first answer.
+constexpr gint kFirstAnswerMs = 250;
+
 class PortalTheme {
  public:
   PortalTheme() : bus_(session_bus()) {
@@ -58,6 +61,18 @@ class PortalTheme {
     subscription_ = g_dbus_connection_signal_subscribe(
         bus_, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
         G_DBUS_SIGNAL_FLAGS_NONE, &PortalTheme::on_setting_changed, this, nullptr);
+    // Asked at once, for a moment, so the first picture has the right colour and needs
+    // no second one; a portal that is still starting answers later.
+    GError* raw_error = nullptr;
+    const GVariantPtr reply(g_dbus_connection_call_sync(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+                                                        g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
+                                                        G_DBUS_CALL_FLAGS_NONE, kFirstAnswerMs, nullptr, &raw_error));
+    const GErrorPtr error(raw_error);
+    if (reply) {
+      take_reply(reply.get());
+      return;
+    }
+    if (!g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return;
     g_dbus_connection_call(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
                            g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &PortalTheme::on_read, this);
@@ -67,6 +82,7 @@ class PortalTheme {
   PortalTheme& operator=(const PortalTheme&) = delete;
 
   bool light() const { return light_; }
+  bool known() const { return known_; }
 
  private:
   static void on_read(GObject* source, GAsyncResult* result, gpointer data) {
@@ -76,8 +92,13 @@ class PortalTheme {
     const GErrorPtr error(raw_error);
     // A change that came first is newer than what the read found.
     if (!reply || self->changed_) return;
-    GVariantPtr value(g_variant_get_child_value(reply.get(), 0));
-    self->light_ = color_scheme_is_light(value.get()).value_or(false);
+    self->take_reply(reply.get());
+  }
+
+  void take_reply(GVariant* reply) {
+    GVariantPtr value(g_variant_get_child_value(reply, 0));
+    light_ = color_scheme_is_light(value.get()).value_or(false);
+    known_ = true;
   }
 
   static void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -92,23 +113,35 @@ class PortalTheme {
     if (g_strcmp0(name_space, kNamespace) != 0 || g_strcmp0(key, kKey) != 0) return;
     self->changed_ = true;
     self->light_ = color_scheme_is_light(value.get()).value_or(false);
+    self->known_ = true;
   }
 
   GDBusConnection* bus_;
   guint subscription_ = 0;
   bool changed_ = false;
+  bool known_ = false;
   bool light_ = false;
 };
 
 }  // namespace
 }  // namespace posix
 
-bool is_light_theme() {
-  if (const std::optional<bool> panel = posix::docking_panel_light()) return *panel;
+namespace {
+
+const posix::PortalTheme& portal_theme() {
   // Made on the main thread's first pass and never destroyed: the bus may still
   // deliver to it while the process ends.
   static const posix::PortalTheme* const theme = new posix::PortalTheme();
-  return theme->light();
+  return *theme;
 }
+
+}  // namespace
+
+bool is_light_theme() {
+  if (const std::optional<bool> panel = posix::docking_panel_light()) return *panel;
+  return portal_theme().light();
+}
+
+bool is_theme_known() { return posix::docking_panel_light() || portal_theme().known(); }
 
 }  // namespace tallow::platform

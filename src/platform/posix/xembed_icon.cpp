@@ -63,6 +63,7 @@ XembedIcon::~XembedIcon() {
 }
 
 void XembedIcon::set_picture(const IconPicture& picture) {
+  if (picture == picture_) return;
   picture_ = picture;
   show_image_for(gtk_.gtk_status_icon_get_size(icon_.get()));
 }
@@ -113,7 +114,7 @@ void XembedIcon::look_at_panel_soon() {
 
 void XembedIcon::look_at_panel() {
   GdkRectangle area{};
-  if (!is_embedded() || !gtk_.gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) ||
+  if (!is_shown_in_tray() || !gtk_.gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) ||
       area.width < 2 || area.height < 2) {
     set_docking_panel_light(std::nullopt);
     return;
@@ -127,14 +128,14 @@ void XembedIcon::look_at_panel() {
   const int right = gtk_.gdk_pixbuf_get_width(seen.get()) - 1;
   const int bottom = gtk_.gdk_pixbuf_get_height(seen.get()) - 1;
   std::vector<Rgb> corners;
-  for (const auto [x, y] : {std::pair{0, 0}, {right, 0}, {0, bottom}, {right, bottom}}) {
+  for (const auto& [x, y] : {std::pair{0, 0}, {right, 0}, {0, bottom}, {right, bottom}}) {
     const guchar* pixel = pixels + y * stride + x * channels;
     corners.push_back({pixel[0], pixel[1], pixel[2]});
   }
   set_docking_panel_light(is_light_background(corners));
 }
 
-bool XembedIcon::is_embedded() const { return visible_ && gtk_.gtk_status_icon_is_embedded(icon_.get()); }
+bool XembedIcon::is_shown_in_tray() const { return visible_ && gtk_.gtk_status_icon_is_embedded(icon_.get()); }
 
 void XembedIcon::on_activate(GtkStatusIcon*, gpointer data) {
   auto* self = static_cast<XembedIcon*>(data);
@@ -154,7 +155,7 @@ gboolean XembedIcon::on_size_changed(GtkStatusIcon*, gint size, gpointer data) {
 
 void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {
   auto* self = static_cast<XembedIcon*>(data);
-  if (self->is_embedded()) {
+  if (self->is_shown_in_tray()) {
     self->look_at_panel_soon();
   } else {
     set_docking_panel_light(std::nullopt);

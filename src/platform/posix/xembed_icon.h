@@ -1,5 +1,5 @@
 #pragma once
-// The fallback where no StatusNotifierWatcher runs: a GtkStatusIcon, which an XEmbed
+// The fallback where no host draws StatusNotifierItems: a GtkStatusIcon, which an XEmbed
 // system tray (the freedesktop.org system tray protocol) docks. GTK is loaded for it.
 
 #include <functional>
@@ -24,6 +24,7 @@ class XembedIcon {
  public:
   // The icon, visible and waiting for a tray to dock it; null when GTK cannot be loaded
   // (no library, no X display). `on_embedded_change` runs when a tray docks or drops it.
+  // Made only where an XEmbed tray can dock it (display_session.h).
   static std::unique_ptr<XembedIcon> create(const Menu& menu, const IconPicture& picture,
                                             const std::string& tooltip,
                                             std::function<void()> on_embedded_change);
@@ -38,8 +39,8 @@ class XembedIcon {
   // A hidden icon leaves the tray; shown again, it asks to be docked again.
   void set_visible(bool visible);
 
-  // True while a tray docks the icon and it is visible.
-  bool is_embedded() const;
+  // True while the icon is visible and a tray docks it.
+  bool is_shown_in_tray() const;
 
  private:
   XembedIcon(const GtkFunctions& gtk, std::function<void()> on_embedded_change);

@@ -75,6 +75,7 @@ struct NotificationIcon::Impl {
   NotificationIconTiming timing;
   ScopedWindow window;
   ScopedIcon icon;
+  IconImage image_shown;
   // Shared with an open menu, which keeps the one the user sees alive through a set_menu.
   std::shared_ptr<const PopupMenu> popup;
   Menu menu;
@@ -155,18 +156,23 @@ Result<void> NotificationIcon::Impl::set_menu(Menu items) {
   return {};
 }
 
+// An unchanged image or tooltip is not sent again: the shell would redraw the icon for
+// nothing, and the tray passes on every look it is given.
 Result<void> NotificationIcon::Impl::set_picture(const IconPicture& picture) {
   if (auto checked = check_icon_picture(picture); !checked) return checked;
   // The notification area shows one image, at the one size the tray paints here.
   const IconImage& image = picture.images.front();
+  if (icon && image == image_shown) return {};
   auto made = create_icon_from_rgba({image.width, image.height, image.rgba});
   if (!made) return made.error();
   // The old icon goes only after the shell has been handed the new one.
   const ScopedIcon old = std::exchange(icon, std::move(made.value()));
+  image_shown = image;
   return modify(NIF_ICON);
 }
 
 Result<void> NotificationIcon::Impl::set_tooltip(std::string_view text) {
+  if (text == tooltip && !tooltip_units.empty()) return {};
   tooltip = std::string(text);
   tooltip_units = tooltip_text(text);
   return modify(NIF_TIP | NIF_SHOWTIP);

@@ -15,4 +15,6 @@ bool is_light_theme() {
   return status == ERROR_SUCCESS && value == 1;
 }
 
+bool is_theme_known() { return true; }
+
 }  // namespace tallow::platform

@@ -96,6 +96,41 @@ TEST_F(DesktopWindows, TheDialogGivesTypedTextAsItIsAndNoneOnEscape) {
   EXPECT_EQ(probe.wait_for_exit(20s), 0);
 }
 
+// Hosts that show no menu themselves (LXQt, MATE) pass the click on; the tray's own
+// popup then opens at the pointer, unless another program holds the pointer or the
+// keyboard, when it shows nothing, ends at once and leaves the next click working.
+TEST_F(DesktopWindows, TheTraysOwnPopupGivesWayToAnotherProgramsGrabAndANewClickReplacesIt) {
+  write_config();
+  auto tray = start_tray();
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  const auto popup_shown = [] { return xdotool("search --onlyvisible --class tallowmere-dialog"); };
+  {
+    ChildProcess grab({program_path("grab_holder").string()}, environment(), scratch_ / "grab.log");
+    ASSERT_TRUE(wait_until([&] { return read_file(scratch_ / "grab.log") == "grabbed\n"; })) << read_file(scratch_ / "grab.log");
+    ASSERT_TRUE(watcher_->activate(*item));
+    // The popup tries for a moment and gives up, saying why; it does not linger.
+    ASSERT_TRUE(wait_until([&] { return read_file(scratch_ / "tray.log").find("cannot be shown") != std::string::npos; }))
+        << read_file(scratch_ / "tray.log");
+    EXPECT_TRUE(wait_until([&] { return dialog_child_of(tray->pid()) == 0; }, 1s));
+    EXPECT_FALSE(popup_shown());
+  }
+  ASSERT_TRUE(watcher_->activate(*item));
+  ASSERT_TRUE(wait_for_x(popup_shown)) << "no popup after the grab ended";
+  const int first = dialog_child_of(tray->pid());
+  take_screenshot("linux-own-popup");
+  // Clicked again while it is open: that popup goes, a fresh one comes.
+  ASSERT_TRUE(watcher_->activate(*item));
+  EXPECT_TRUE(wait_until([&] {
+    const int now = dialog_child_of(tray->pid());
+    return now != 0 && now != first;
+  }));
+  EXPECT_TRUE(wait_for_x(popup_shown));
+  ASSERT_TRUE(xdotool("key Escape"));
+  EXPECT_TRUE(wait_until([&] { return dialog_child_of(tray->pid()) == 0; }));
+}
+
 // xfconfd lives beside the other xfconf programs, under the multiarch library directory.
 std::optional<std::string> xfconfd_path() {
   glob_t found{};

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/notification_text.h"
@@ -16,6 +19,7 @@ void TrayDesktop::SetUp() {
   bus_ = std::make_unique<PrivateSessionBus>();
   ASSERT_FALSE(bus_->address().empty()) << "the private dbus-daemon did not start";
   watcher_ = std::make_unique<TestWatcher>(bus_->address());
+  portal_ = std::make_unique<TestPortal>(bus_->address(), /*light=*/false);
 }
 
 Environment TrayDesktop::environment() const {
@@ -90,6 +94,27 @@ bool TrayDesktop::click(const std::string& item, const std::string& label) const
 int TrayDesktop::agent_pid() const {
   const auto status = nlohmann::json::parse(read_file(state_ / "status.json"), nullptr, false);
   return status.is_object() && status.contains("pid") && status["pid"].is_number() ? status["pid"].get<int>() : 0;
+}
+
+void TrayDesktop::write_status(int pid, bool connected) const {
+  // Replaced whole, as the agent replaces it: a reader never sees half a file.
+  write_file(state_ / "status.json.new", nlohmann::json{{"pid", pid}, {"hub", {{"connected", connected}}}}.dump());
+  std::filesystem::rename(state_ / "status.json.new", state_ / "status.json");
+}
+
+int dialog_child_of(int parent) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const auto comm_end = line.rfind(')');
+    if (comm_end == std::string::npos || line.find("(tallowmere-dial") == std::string::npos) continue;
+    std::istringstream rest(line.substr(comm_end + 2));
+    char state = 0;
+    int ppid = 0;
+    if (rest >> state >> ppid && ppid == parent && state != 'Z') return std::stoi(entry.path().filename().string());
+  }
+  return 0;
 }
 
 std::vector<MenuRow> expected_rows(const TraySnapshot& snapshot) {

@@ -1,6 +1,7 @@
 #pragma once
 // The real tray and the stand-in agent on a private session bus, watched by a test
-// watcher, with a scratch state directory, runtime directory and configuration home.
+// watcher, beside a desktop portal with a dark colour scheme, with a scratch state
+// directory, runtime directory and configuration home.
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,8 @@ class TrayDesktop : public ::testing::Test {
   bool click(const std::string& item, const std::string& label) const;
   // The pid in status.json, 0 when none.
   int agent_pid() const;
+  // Writes status.json as the agent does: its pid, and the hub connection.
+  void write_status(int pid, bool connected) const;
 
   TempDir scratch_{"tallow-desktop"};
   std::filesystem::path state_ = scratch_ / "state";
@@ -48,7 +51,11 @@ class TrayDesktop : public ::testing::Test {
   std::filesystem::path config_ = scratch_ / "config";
   std::unique_ptr<PrivateSessionBus> bus_;
   std::unique_ptr<TestWatcher> watcher_;
+  std::unique_ptr<TestPortal> portal_;
 };
+
+// The pid of a tallowmere-dialog that `parent` started and that still runs; 0 for none.
+int dialog_child_of(int parent);
 
 // The rows a host reads for the menu of `snapshot`.
 std::vector<MenuRow> expected_rows(const TraySnapshot& snapshot);

@@ -203,6 +203,75 @@ TEST_F(TrayDesktop, AnItemTheWatcherForgetsRegistersAgainInEveryFormOfItsName) {
   }
 }
 
+TEST_F(TrayDesktop, AFlappingHubChangesItsRowAloneAndAThemeFlipTheIconAlone) {
+  write_config();
+  auto tray = start_tray();
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  ASSERT_TRUE(wait_for_look(*watcher_, *item, AgentStatus::running()));
+  const int agent = agent_pid();
+  const std::int32_t hub_row = watcher_->menu(*item).value().at(1).id;
+  auto before = watcher_->signal_counts();
+  // Hosts close or rebuild an open menu on a new layout or a new icon: a row that
+  // changes is announced alone.
+  for (int flip = 1; flip <= 10; ++flip) {
+    SCOPED_TRACE(flip);
+    const bool connected = flip % 2 == 0;
+    write_status(agent, connected);
+    const std::string hub = std::string("Hub: hub.tallowmere.test") + (connected ? ", connected" : ", connecting\u2026");
+    EXPECT_TRUE(wait_until([&] { return watcher_->announced_label(hub_row) == hub; }));
+  }
+  auto after = watcher_->signal_counts();
+  for (const char* signal : {"NewIcon", "NewToolTip", "LayoutUpdated"}) EXPECT_EQ(after[signal], before[signal]) << signal;
+
+  // The scheme turns light: the icon changes, nothing else.
+  portal_->set_light(true);
+  EXPECT_TRUE(wait_until([&] { return darkest_ink(watcher_->pixmaps(*item).value().front()) == Ink{255, 0, 0, 0}; }));
+  after = watcher_->signal_counts();
+  EXPECT_EQ(after["NewIcon"], before["NewIcon"] + 1);
+  for (const char* signal : {"NewToolTip", "LayoutUpdated"}) EXPECT_EQ(after[signal], before[signal]) << signal;
+}
+
+TEST_F(TrayDesktop, CopiedAloneItNamesNoIconHostsCannotFindPaintsForAnyPanelAndSaysOnceWhyNoMenuOpens) {
+  // The programs alone in a directory of their own: no icons beside them, nothing
+  // installed where the session looks, no portal to say the colour scheme.
+  const auto copy = scratch_ / "copied";
+  std::filesystem::create_directories(copy);
+  for (const char* program : {"tallowmere-tray", "tallowmered"}) {
+    std::filesystem::copy_file(program_path(program), copy / program);
+  }
+  portal_.reset();
+  write_config();
+  ChildProcess tray({(copy / "tallowmere-tray").string()},
+                    [&] {
+                      Environment env = environment();
+                      env.insert(env.end(), {{"XDG_DATA_HOME", (scratch_ / "data").string()},
+                                             {"XDG_DATA_DIRS", (scratch_ / "system").string()},
+                                             {"DISPLAY", ":0.99"},
+                                             {"WAYLAND_DISPLAY", ""},
+                                             {"XDG_SESSION_TYPE", "x11"}});
+                      return env;
+                    }(),
+                    scratch_ / "tray.log");
+  const auto item = registered_item();
+  ASSERT_TRUE(item);
+  ASSERT_TRUE(wait_for_menu(*item, snapshot_of(AgentStatus::running())));
+  EXPECT_EQ(watcher_->item_string(*item, "IconName"), "");
+  EXPECT_EQ(watcher_->item_string(*item, "IconThemePath"), "");
+  // The symbolic icon's own grey, which reads on light and dark panels alike.
+  EXPECT_TRUE(wait_until([&] { return darkest_ink(watcher_->pixmaps(*item).value().front()) == Ink{255, 146, 146, 146}; }));
+  // No tallowmere-dialog beside it: the host's clicks open nothing, and it says so once.
+  for (int click = 0; click < 2; ++click) ASSERT_TRUE(watcher_->activate(*item));
+  const std::string said = "tallowmered: the menu cannot be shown: ";
+  EXPECT_TRUE(wait_until([&] { return read_file(scratch_ / "tray.log").find(said) != std::string::npos; }));
+  ASSERT_TRUE(tray.signal(SIGTERM));
+  EXPECT_EQ(tray.wait_for_exit(30s), 0);
+  const std::string log = read_file(scratch_ / "tray.log");
+  EXPECT_EQ(log.find(said), log.rfind(said)) << log;
+  EXPECT_EQ(log.find("CRITICAL"), std::string::npos) << log;
+}
+
 TEST_F(TrayDesktop, QuitStopsTheAgentAndEndsTheTray) {
   write_config();
   auto tray = start_tray();
@@ -216,20 +285,7 @@ TEST_F(TrayDesktop, QuitStopsTheAgentAndEndsTheTray) {
 }
 
 // Whether `parent` has a child whose program is tallowmere-dialog.
-bool has_dialog_child(int parent) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    const auto comm_end = line.rfind(')');
-    if (comm_end == std::string::npos || line.find("(tallowmere-dial") == std::string::npos) continue;
-    std::istringstream rest(line.substr(comm_end + 2));
-    char state = 0;
-    int ppid = 0;
-    if (rest >> state >> ppid && ppid == parent) return true;
-  }
-  return false;
-}
+bool has_dialog_child(int parent) { return dialog_child_of(parent) != 0; }
 
 TEST_F(TrayDesktop, HangUpStopsTheAgentWaitsAtMostFourSecondsAndEnds) {
   struct Case {

@@ -140,64 +140,145 @@ PrivateSessionBus::~PrivateSessionBus() {
   if (!wait_until([&] { return !group_alive(pid_); }, std::chrono::seconds(10))) ::kill(-pid_, SIGKILL);
 }
 
-TestWatcher::TestWatcher(const std::string& bus_address, bool host) : host_(host) {
+BusConnection::BusConnection(const std::string& address) {
   context_ = g_main_context_new();
-  // Everything the connection dispatches goes to this watcher's own thread.
-  g_main_context_push_thread_default(context_);
-  connection_ = g_dbus_connection_new_for_address_sync(
-      bus_address.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
-  if (connection_) {
-    g_dbus_connection_set_exit_on_close(connection_, FALSE);
-    static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
-    static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
-    registration_ = g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
-                                                      node->interfaces[0], &vtable, this, nullptr, nullptr);
-    menu_signals_ = g_dbus_connection_signal_subscribe(
-        connection_, nullptr, "com.canonical.dbusmenu", "ItemsPropertiesUpdated", nullptr, nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
-           gpointer self) {
-          GVariantIter* updated = nullptr;
-          g_variant_get(parameters, "(a(ia{sv})a(ias))", &updated, nullptr);
-          std::int32_t id = 0;
-          GVariant* properties = nullptr;
-          while (g_variant_iter_next(updated, "(i@a{sv})", &id, &properties)) {
-            const gchar* label = nullptr;
-            if (g_variant_lookup(properties, "label", "&s", &label)) {
-              auto* watcher = static_cast<TestWatcher*>(self);
-              const std::lock_guard lock(watcher->mutex_);
-              watcher->announced_labels_[id] = label;
-            }
-            g_variant_unref(properties);
-          }
-          g_variant_iter_free(updated);
-        },
-        this, nullptr);
-  }
-  g_main_context_pop_thread_default(context_);
+  // Everything the connection dispatches goes to this connection's own thread.
+  register_with([&] {
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+  });
+  if (connection_) g_dbus_connection_set_exit_on_close(connection_, FALSE);
   thread_ = std::thread([this] {
     g_main_context_push_thread_default(context_);
     // A flag rather than g_main_loop_quit: a quit that comes before the loop runs is lost.
     while (!stopping_) g_main_context_iteration(context_, TRUE);
     g_main_context_pop_thread_default(context_);
   });
-  own_name();
 }
 
-TestWatcher::~TestWatcher() {
-  if (connection_) {
-    if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
-    if (menu_signals_) g_dbus_connection_signal_unsubscribe(connection_, menu_signals_);
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-  }
+BusConnection::~BusConnection() {
+  if (connection_) g_dbus_connection_close_sync(connection_, nullptr, nullptr);
   stopping_ = true;
   g_main_context_wakeup(context_);
   thread_.join();
   if (connection_) g_object_unref(connection_);
   g_main_context_unref(context_);
+}
+
+bool BusConnection::own(const char* name) {
+  // DO_NOT_QUEUE: 1 is the primary owner.
+  return connection_ && name_call(connection_, "RequestName", g_variant_new("(su)", name, 4u)) == 1;
+}
+
+void BusConnection::release(const char* name) {
+  if (connection_) name_call(connection_, "ReleaseName", g_variant_new("(s)", name));
+}
+
+namespace {
+
+constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
+constexpr char kPortalXml[] = R"xml(<node>
+  <interface name="org.freedesktop.portal.Settings">
+    <method name="Read">
+      <arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
+      <arg name="value" type="v" direction="out"/>
+    </method>
+    <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+  </interface>
+</node>)xml";
+
+// org.freedesktop.appearance color-scheme: 2 prefers light, 1 dark.
+GVariant* color_scheme(bool light) { return g_variant_new_uint32(light ? 2 : 1); }
+
+}  // namespace
+
+TestPortal::TestPortal(const std::string& bus_address, bool light) : bus_(bus_address), light_(light) {
+  if (!bus_.get()) return;
+  static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
+  static const GDBusInterfaceVTable vtable = {
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+         GDBusMethodInvocation* invocation, gpointer self) {
+        const gchar* name_space = nullptr;
+        const gchar* key = nullptr;
+        g_variant_get(parameters, "(&s&s)", &name_space, &key);
+        if (g_strcmp0(name_space, "org.freedesktop.appearance") != 0 || g_strcmp0(key, "color-scheme") != 0) {
+          g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound", key);
+          return;
+        }
+        // Read wraps the value in one variant more than the setting itself.
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(v)", g_variant_new_variant(color_scheme(static_cast<TestPortal*>(self)->light_))));
+      },
+      nullptr, nullptr, {}};
+  bus_.register_with([&] {
+    registration_ =
+        g_dbus_connection_register_object(bus_.get(), kPortalPath, node->interfaces[0], &vtable, this, nullptr, nullptr);
+  });
+  bus_.own("org.freedesktop.portal.Desktop");
+}
+
+TestPortal::~TestPortal() {
+  if (registration_) g_dbus_connection_unregister_object(bus_.get(), registration_);
+}
+
+void TestPortal::set_light(bool light) {
+  light_ = light;
+  if (bus_.get()) {
+    g_dbus_connection_emit_signal(bus_.get(), nullptr, kPortalPath, "org.freedesktop.portal.Settings", "SettingChanged",
+                                  g_variant_new("(ssv)", "org.freedesktop.appearance", "color-scheme", color_scheme(light)),
+                                  nullptr);
+  }
+}
+
+TestWatcher::TestWatcher(const std::string& bus_address, bool host)
+    : bus_(bus_address), connection_(bus_.get()), host_(host) {
+  if (connection_) {
+    static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
+    bus_.register_with([&] {
+      registration_ = g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", node->interfaces[0],
+                                                        &vtable, this, nullptr, nullptr);
+      menu_signals_ = g_dbus_connection_signal_subscribe(
+          connection_, nullptr, "com.canonical.dbusmenu", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant* parameters,
+             gpointer self) {
+            auto* watcher = static_cast<TestWatcher*>(self);
+            const std::lock_guard lock(watcher->mutex_);
+            ++watcher->signal_counts_[signal];
+            if (g_strcmp0(signal, "ItemsPropertiesUpdated") != 0) return;
+            GVariantIter* updated = nullptr;
+            g_variant_get(parameters, "(a(ia{sv})a(ias))", &updated, nullptr);
+            std::int32_t id = 0;
+            GVariant* properties = nullptr;
+            while (g_variant_iter_next(updated, "(i@a{sv})", &id, &properties)) {
+              const gchar* label = nullptr;
+              if (g_variant_lookup(properties, "label", "&s", &label)) watcher->announced_labels_[id] = label;
+              g_variant_unref(properties);
+            }
+            g_variant_iter_free(updated);
+          },
+          this, nullptr);
+      item_signals_ = g_dbus_connection_signal_subscribe(
+          connection_, nullptr, "org.kde.StatusNotifierItem", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant*, gpointer self) {
+            auto* watcher = static_cast<TestWatcher*>(self);
+            const std::lock_guard lock(watcher->mutex_);
+            ++watcher->signal_counts_[signal];
+          },
+          this, nullptr);
+    });
+  }
+  own_name();
+}
+
+TestWatcher::~TestWatcher() {
+  if (!connection_) return;
+  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+  if (menu_signals_) g_dbus_connection_signal_unsubscribe(connection_, menu_signals_);
+  if (item_signals_) g_dbus_connection_signal_unsubscribe(connection_, item_signals_);
 }
 
 void TestWatcher::register_host() {
@@ -215,13 +296,26 @@ void TestWatcher::drop(const std::string& item) {
   }
 }
 
-void TestWatcher::release_name() {
-  if (connection_) name_call(connection_, "ReleaseName", g_variant_new("(s)", kWatcherName));
+void TestWatcher::release_name() { bus_.release(kWatcherName); }
+
+bool TestWatcher::own_name() { return bus_.own(kWatcherName); }
+
+bool TestWatcher::activate(const std::string& service) const {
+  if (!connection_) return false;
+  // The item answers that it has no action of its own (an error), and acts all the same.
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(connection_, service.c_str(), "/StatusNotifierItem",
+                                                "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0),
+                                                nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+  const bool answered = reply || (error && g_dbus_error_is_remote_error(error));
+  if (reply) g_variant_unref(reply);
+  if (error) g_error_free(error);
+  return answered;
 }
 
-bool TestWatcher::own_name() {
-  // DO_NOT_QUEUE: 1 is the primary owner.
-  return connection_ && name_call(connection_, "RequestName", g_variant_new("(su)", kWatcherName, 4u)) == 1;
+std::map<std::string, int> TestWatcher::signal_counts() const {
+  const std::lock_guard lock(mutex_);
+  return signal_counts_;
 }
 
 std::vector<std::string> TestWatcher::registrations() const {

@@ -1,7 +1,8 @@
 #pragma once
-// A private D-Bus session bus and a stand-in notification area for the desktop tests:
-// a watcher that owns org.kde.StatusNotifierWatcher, records the items that register,
-// reads their properties and menus, and clicks menu items the way a host does.
+// A private D-Bus session bus and stand-ins for the desktop around the tray: a watcher
+// that owns org.kde.StatusNotifierWatcher, records the items that register, reads their
+// properties and menus and clicks them the way a host does; and a desktop portal that
+// tells a light or dark colour scheme.
 
 #include <gio/gio.h>
 
@@ -61,6 +62,47 @@ struct ItemPixmap {
   bool operator==(const ItemPixmap&) const = default;
 };
 
+// A connection to a bus, dispatched on a thread of its own.
+class BusConnection {
+ public:
+  explicit BusConnection(const std::string& address);
+  ~BusConnection();
+  BusConnection(const BusConnection&) = delete;
+  BusConnection& operator=(const BusConnection&) = delete;
+
+  GDBusConnection* get() const { return connection_; }
+  // Runs `setup` where what it registers is dispatched: on the connection's thread.
+  template <typename Setup>
+  void register_with(Setup setup) {
+    g_main_context_push_thread_default(context_);
+    setup();
+    g_main_context_pop_thread_default(context_);
+  }
+  // Takes the well-known name (true when this connection is now its owner), or gives it up.
+  bool own(const char* name);
+  void release(const char* name);
+
+ private:
+  GMainContext* context_ = nullptr;
+  std::atomic<bool> stopping_{false};
+  GDBusConnection* connection_ = nullptr;
+  std::thread thread_;
+};
+
+// org.freedesktop.portal.Desktop's settings, with a light or a dark colour scheme.
+class TestPortal {
+ public:
+  TestPortal(const std::string& bus_address, bool light);
+  ~TestPortal();
+  // The user switched the scheme: SettingChanged.
+  void set_light(bool light);
+
+ private:
+  BusConnection bus_;
+  std::atomic<bool> light_;
+  guint registration_ = 0;
+};
+
 class TestWatcher {
  public:
   // Connects to the bus and owns the watcher's name, served from a thread of its own.
@@ -81,6 +123,11 @@ class TestWatcher {
   // Tells the items the watcher forgot one, naming it as `item` (a bus name, alone or
   // with the object path after "/" or "@").
   void drop(const std::string& item);
+  // A host passing a click on the item (Activate), as LXQt's does.
+  bool activate(const std::string& service) const;
+  // How many times each signal of an item or a menu (NewIcon, NewToolTip,
+  // LayoutUpdated, ItemsPropertiesUpdated...) has come, by name.
+  std::map<std::string, int> signal_counts() const;
 
   // The bus names the items registered under, oldest first.
   std::vector<std::string> registrations() const;
@@ -105,16 +152,16 @@ class TestWatcher {
   static GVariant* on_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                const gchar* property, GError**, gpointer data);
 
-  GMainContext* context_ = nullptr;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> host_;
+  BusConnection bus_;
   GDBusConnection* connection_ = nullptr;
+  std::atomic<bool> host_;
   guint registration_ = 0;
   guint menu_signals_ = 0;
-  std::thread thread_;
+  guint item_signals_ = 0;
   mutable std::mutex mutex_;
   std::vector<std::string> registrations_;
   std::map<std::int32_t, std::string> announced_labels_;
+  std::map<std::string, int> signal_counts_;
 };
 
 }  // namespace tallow::test

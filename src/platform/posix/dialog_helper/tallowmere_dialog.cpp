@@ -10,9 +10,9 @@
 //       exactly as typed, and exit 0. Cancelled or closed: exit 1.
 //   tallowmere-dialog menu ROW...
 //       A popup menu at the pointer, for notification areas that leave the menu to the
-//       item. Each ROW is a kind ("t" text, "c" check, "s" separator), "1" or "0" for
-//       enabled, "1" or "0" for checked, then the label. Picked: the row's index (from 0)
-//       on standard output and exit 0. Closed without a pick: exit 1.
+//       item; the rows as platform/posix/popup_rows.h writes them. Picked: the row's
+//       index on standard output and exit 0. Closed without a pick: exit 1. Not shown,
+//       because another program holds the pointer or the keyboard: exit 5.
 // Exit 2: bad arguments; 3: no display to open.
 
 #include <gtk/gtk.h>
@@ -21,8 +21,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/notification_text.h"
+#include "platform/posix/popup_rows.h"
 
 namespace {
 
@@ -120,25 +122,34 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
   return std::fwrite(text.data(), 1, text.size(), answer) == text.size() && std::fflush(answer) == 0 ? 0 : 4;
 }
 
-int popup_menu(int rows, char** row_texts, std::FILE* answer) {
+// A menu asks for the pointer and the keyboard; when another program holds either (its
+// own menu is open, a virtual machine has the keyboard, a drag is under way), GTK shows
+// nothing and would wait for ever for the menu's end. As menus do, the grab is tried a
+// few times over a moment, and then the popup gives up, saying so.
+constexpr int kGrabTries = 6;
+constexpr gulong kGrabRetryMicroseconds = 50000;
+
+int popup_menu(const std::vector<std::string>& arguments, std::FILE* answer) {
+  using tallow::platform::MenuItem;
+  namespace posix = tallow::platform::posix;
+  const auto rows = posix::popup_rows_from_arguments(arguments);
+  if (!rows) return 2;
   GtkWidget* menu = gtk_menu_new();
   int picked = -1;
-  for (int index = 0; index < rows; ++index) {
-    const char* row = row_texts[index];
-    if (std::strlen(row) < 3) return 2;
+  for (std::size_t index = 0; index < rows->size(); ++index) {
+    const MenuItem& row = (*rows)[index];
     GtkWidget* item = nullptr;
     // Labels take no access-key marker here: the text shows as written.
-    switch (row[0]) {
-      case 's': item = gtk_separator_menu_item_new(); break;
-      case 'c':
-        item = gtk_check_menu_item_new_with_label(row + 3);
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), row[2] == '1');
+    switch (row.kind) {
+      case MenuItem::Kind::separator: item = gtk_separator_menu_item_new(); break;
+      case MenuItem::Kind::check:
+        item = gtk_check_menu_item_new_with_label(row.text.c_str());
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), row.checked);
         break;
-      case 't': item = gtk_menu_item_new_with_label(row + 3); break;
-      default: return 2;
+      case MenuItem::Kind::text: item = gtk_menu_item_new_with_label(row.text.c_str()); break;
     }
-    gtk_widget_set_sensitive(item, row[0] == 's' || row[1] == '1');
-    g_object_set_data(G_OBJECT(item), "row", GINT_TO_POINTER(index));
+    gtk_widget_set_sensitive(item, row.kind == MenuItem::Kind::separator || row.enabled);
+    g_object_set_data(G_OBJECT(item), "row", GINT_TO_POINTER(static_cast<int>(index)));
     g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* activated, gpointer result) {
                        *static_cast<int*>(result) = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(activated), "row"));
                      }),
@@ -150,16 +161,28 @@ int popup_menu(int rows, char** row_texts, std::FILE* answer) {
   gtk_widget_show_all(menu);
   // At the pointer, where the icon was just clicked; the click is over, so the menu
   // takes the next one.
-  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-  gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, 0, GDK_CURRENT_TIME);
-  G_GNUC_END_IGNORE_DEPRECATIONS
+  for (int tries = 1;; ++tries) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, 0, GDK_CURRENT_TIME);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (gtk_widget_get_visible(menu)) break;
+    if (tries == kGrabTries) {
+      gtk_widget_destroy(menu);
+      g_main_loop_unref(loop);
+      std::fprintf(stderr, "tallowmere-dialog: the menu cannot be shown: another program holds the pointer or the keyboard\n");
+      return posix::kPopupNotShown;
+    }
+    g_usleep(kGrabRetryMicroseconds);
+    settle();
+  }
   g_main_loop_run(loop);
   g_main_loop_unref(loop);
   // "activate" follows "deactivate" in the same dispatch; let it arrive.
   settle();
   gtk_widget_destroy(menu);
-  if (picked < 0) return 1;
-  return std::fprintf(answer, "%d", picked) > 0 && std::fflush(answer) == 0 ? 0 : 4;
+  if (picked < 0) return posix::kPopupClosed;
+  const std::string pick = posix::popup_pick_text(static_cast<std::size_t>(picked));
+  return std::fwrite(pick.data(), 1, pick.size(), answer) == pick.size() && std::fflush(answer) == 0 ? 0 : 4;
 }
 
 }  // namespace
@@ -167,7 +190,8 @@ int popup_menu(int rows, char** row_texts, std::FILE* answer) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6) && !(mode == "menu" && argc >= 3)) {
+  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6) &&
+      !(mode == tallow::platform::posix::kPopupMode && argc >= 3)) {
     return 2;
   }
   const int answer_fd = ::dup(STDOUT_FILENO);
@@ -179,6 +203,6 @@ int main(int argc, char** argv) {
     return 3;
   }
   if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
-  if (mode == "menu") return popup_menu(argc - 2, argv + 2, answer);
+  if (mode == tallow::platform::posix::kPopupMode) return popup_menu({argv + 2, argv + argc}, answer);
   return ask(argv[2], argv[3], argv[4], argv[5], answer);
 }
