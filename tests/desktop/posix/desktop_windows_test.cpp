@@ -11,6 +11,7 @@
 #include <glob.h>
 
 #include "desktop/posix/tray_desktop_fixture.h"
+#include "platform/posix/display_session.h"
 
 namespace tallow::test {
 namespace {
@@ -197,10 +198,13 @@ TEST_F(DesktopWindows, InXfcePanelTheIconOpensItsMenuAndTheDialog) {
 TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
   ASSERT_TRUE(has_program("trayer"));
   watcher_.reset();  // no StatusNotifierWatcher on the bus at all
+  // Only an XEmbed tray that holds its selection on the display counts as one.
+  EXPECT_TRUE(wait_for_x([] { return !platform::posix::xembed_tray_present(); }));
   ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
                        "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
                       environment(), scratch_ / "trayer.log");
   ASSERT_TRUE(wait_for_x([&] { return xdotool("search --onlyvisible --class trayer"); }));
+  EXPECT_TRUE(wait_for_x(&platform::posix::xembed_tray_present));
   write_config();
   auto tray = start_tray();
   // GtkStatusIcon docks a plug window named after the program into the tray.
