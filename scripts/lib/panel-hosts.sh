@@ -3,13 +3,17 @@
 # wine-desktop.sh: every process goes into DESKTOP_PIDS, which desktop_cleanup ends.
 #
 #   panel_start HOST SHADE DIR   HOST: xfce4-panel lxqt-panel waybar swaybar trayer
-#                                watcher-trayer none sway-bare; SHADE: light or dark
+#                                watcher-trayer none sway-bare, and the desktops of
+#                                panel-desktops.sh: mate plasma gnome enlightenment;
+#                                SHADE: light or dark
 #   panel_shot FILE, panel_click X Y [BUTTON], panel_pointer_away
 #
 # Panels run along the top; PANEL_STRIP is the "W H X Y" of the screen they draw in.
 
 # shellcheck source=wine-desktop.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-desktop.sh"
+# shellcheck source=panel-desktops.sh
+source "$(dirname "${BASH_SOURCE[0]}")/panel-desktops.sh"
 
 PANEL_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 PANEL_STRIP="1024 48 0 0"
@@ -36,6 +40,7 @@ panel_start() {
           wait_for 10 desktop_bus_has org.kde.StatusNotifierWatcher && panel_start_trayer
           ;;
         none) panel_record_notifications ;;
+        mate | plasma | gnome | enlightenment) "panel_start_$host" ;;
       esac
       ;;
   esac

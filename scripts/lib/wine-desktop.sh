@@ -33,14 +33,15 @@ desktop_cleanup() {
   DESKTOP_GROUPS=()
 }
 
-# desktop_start_bus DIR LISTEN_DIR: a session bus of our own, listening in LISTEN_DIR;
-# exports DBUS_SESSION_BUS_ADDRESS. Its only service directory is DIR/bus-services,
+# desktop_start_bus DIR LISTEN_DIR [VARIABLE]: a bus of our own, listening in LISTEN_DIR;
+# exports its address as VARIABLE (DBUS_SESSION_BUS_ADDRESS unless it says another, as
+# DBUS_SYSTEM_BUS_ADDRESS for an empty system bus). Its only service directory is DIR/bus-services,
 # empty unless the caller fills it: the standard session configuration would start any
 # portal, keyring or notification daemon installed on the machine, which outlive the
 # bus. It runs in a process group of its own, which the services it starts join and
 # desktop_cleanup ends. Anyone may own names and eavesdrop (dbus-monitor).
 desktop_start_bus() {
-  local dir=$1 listen=$2
+  local dir=$1 listen=$2 variable=${3:-DBUS_SESSION_BUS_ADDRESS}
   mkdir -p "$dir/bus-services"
   printf '%s\n' "<busconfig><type>session</type><listen>unix:dir=$listen</listen><auth>EXTERNAL</auth>" \
     "<servicedir>$dir/bus-services</servicedir><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>" \
@@ -49,7 +50,7 @@ desktop_start_bus() {
   setsid dbus-daemon --config-file="$dir/bus.conf" --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &
   DESKTOP_GROUPS+=($!)
   wait_for 10 test -s "$dir/bus" || return 1
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$dir/bus")
+  export "$variable=$(head -n 1 "$dir/bus")"
 }
 
 # wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds.

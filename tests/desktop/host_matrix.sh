@@ -27,6 +27,15 @@ ROWS=(
   "lxqt-panel      lxqt-panel      item    -    dark  menu,flap"
   "copied          lxqt-panel      item    -    light menu,copied"
   "copied          lxqt-panel      item    -    dark  menu,copied"
+  # The desktops, with the programs as a user unpacks them.
+  "mate            mate            item    -    light menu,copied"
+  "mate            mate            item    -    dark  menu,copied"
+  "plasma          plasma          item    -    light menu,copied"
+  "plasma          plasma          item    -    dark  menu,copied"
+  "gnome           gnome           item    -    light menu,copied"
+  "gnome           gnome           item    -    dark  menu,copied"
+  "enlightenment   enlightenment   item    -    light menu,copied"
+  "enlightenment   enlightenment   item    -    dark  menu,copied"
   # A Wayland session with no notification area: no XEmbed tray can serve there either.
   "wayland-no-host sway-bare       none    -    dark  -"
   "sway-waybar     waybar          item    -    light menu,enroll"
@@ -44,8 +53,9 @@ ROWS=(
 )
 
 # The stopped rook's contrast at least, on every row: the host's own drawing of the
-# dimmed symbolic icon at 35 %, or the dimmed pixmap.
-DIMMED_FLOOR=25
+# dimmed symbolic icon at 35 %, or the dimmed pixmap. Measured on every row, the least
+# was 26 (Enlightenment's light panel, which draws the pixmap's grey as it is).
+DIMMED_FLOOR=24
 
 SHOTS=$(dirname "$PANEL_BIN_DIR")/screenshots/hosts LOGS=$(dirname "$PANEL_BIN_DIR")/test-logs/hosts
 mkdir -p "$SHOTS" "$LOGS"
@@ -88,6 +98,14 @@ tray_item() {
 item_registered() { tray_item >/dev/null; }
 # Asked, and answered: no item of the tray's. A watcher that cannot be asked says nothing.
 item_not_registered() { tray_item >/dev/null; (($? == 1)); }
+
+# Whether the tray's tooltip says TEXT, as its item serves it on the tray's own
+# connection, registered with a watcher or not (an XEmbed icon has the same tooltip).
+tray_says() {
+  local name
+  name=$(desktop_bus_name_of "$TRAY_PID") && gdbus call --session --dest "$name" --object-path /StatusNotifierItem \
+    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -qF "'$1'"
+}
 
 # A host's click on the menu row labelled LABEL, sent over the bus: for the hosts that
 # draw no menu of their own.
@@ -168,8 +186,9 @@ measure_icon() {
 menu_in_shot() {
   local w h x y
   read -r w h x y <<<"$ICON"
-  x=$((x > 8 ? x - 8 : 0))
-  convert "$RUN/now.png" \( "$RUN/clicked.png" -crop "$((w + 16))x48+$x+0" +repage \) -geometry "+$x+0" -composite \
+  # GNOME lights up a pill some ten pixels wider than the icon on either side.
+  x=$((x > 24 ? x - 24 : 0))
+  convert "$RUN/now.png" \( "$RUN/clicked.png" -crop "$((w + 48))x48+$x+0" +repage \) -geometry "+$x+0" -composite \
     "$RUN/masked.png" && MENU=$(changed "$RUN/clicked.png" "$RUN/masked.png" 1024 768 0 0)
   read -r w h _ <<<"$MENU"
   ((${w:-0} >= 60 && ${h:-0} >= 60))
@@ -189,15 +208,21 @@ open_menu() {
   wait_for 5 menu_open && panel_pointer_away && settled 2 && menu_in_shot && cp "$RUN/now.png" "$SHOTS/$1.png"
 }
 
-# pick_row N: clicks the N-th row of text in the open menu. Inside its border, rows are
-# told from the background (the commonest colour) by their ink: bands at least 5
-# pixels high with some ink; separators are thinner, or cross the whole menu.
+# pick_row N: clicks the N-th row of text in the open menu. Rows are told from the
+# menu's background (the commonest colour in its box) by their ink: bands at least 5
+# pixels high with some ink; separators are thinner, or cross the whole menu. Only the
+# menu's body counts (the stretch of its background, so a shadow or rounded corners
+# around it do not read as ink on every line), inside a border.
 pick_row() {
-  local w h x y inner background
+  local w h x y inner background body
   read -r w h x y <<<"$MENU"
+  background=$(convert "$RUN/now.png" -crop "${w}x$h+$x+$y" +repage -format %c histogram:info: | sort -rn |
+    head -n 1 | grep -o '#[0-9A-Fa-f]\{6\}')
+  body=$(convert "$RUN/now.png" -crop "${w}x$h+$x+$y" +repage -fuzz 2% -fill white -opaque "$background" \
+    -fill black +opaque white -format '%@' info:)
+  [[ $body =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || return 1
+  w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} x=$((x + BASH_REMATCH[3])) y=$((y + BASH_REMATCH[4]))
   inner="$((w - 12))x$((h - 4))+$((x + 6))+$((y + 2))"
-  background=$(convert "$RUN/now.png" -crop "$inner" +repage -format %c histogram:info: | sort -rn | head -n 1 |
-    grep -o '#[0-9A-Fa-f]\{6\}')
   y=$(convert "$RUN/now.png" -crop "$inner" +repage -fuzz 2% -fill black -opaque "$background" -fill white \
     +opaque black -colorspace gray -scale "1x$((h - 4))!" -depth 8 txt: | awk -F '[,:() ]+' -v top=$((y + 2)) '
       function row() { if (start >= 0 && last - start >= 4) print top + int((start + last) / 2); start = -1 }
@@ -267,6 +292,9 @@ run_row() {
   [[ $icon == item ]] && check "registered with the watcher" wait_for 5 item_registered
   check "the agent starts" wait_for 20 agent_pid || return
   if [[ -n $shown ]]; then
+    # The running look, not the dimmed one of "Starting…" before it, which on some
+    # panels stands out almost as well.
+    wait_for 10 tray_says "tallowmered: Running" && settled 3
     wait_for 10 icon_stands_out
     read -r w h x y <<<"$ICON"
     convert "$RUN/now.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage -scale 800% "$SHOTS/$tag-icon.png"
