@@ -140,17 +140,20 @@ PrivateSessionBus::~PrivateSessionBus() {
   if (!wait_until([&] { return !group_alive(pid_); }, std::chrono::seconds(10))) ::kill(-pid_, SIGKILL);
 }
 
-BusConnection::BusConnection(const std::string& address) {
+BusConnection::BusConnection(const std::string& address, const std::function<void(GDBusConnection*)>& setup) {
   context_ = g_main_context_new();
   // Everything the connection dispatches goes to this connection's own thread.
-  register_with([&] {
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-  });
-  if (connection_) g_dbus_connection_set_exit_on_close(connection_, FALSE);
+  g_main_context_push_thread_default(context_);
+  connection_ = g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  if (connection_) {
+    g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    setup(connection_);
+  }
+  g_main_context_pop_thread_default(context_);
   thread_ = std::thread([this] {
     g_main_context_push_thread_default(context_);
     // A flag rather than g_main_loop_quit: a quit that comes before the loop runs is lost.
@@ -195,8 +198,12 @@ GVariant* color_scheme(bool light) { return g_variant_new_uint32(light ? 2 : 1);
 
 }  // namespace
 
-TestPortal::TestPortal(const std::string& bus_address, bool light) : bus_(bus_address), light_(light) {
-  if (!bus_.get()) return;
+TestPortal::TestPortal(const std::string& bus_address, bool light)
+    : light_(light), bus_(bus_address, [this](GDBusConnection* connection) { serve(connection); }) {
+  bus_.own("org.freedesktop.portal.Desktop");
+}
+
+void TestPortal::serve(GDBusConnection* connection) {
   static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
   static const GDBusInterfaceVTable vtable = {
       [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
@@ -213,11 +220,8 @@ TestPortal::TestPortal(const std::string& bus_address, bool light) : bus_(bus_ad
             invocation, g_variant_new("(v)", g_variant_new_variant(color_scheme(static_cast<TestPortal*>(self)->light_))));
       },
       nullptr, nullptr, {}};
-  bus_.register_with([&] {
-    registration_ =
-        g_dbus_connection_register_object(bus_.get(), kPortalPath, node->interfaces[0], &vtable, this, nullptr, nullptr);
-  });
-  bus_.own("org.freedesktop.portal.Desktop");
+  registration_ = g_dbus_connection_register_object(connection, kPortalPath, node->interfaces[0], &vtable, this, nullptr,
+                                                    nullptr);
 }
 
 TestPortal::~TestPortal() {
@@ -234,44 +238,44 @@ void TestPortal::set_light(bool light) {
 }
 
 TestWatcher::TestWatcher(const std::string& bus_address, bool host)
-    : bus_(bus_address), connection_(bus_.get()), host_(host) {
-  if (connection_) {
-    static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
-    static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
-    bus_.register_with([&] {
-      registration_ = g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", node->interfaces[0],
-                                                        &vtable, this, nullptr, nullptr);
-      menu_signals_ = g_dbus_connection_signal_subscribe(
-          connection_, nullptr, "com.canonical.dbusmenu", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant* parameters,
-             gpointer self) {
-            auto* watcher = static_cast<TestWatcher*>(self);
-            const std::lock_guard lock(watcher->mutex_);
-            ++watcher->signal_counts_[signal];
-            if (g_strcmp0(signal, "ItemsPropertiesUpdated") != 0) return;
-            GVariantIter* updated = nullptr;
-            g_variant_get(parameters, "(a(ia{sv})a(ias))", &updated, nullptr);
-            std::int32_t id = 0;
-            GVariant* properties = nullptr;
-            while (g_variant_iter_next(updated, "(i@a{sv})", &id, &properties)) {
-              const gchar* label = nullptr;
-              if (g_variant_lookup(properties, "label", "&s", &label)) watcher->announced_labels_[id] = label;
-              g_variant_unref(properties);
-            }
-            g_variant_iter_free(updated);
-          },
-          this, nullptr);
-      item_signals_ = g_dbus_connection_signal_subscribe(
-          connection_, nullptr, "org.kde.StatusNotifierItem", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant*, gpointer self) {
-            auto* watcher = static_cast<TestWatcher*>(self);
-            const std::lock_guard lock(watcher->mutex_);
-            ++watcher->signal_counts_[signal];
-          },
-          this, nullptr);
-    });
-  }
+    : host_(host), bus_(bus_address, [this](GDBusConnection* connection) { serve(connection); }) {
+  connection_ = bus_.get();
   own_name();
+}
+
+void TestWatcher::serve(GDBusConnection* connection) {
+  static GDBusNodeInfo* const node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+  static const GDBusInterfaceVTable vtable = {&TestWatcher::on_method, &TestWatcher::on_property, nullptr, {}};
+  registration_ = g_dbus_connection_register_object(connection, "/StatusNotifierWatcher", node->interfaces[0], &vtable,
+                                                    this, nullptr, nullptr);
+  menu_signals_ = g_dbus_connection_signal_subscribe(
+      connection, nullptr, "com.canonical.dbusmenu", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant* parameters,
+         gpointer self) {
+        auto* watcher = static_cast<TestWatcher*>(self);
+        const std::lock_guard lock(watcher->mutex_);
+        ++watcher->signal_counts_[signal];
+        if (g_strcmp0(signal, "ItemsPropertiesUpdated") != 0) return;
+        GVariantIter* updated = nullptr;
+        g_variant_get(parameters, "(a(ia{sv})a(ias))", &updated, nullptr);
+        std::int32_t id = 0;
+        GVariant* properties = nullptr;
+        while (g_variant_iter_next(updated, "(i@a{sv})", &id, &properties)) {
+          const gchar* label = nullptr;
+          if (g_variant_lookup(properties, "label", "&s", &label)) watcher->announced_labels_[id] = label;
+          g_variant_unref(properties);
+        }
+        g_variant_iter_free(updated);
+      },
+      this, nullptr);
+  item_signals_ = g_dbus_connection_signal_subscribe(
+      connection, nullptr, "org.kde.StatusNotifierItem", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal, GVariant*, gpointer self) {
+        auto* watcher = static_cast<TestWatcher*>(self);
+        const std::lock_guard lock(watcher->mutex_);
+        ++watcher->signal_counts_[signal];
+      },
+      this, nullptr);
 }
 
 TestWatcher::~TestWatcher() {

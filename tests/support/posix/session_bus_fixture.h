@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,22 +63,17 @@ struct ItemPixmap {
   bool operator==(const ItemPixmap&) const = default;
 };
 
-// A connection to a bus, dispatched on a thread of its own.
+// A connection to a bus, dispatched on a thread of its own. `setup` registers what the
+// connection serves and subscribes to before that thread starts, so all of it is
+// dispatched there (it is not run without a connection).
 class BusConnection {
  public:
-  explicit BusConnection(const std::string& address);
+  BusConnection(const std::string& address, const std::function<void(GDBusConnection*)>& setup);
   ~BusConnection();
   BusConnection(const BusConnection&) = delete;
   BusConnection& operator=(const BusConnection&) = delete;
 
   GDBusConnection* get() const { return connection_; }
-  // Runs `setup` where what it registers is dispatched: on the connection's thread.
-  template <typename Setup>
-  void register_with(Setup setup) {
-    g_main_context_push_thread_default(context_);
-    setup();
-    g_main_context_pop_thread_default(context_);
-  }
   // Takes the well-known name (true when this connection is now its owner), or gives it up.
   bool own(const char* name);
   void release(const char* name);
@@ -98,9 +94,11 @@ class TestPortal {
   void set_light(bool light);
 
  private:
-  BusConnection bus_;
+  void serve(GDBusConnection* connection);
+
   std::atomic<bool> light_;
   guint registration_ = 0;
+  BusConnection bus_;  // last: everything it serves is in place before its thread runs
 };
 
 class TestWatcher {
@@ -152,8 +150,8 @@ class TestWatcher {
   static GVariant* on_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                const gchar* property, GError**, gpointer data);
 
-  BusConnection bus_;
-  GDBusConnection* connection_ = nullptr;
+  void serve(GDBusConnection* connection);
+
   std::atomic<bool> host_;
   guint registration_ = 0;
   guint menu_signals_ = 0;
@@ -162,6 +160,8 @@ class TestWatcher {
   std::vector<std::string> registrations_;
   std::map<std::int32_t, std::string> announced_labels_;
   std::map<std::string, int> signal_counts_;
+  BusConnection bus_;  // last: everything it serves is in place before its thread runs
+  GDBusConnection* connection_ = nullptr;
 };
 
 }  // namespace tallow::test
