@@ -84,6 +84,7 @@ class IconAddRetry {
   // True once in the icon's life, for a patient platform: the first time at `now` the
   // icon has been without a notification area for `tell_user_after`.
   bool time_to_tell_user(Clock::time_point now);
+  bool told_user() const { return told_user_; }
 
   Stage stage() const { return stage_; }
   const std::optional<Error>& failure() const { return failure_; }

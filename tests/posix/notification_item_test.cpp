@@ -62,14 +62,6 @@ TEST(RegistrationPace, DoublesWhileAWatcherKeepsDroppingTheItemAndStartsAfreshAf
   }
 }
 
-TEST(WatcherWord, NamesTheItemAloneOrWithItsPathInEitherForm) {
-  for (const auto& [word, named] : std::vector<std::pair<std::string, bool>>{
-           {":1.42", true}, {":1.42/StatusNotifierItem", true}, {":1.42@/StatusNotifierItem", true},
-           {":1.421", false}, {":1.4", false}, {":1.43/StatusNotifierItem", false}, {"", false}}) {
-    EXPECT_EQ(names_item(word, ":1.42"), named) << word;
-  }
-}
-
 TEST(DisplaySession, XembedOnX11OrWithAnXembedTrayUnderXwaylandOwnPopupOnX11Only) {
   struct Case {
     const char* name;

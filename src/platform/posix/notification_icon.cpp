@@ -165,7 +165,9 @@ gboolean NotificationIcon::Impl::retry_add() {
   }
   const auto now = Clock::now();
   if (retry.time_to_tell_user(now)) tell_user_there_is_no_notification_area();
-  if (retry.refused(now, why_not_added())) return G_SOURCE_CONTINUE;
+  // Once the user knows, the timer has nothing left to do: a watcher or an XEmbed tray
+  // that comes later announces itself, and an idle tray does not wake for nothing.
+  if (retry.refused(now, why_not_added()) && !retry.told_user()) return G_SOURCE_CONTINUE;
   retry_timer.reset();
   return G_SOURCE_REMOVE;
 }
