@@ -333,19 +333,11 @@ TEST_F(SupervisorTest, TellsTheTrayOfEveryChangeItShowsAndOfNothingElse) {
     std::function<void()> act;
     bool tells;
   };
-  const auto pid = [&] { return std::to_string(agents_.last_child()->pid); };
   const Step steps[] = {
       {"a start the child confirms", [&] { start_and_confirm(); }, true},
       {"a refresh that finds nothing new", [&] { supervisor.refresh_status(); }, false},
       {"another hub in config.json", [&] { enroll("https://other"); supervisor.refresh_status(); }, true},
-      {"the child reports its connection",
-       [&] {
-         test::write_file(dir_ / "status.json", "{\"pid\": " + pid() + ", \"hub\": {\"connected\": false}}");
-         supervisor.refresh_status();
-       },
-       true},
       {"a notice", [&] { supervisor.leave_notice({"Enrolled", "ok"}); }, true},
-      {"a refresh that finds nothing new again", [&] { supervisor.refresh_status(); }, false},
       {"a stop, the child's end, and the refresh that forgets its connection",
        [&] {
          supervisor.stop();

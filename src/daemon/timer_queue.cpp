@@ -17,7 +17,6 @@ TimerQueue::Id TimerQueue::schedule_at(Clock::time_point deadline, std::function
     id = ++last_id_;
     const bool first = entries_.empty() || Key{deadline, id} < entries_.begin()->first;
     entries_.emplace(Key{deadline, id}, std::move(callback));
-    deadlines_.emplace(id, deadline);
     // Only a new first deadline changes how long the serving thread has to wait.
     if (!first) return id;
   }
@@ -36,16 +35,15 @@ TimerQueue::Id TimerQueue::schedule_after(std::chrono::nanoseconds delay, std::f
 }
 
 bool TimerQueue::cancel(Id id) {
+  // Declared before the lock, so it goes after it: its captures may be the last owners
+  // of anything.
   std::function<void()> dropped;
   std::lock_guard lock(mutex_);
-  const auto found = deadlines_.find(id);
-  if (found == deadlines_.end()) return false;
-  const auto entry = entries_.find(Key{found->second, id});
+  // A few hundred entries at most (a storm of stops): a look through them is enough.
+  const auto entry = std::find_if(entries_.begin(), entries_.end(), [id](const auto& e) { return e.first.id == id; });
+  if (entry == entries_.end()) return false;
   dropped = std::move(entry->second);
   entries_.erase(entry);
-  deadlines_.erase(found);
-  // `dropped` goes after the lock (declared before it): its captures may be the last
-  // owners of anything.
   return true;
 }
 
@@ -67,7 +65,6 @@ void TimerQueue::serve() {
       continue;
     }
     std::function<void()> callback = std::move(first->second);
-    deadlines_.erase(first->first.id);
     entries_.erase(first);
     lock.unlock();
     try {
@@ -89,7 +86,6 @@ void TimerQueue::shutdown() {
     std::lock_guard lock(mutex_);
     shut_down_ = true;
     dropped.swap(entries_);
-    deadlines_.clear();
   }
   changed_.notify_all();
 }

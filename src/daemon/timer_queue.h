@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <unordered_map>
 
 namespace tallow {
 
@@ -57,7 +56,6 @@ class TimerQueue {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<Key, std::function<void()>> entries_;
-  std::unordered_map<Id, Clock::time_point> deadlines_;
   Id last_id_ = 0;
   bool shut_down_ = false;
 };
