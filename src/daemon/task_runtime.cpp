@@ -49,10 +49,6 @@ bool TaskRuntime::spawn(std::function<void()> task) {
   return true;
 }
 
-bool TaskRuntime::sleep_for(std::chrono::nanoseconds duration) const {
-  return !shutdown_->wait_for(duration);
-}
-
 void TaskRuntime::shutdown() {
   shutdown_->raise();
   timers_.shutdown();

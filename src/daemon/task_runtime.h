@@ -30,9 +30,6 @@ class TaskRuntime {
   // Runs `task` on a worker thread. Refused (false) once shutdown has begun.
   bool spawn(std::function<void()> task);
 
-  // Sleeps for `duration`; returns false at once when the runtime shuts down.
-  bool sleep_for(std::chrono::nanoseconds duration) const;
-
   // Deadlines and paces: a callback on the queue's one thread instead of a sleeping task.
   TimerQueue& timers() { return timers_; }
 

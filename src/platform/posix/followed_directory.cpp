@@ -44,7 +44,8 @@ FollowedDirectory::FollowedDirectory(File inotify, std::filesystem::path directo
       file_mask_(file_mask) {}
 
 void FollowedDirectory::unwatch(int& wd) {
-  // Fails harmlessly for a watch the kernel has ended already (its file is gone).
+  // Fails harmlessly for a watch the kernel has ended already (its file is gone): the
+  // kernel numbers watches upwards and gives an ended one's number to no other soon.
   if (wd >= 0) ::inotify_rm_watch(descriptor(), wd);
   wd = -1;
 }
@@ -115,8 +116,7 @@ void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& na
   if (wd == directory_wd_) {
     if (mask & (kOwnEnd | IN_UNMOUNT | IN_IGNORED)) {
       // Renamed away, the watch would follow the directory elsewhere; removed, the
-      // kernel ends it. Either way the path is followed from now on.
-      if (!(mask & IN_MOVE_SELF)) directory_wd_ = -1;
+      // kernel has ended it. Either way the path is followed from now on.
       unwatch(file_wd_);
       const bool back = arm();
       notice({Kind::gone, mask, {}});
@@ -130,7 +130,6 @@ void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& na
     notice({Kind::in_directory, mask, name});
   } else if (wd == ancestor_wd_) {
     // A step towards the directory was made, or the ancestor itself went: look again.
-    if (mask & (kOwnEnd | IN_UNMOUNT | IN_IGNORED)) ancestor_wd_ = -1;
     if (arm()) notice({Kind::appeared, 0, {}});
   } else if (wd == file_wd_) {
     if (mask & IN_IGNORED) {
