@@ -40,43 +40,33 @@ using Change = platform::StateDirectoryChange;
 using Event = platform::StateDirectoryEvent;
 namespace fs = std::filesystem;
 
-// A process that opens the lock file as asked, locks it, and keeps it until released.
-class OtherHolder {
- public:
+// Another process that opens the lock file as asked and locks it, until end().
+struct OtherHolder {
   OtherHolder(const fs::path& lock, int open_flags) {
-    int ready[2], release[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(release[1]);
+    int release[2];
+    if (::pipe2(release, O_CLOEXEC) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
       const int fd = ::open(lock.c_str(), open_flags | O_CLOEXEC);
-      const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-      (void)!::write(ready[1], &ok, 1);
+      if (fd >= 0) ::flock(fd, LOCK_EX);
+      ::close(release[1]);
       char ignored;
       (void)!::read(release[0], &ignored, 1);  // until the test closes its end
       ::_exit(0);
     }
-    ::close(ready[1]);
     ::close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    locked_ = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-    ::close(ready[0]);
+    release_end = release[1];
   }
   ~OtherHolder() { end(); }
-  bool locked() const { return locked_; }
   // Ends the process; the kernel closes its descriptor.
   void end() {
-    if (release_ >= 0) ::close(release_);
-    release_ = -1;
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    if (release_end < 0) return;
+    ::close(release_end);
+    ::waitpid(pid, nullptr, 0);
+    release_end = -1;
   }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool locked_ = false;
+  pid_t pid = -1;
+  int release_end = -1;
 };
 
 struct Case {
@@ -94,9 +84,13 @@ TEST(StateDirectoryWatch, EachChangeCallsForTheRefreshItNeedsAndTheTraysOwnReads
   const auto write = [](std::string_view name) { return [name](const fs::path& dir) { test::write_file(dir / name, "{}"); }; };
   std::optional<OtherHolder> holder;
   const auto hold = [&holder](int flags) {
+    return [&holder, flags](const fs::path& dir) { holder.emplace(dir / kLockFileName, flags); };
+  };
+  // Held before the watch starts: its open is not one of the watch's events.
+  const auto held = [&holder](int flags) {
     return [&holder, flags](const fs::path& dir) {
       holder.emplace(dir / kLockFileName, flags);
-      ASSERT_TRUE(holder->locked());
+      ASSERT_TRUE(test::wait_until([&] { return platform::is_file_locked_elsewhere(dir / kLockFileName); }));
     };
   };
   const auto end_holder = [&holder](const fs::path&) { holder->end(); };
@@ -121,9 +115,9 @@ TEST(StateDirectoryWatch, EachChangeCallsForTheRefreshItNeedsAndTheTraysOwnReads
        Change::opened, kLockFileName},
       {"the lock opened by another process to read", lock_file, hold(O_RDONLY), RefreshCall::once_the_lock_settles,
        Change::opened, kLockFileName},
-      {"the writing holder ends", both(lock_file, hold(O_RDWR)), end_holder, RefreshCall::once_the_lock_settles,
+      {"the writing holder ends", both(lock_file, held(O_RDWR)), end_holder, RefreshCall::once_the_lock_settles,
        Change::written, kLockFileName},
-      {"the reading holder ends", both(lock_file, hold(O_RDONLY)), end_holder, RefreshCall::once_the_lock_settles,
+      {"the reading holder ends", both(lock_file, held(O_RDONLY)), end_holder, RefreshCall::once_the_lock_settles,
        Change::closed_unwritten, kLockFileName},
       {"the tray's own lock probes", both(lock_file, write(kConfigFileName)),
        [](const fs::path& dir) {

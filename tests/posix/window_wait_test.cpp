@@ -39,10 +39,6 @@ TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedB
   const Case cases[] = {
       {"another thread's wake", [] { std::thread([] { wake_window_wait(); }).join(); }},
       {"the entry written, its directories made for it", [] { ASSERT_TRUE(write_autostart_entry("[Desktop Entry]\n")); }},
-      {"the entry renamed over by hand", [&] {
-         test::write_file(autostart / "draft", "[Desktop Entry]\nHidden=true\n");
-         fs::rename(autostart / "draft", entry);
-       }},
       {"the entry removed by hand", [&] { fs::remove(entry); }},
       {"the autostart directory removed", [&] { fs::remove_all(autostart); }},
   };
