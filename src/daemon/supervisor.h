@@ -120,7 +120,7 @@ class Supervisor {
     SupervisorTimings timings;
     AgentLauncher launcher;
     std::function<void(const AgentStatus&, const AgentStatus&)> status_observer;
-    std::function<void()> on_change = nullptr;
+    std::function<void()> on_change;
     std::shared_ptr<RefreshRequests> refreshes;
     // Last, so it ends first: its thread asks for refreshes.
     std::unique_ptr<platform::StateDirectoryWatch> watch;
