@@ -10,7 +10,10 @@
 #     and utime+stime of /proc/PID/stat (in clock ticks);
 #   - PSS (/proc/PID/smaps_rollup);
 #   - a new state → new icon and tooltip handed to the notification area (tray_latency),
-#     with and without the broadcast Windows sends on a theme change.
+#     with and without the broadcast Windows sends on a theme change;
+#   - a storm of BENCH_STORM_PICKS (default 300) picks of Stop, Start and Restart through
+#     the tray's menu, each as soon as the menu offers it: the tray's threads at most
+#     during the storm, right after its last pick, and 2 s later, beside its idle count.
 # Both programs are the stripped builds. Targets: CPU at most 1.2 × the minimal
 # program's, PSS at most 4 MB above it, p99 of the state change within 200 ms.
 #
@@ -27,6 +30,7 @@ MINIMAL=$BIN/minimal_tray.exe
 RUNS=${BENCH_RUNS:-5}
 IDLE_SECONDS=${BENCH_IDLE_SECONDS:-60}
 SAMPLES=${BENCH_LATENCY_SAMPLES:-300}
+STORM=${BENCH_STORM_PICKS:-300}
 for program in "$TRAY" "$MINIMAL" "$BIN/tray_latency.exe" "$BIN/notify_recorder.dll" "$BIN/tallowmered.exe"; do
   [[ -f $program ]] || { echo "build the Windows side first: $program is missing" >&2; exit 1; }
 done
@@ -198,6 +202,64 @@ say ""
 say "== a new state → new icon and tooltip handed to the notification area (theme flips)"
 say "polled only:      $(wine "$BIN/tray_latency.exe" "$SAMPLES" 2>&1 | tr -d '\r')"
 say "with broadcast:   $(wine "$BIN/tray_latency.exe" $((SAMPLES / 3)) --broadcast 2>&1 | tr -d '\r')"
+
+say ""
+say "== a storm of $STORM picks of Stop, Start and Restart through the tray's menu"
+# The menu's rows: the status, then Stop and Restart while the agent runs, Start while it
+# is stopped (the bench's state directory has no hub, so no hub row comes between).
+quick_pick() {
+  local keys=(Down Down Return)
+  [[ $1 == Restart ]] && keys=(Down Down Down Return)
+  desktop_click "$TRAY_ICON"
+  if ! wait_for 3 tray_menu_open 2>/dev/null; then
+    xdotool key Escape
+    desktop_open_menu tallowmere-tray.exe "$TRAY_ICON" || return 1
+    TRAY_ICON=$DESKTOP_MENU_ICON
+  fi
+  xdotool key "${keys[@]}"
+}
+restarted() { local now; now=$(agent_pid); [[ -n $now && $now != "$1" ]]; }
+idle_threads=$(threads "$TRAY_PID")
+(
+  most=0
+  while [[ ! -e $WORK/storm-over ]]; do
+    n=$(threads "$TRAY_PID" 2>/dev/null || echo 0)
+    ((n > most)) && most=$n && echo "$most" >"$WORK/storm-most"
+    sleep 0.01
+  done
+) &
+sampler=$!
+storm_started=$(now_ns)
+picked=0
+for ((i = 0; i < STORM; i++)); do
+  agent=$(agent_pid)
+  if [[ -z $agent ]]; then
+    kind=Start
+  elif ((i % 3 == 2)); then
+    kind=Restart
+  else
+    kind=Stop
+  fi
+  quick_pick "$kind" || continue
+  picked=$((picked + 1))
+  case $kind in
+    Stop) wait_for 30 ended "$agent" || true ;;
+    Start) wait_for 60 has_agent || true ;;
+    Restart) wait_for 60 restarted "$agent" || true ;;
+  esac
+  wait_for 10 no_menu || true
+  # The menu shows the new state from the loop's next pass, at most 200 ms later.
+  sleep 0.3
+done
+right_after=$(threads "$TRAY_PID")
+storm_ms=$(ms_since "$storm_started")
+touch "$WORK/storm-over"
+wait "$sampler" 2>/dev/null || true
+sleep 2
+say "$(printf 'tray: %d picks in %.1f s; threads at most %s, right after %s, 2 s later %s (idle %s)' "$picked" \
+  "$(awk -v m="$storm_ms" 'BEGIN { print m / 1000 }')" "$(cat "$WORK/storm-most" 2>/dev/null || echo '?')" \
+  "$right_after" "$(threads "$TRAY_PID")" "$idle_threads")"
+wait_for 60 has_agent || { quick_pick Start; wait_for 60 has_agent || true; }
 
 quit_program "$MINIMAL_LAUNCHER" minimal_tray.exe "$MINIMAL_ICON"
 wait_for 10 no_menu

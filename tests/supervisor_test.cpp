@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
 #include "daemon/supervisor.h"
 #include "platform/file.h"
+#include "platform/state_directory_watch.h"
+#include "settings/state_files.h"
 #include "support/fake_agent.h"
 #include "support/test_support.h"
 
@@ -63,6 +68,7 @@ class SupervisorTest : public ::testing::Test {
       std::lock_guard lock(transitions_mutex_);
       transitions_.emplace_back(from, to);
     };
+    options.follow_state_directory = follow_state_directory_;
     supervisor_ = Supervisor::create(runtime_, std::move(options));
     return *supervisor_;
   }
@@ -88,6 +94,8 @@ class SupervisorTest : public ::testing::Test {
   std::optional<Supervisor> supervisor_;
   std::mutex transitions_mutex_;
   std::vector<std::pair<AgentStatus, AgentStatus>> transitions_;
+  // For the supervisor made next.
+  bool follow_state_directory_ = false;
 };
 
 TEST_F(SupervisorTest, StartsWhenEnrolledAndRunsOnceTheChildConfirms) {
@@ -268,6 +276,83 @@ TEST_F(SupervisorTest, StopTimerOfAnEarlierChildLeavesALaterOneAlone) {
   ASSERT_TRUE(test::wait_until([&] { return runtime_->live_task_count() == 2; }));
   EXPECT_FALSE(second->has_ended());
   EXPECT_EQ(supervisor.status(), AgentStatus::running());
+}
+
+TEST_F(SupervisorTest, AnEarlierChildsStopDeadlinePassesWithoutTouchingALaterChild) {
+  enroll();
+  auto& supervisor = make_supervisor({1h, 100ms, 300ms, 5ms});
+  start_and_confirm();
+  supervisor.stop();  // ends gracefully at once; its deadline stays in the queue
+  ASSERT_TRUE(wait_for_status(AgentStatus::stopped()));
+  start_and_confirm();
+  // Due no earlier than that deadline, scheduled after it: once this ran, so had it.
+  std::atomic<bool> passed{false};
+  runtime_->timers().schedule_after(100ms, [&] { passed = true; });
+  ASSERT_TRUE(test::wait_until([&] { return passed.load(); }));
+  EXPECT_FALSE(agents_.last_child()->has_ended());
+  EXPECT_EQ(supervisor.status(), AgentStatus::running());
+}
+
+TEST_F(SupervisorTest, StopDeadlinesWaitWithoutAThreadAndWithoutKeepingTheirKillSignals) {
+  enroll();
+  auto& supervisor = make_supervisor({1h, 1h, 300ms, 5ms});
+  std::vector<std::weak_ptr<platform::WakeEvent>> kill_signals;
+  constexpr int kStops = 50;
+  for (int i = 0; i < kStops; ++i) {
+    start_and_confirm();
+    {
+      std::lock_guard lock(supervisor.state()->mutex);
+      kill_signals.push_back(supervisor.state()->kill_signal);
+    }
+    supervisor.stop();
+    ASSERT_TRUE(wait_for_status(AgentStatus::stopped()));
+  }
+  // The timer queue's thread is the one task left; the deadlines and the refresh's next
+  // step wait in its queue.
+  EXPECT_TRUE(test::wait_until([&] { return runtime_->live_task_count() == 1; }));
+  EXPECT_EQ(runtime_->timers().pending(), std::size_t{kStops + 1});
+  EXPECT_TRUE(test::wait_until([&] {
+    return std::all_of(kill_signals.begin(), kill_signals.end(), [](const auto& kill) { return kill.expired(); });
+  }));
+}
+
+// Followed, the state directory is read when it changes: the clock alone would take hours.
+TEST_F(SupervisorTest, FollowingTheStateDirectorySeesEachChangeWithoutAClock) {
+  if (!platform::StateDirectoryWatch::start(dir_.path(), "probe", [](const auto&) {})) {
+    GTEST_SKIP() << "this system reports no changes of a directory; the supervisor reads it on a clock";
+  }
+  follow_state_directory_ = true;
+  SupervisorTimings timings{1h, 1h, 300ms, 5ms};
+  timings.safety_refresh = 1h;
+  timings.lock_settle = 50ms;
+  auto& supervisor = make_supervisor(timings);
+  std::optional<platform::FileLock> lock;
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    std::function<bool()> seen;
+  };
+  const Step steps[] = {
+      {"config.json made", [&] { enroll("https://one"); }, [&] { return supervisor.hub_url() == "https://one"; }},
+      {"the lock taken by an agent started elsewhere", [&] { lock = test::hold_lock(dir_ / kLockFileName); },
+       [&] { return supervisor.status() == AgentStatus::running_elsewhere(); }},
+      {"its status.json written", [&] { test::write_file(dir_ / "status.json", R"({"pid": 77, "hub": {"connected": true}})"); },
+       [&] { return supervisor.hub_connected() == true; }},
+      {"the lock released as that agent ends", [&] { lock.reset(); },
+       [&] { return supervisor.status() == AgentStatus::stopped(); }},
+      {"the directory removed, and made again with a hub",
+       [&] {
+         std::filesystem::remove_all(dir_.path());
+         std::filesystem::create_directories(dir_.path());
+         enroll("https://three");
+       },
+       [&] { return supervisor.hub_url() == "https://three"; }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.change();
+    EXPECT_TRUE(test::wait_until(step.seen));
+  }
 }
 
 TEST_F(SupervisorTest, StopAndWaitReturnsOnceTheChildIsGone) {

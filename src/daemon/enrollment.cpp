@@ -1,12 +1,10 @@
 #include "daemon/enrollment.h"
 
-#include <mutex>
 #include <utility>
 
 #include "common/text.h"
 #include "daemon/agent_locations.h"
 #include "platform/environment.h"
-#include "settings/state_files.h"
 
 namespace tallow {
 namespace {
@@ -82,13 +80,8 @@ void run_enrollment(const Supervisor& supervisor, std::string code, std::string 
       completion = complete_enrollment(run);
     }
     if (!completion) return;
-    {
-      std::lock_guard lock(self.state()->mutex);
-      // A notice not shown yet is replaced: the latest outcome is the one that counts.
-      self.state()->notice = std::move(completion->notice);
-      // Whatever happened, config.json says best where this computer is enrolled now.
-      self.state()->hub_url = read_hub_url(self.state_directory());
-    }
+    // Whatever happened, config.json says best where this computer is enrolled now.
+    self.leave_notice(std::move(completion->notice));
     if (completion->restart_agent) self.restart();
   });
 }

@@ -5,12 +5,34 @@
 
 #include "daemon/agent_launch.h"
 #include "daemon/agent_locations.h"
+#include "daemon/refresh_triggers.h"
 #include "settings/state_files.h"
 
 namespace tallow {
 
 using Kind = AgentStatus::Kind;
 using Lock = std::lock_guard<std::mutex>;
+using Clock = TimerQueue::Clock;
+
+// A hold of the record's lock that, once released, wakes the tray if anything it shows
+// changed meanwhile: the tray's loop sleeps until then.
+class Supervisor::Hold {
+ public:
+  explicit Hold(const Supervisor& supervisor) : context_(*supervisor.context_), lock_(supervisor.state_->mutex) {}
+  ~Hold() {
+    lock_.unlock();
+    if (changed_ && context_.on_change) context_.on_change();
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+  void changed() { changed_ = true; }
+
+ private:
+  const Context& context_;
+  std::unique_lock<std::mutex> lock_;
+  bool changed_ = false;
+};
 
 Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options) {
   auto context = std::make_shared<Context>();
@@ -19,6 +41,7 @@ Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOp
   context->timings = options.timings;
   context->launcher = options.launcher ? std::move(options.launcher) : AgentLauncher(launch_agent);
   context->status_observer = std::move(options.status_observer);
+  context->on_change = std::move(options.on_change);
 
   auto state = std::make_shared<SupervisorState>();
   auto hub = read_hub_url(context->state_directory);
@@ -26,8 +49,38 @@ Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOp
     Lock lock(state->mutex);
     state->hub_url = std::move(hub);
   }
+
+  if (options.follow_state_directory) {
+    // The refreshes the watch asks for reach the supervisor weakly: the watch belongs to
+    // the context, which a strong hold from there would keep for ever.
+    context->refreshes = std::make_shared<RefreshRequests>(
+        runtime->timers(), [runtime = std::weak_ptr<TaskRuntime>(runtime),
+                            context = std::weak_ptr<const Context>(context), state = std::weak_ptr(state)] {
+          auto held_runtime = runtime.lock();
+          auto held_context = context.lock();
+          auto held_state = state.lock();
+          if (!held_runtime || !held_context || !held_state) return;
+          Supervisor(std::move(held_runtime), std::move(held_context), std::move(held_state)).refresh_status();
+        });
+    // Before the first refresh, so that no change between the two goes unseen.
+    auto watch = platform::StateDirectoryWatch::start(
+        context->state_directory, std::string(kLockFileName),
+        [refreshes = context->refreshes, settle = context->timings.lock_settle](const platform::StateDirectoryEvent& event) {
+          switch (refresh_call(event)) {
+            case RefreshCall::none: return;
+            case RefreshCall::now: return refreshes->request(Clock::now());
+            case RefreshCall::once_the_lock_settles: return refreshes->request(Clock::now() + settle);
+          }
+        });
+    if (watch) context->watch = std::move(watch).value();
+  }
+  // Watched, the clock is only the safety net; otherwise it is how changes are found.
+  const std::chrono::nanoseconds pace =
+      context->watch ? context->timings.safety_refresh : context->timings.refresh_interval;
+
   Supervisor supervisor(std::move(runtime), std::move(context), std::move(state));
-  supervisor.runtime_->spawn([self = supervisor] { self.run_refresh_loop(); });
+  // The first step at once, concurrently with whatever the caller does next.
+  supervisor.runtime_->timers().schedule_at(Clock::now(), [self = supervisor, pace] { self.run_refresh_step(pace); });
   return supervisor;
 }
 
@@ -39,38 +92,51 @@ std::filesystem::path Supervisor::log_path() const {
   return context_->state_directory / kAgentLogFileName;
 }
 
-void Supervisor::set_status_locked(AgentStatus status) const {
+void Supervisor::set_status(Hold& hold, AgentStatus status) const {
   if (state_->status == status) return;
   if (context_->status_observer) context_->status_observer(state_->status, status);
   state_->status = std::move(status);
+  hold.changed();
+}
+
+void Supervisor::set_hub_url(Hold& hold, std::optional<std::string> hub_url) const {
+  if (state_->hub_url == hub_url) return;
+  state_->hub_url = std::move(hub_url);
+  hold.changed();
+}
+
+void Supervisor::set_hub_connected(Hold& hold, std::optional<bool> connected) const {
+  if (state_->hub_connected == connected) return;
+  state_->hub_connected = connected;
+  hold.changed();
 }
 
 void Supervisor::start() const {
   {
-    Lock lock(state_->mutex);
+    Hold hold(*this);
     if (state_->kill_signal || state_->status.kind() == Kind::starting) return;
     // Another agent on this state directory (started by hand or by a service) wins.
     if (is_agent_lock_held(context_->state_directory)) {
-      set_status_locked(AgentStatus::running_elsewhere());
+      set_status(hold, AgentStatus::running_elsewhere());
       return;
     }
     if (!state_->hub_url && !is_listen_configured(context_->state_directory)) {
-      set_status_locked(AgentStatus::not_enrolled());
+      set_status(hold, AgentStatus::not_enrolled());
       return;
     }
-    set_status_locked(AgentStatus::starting());
+    set_status(hold, AgentStatus::starting());
   }
   if (!runtime_->spawn([self = *this] { self.run_launch(); })) {
     // Only refused while the program ends; nothing will launch, so say so.
-    Lock lock(state_->mutex);
-    if (state_->status.kind() == Kind::starting) set_status_locked(AgentStatus::stopped());
+    Hold hold(*this);
+    if (state_->status.kind() == Kind::starting) set_status(hold, AgentStatus::stopped());
   }
 }
 
 void Supervisor::run_launch() const {
   const auto fail = [this](const Error& error) {
-    Lock lock(state_->mutex);
-    set_status_locked(AgentStatus::failed(error.message));
+    Hold hold(*this);
+    set_status(hold, AgentStatus::failed(error.message));
   };
   auto kill_signal = platform::WakeEvent::create();
   if (!kill_signal) return fail(kill_signal.error());
@@ -108,15 +174,17 @@ void Supervisor::watch_exit(platform::ChildProcess& child,
 void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) const {
   bool restart_pending;
   {
-    Lock lock(state_->mutex);
+    Hold hold(*this);
     state_->kill_signal.reset();
     state_->send_stop_request = nullptr;
+    // A tray that quits waits for no child to be left.
+    hold.changed();
     if (state_->status.kind() == Kind::stopping) {
-      set_status_locked(AgentStatus::stopped());
+      set_status(hold, AgentStatus::stopped());
     } else {
       // An agent that ends on its own failed, whatever its exit code.
-      set_status_locked(AgentStatus::failed(outcome ? exit_reason(outcome.value())
-                                                   : outcome.error().message));
+      set_status(hold, AgentStatus::failed(outcome ? exit_reason(outcome.value())
+                                                  : outcome.error().message));
     }
     restart_pending = state_->restart_pending;
     state_->restart_pending = false;
@@ -129,32 +197,35 @@ void Supervisor::stop() const {
   std::shared_ptr<platform::WakeEvent> kill_signal;
   platform::StopRequestSender send_stop_request;
   {
-    Lock lock(state_->mutex);
+    Hold hold(*this);
     // Without a child there is nothing of ours to stop; an agent started elsewhere is left alone.
     if (!state_->kill_signal) return;
     pid = state_->child_pid;
     kill_signal = state_->kill_signal;
     send_stop_request = state_->send_stop_request;
-    set_status_locked(AgentStatus::stopping());
+    set_status(hold, AgentStatus::stopping());
   }
   const bool delivered = send_stop_request && send_stop_request();
   if (!delivered) {
     kill_signal->raise();
     return;
   }
-  runtime_->spawn([self = *this, pid, kill_signal] { self.run_stop_timer(pid, kill_signal); });
+  // The deadline holds the kill signal weakly: once its child is gone there is nothing
+  // left to end, and a storm of stops keeps no events open through the grace.
+  runtime_->timers().schedule_after(
+      context_->timings.stop_grace,
+      [self = *this, pid, kill = std::weak_ptr<platform::WakeEvent>(kill_signal)] { self.on_stop_deadline(pid, kill); });
 }
 
-void Supervisor::run_stop_timer(std::uint32_t pid,
-                                std::shared_ptr<platform::WakeEvent> kill_signal) const {
-  if (!runtime_->sleep_for(context_->timings.stop_grace)) return;
+void Supervisor::on_stop_deadline(std::uint32_t pid, const std::weak_ptr<platform::WakeEvent>& kill_signal) const {
   bool same_child;
   {
     Lock lock(state_->mutex);
-    // A timer left from an earlier child must not touch a later one.
+    // A deadline left from an earlier child must not touch a later one.
     same_child = state_->kill_signal && state_->child_pid == pid;
   }
-  if (same_child) kill_signal->raise();
+  if (!same_child) return;
+  if (const auto kill = kill_signal.lock()) kill->raise();
 }
 
 void Supervisor::restart() const {
@@ -208,6 +279,14 @@ std::optional<Notice> Supervisor::take_notice() const {
   return std::exchange(state_->notice, std::nullopt);
 }
 
+void Supervisor::leave_notice(Notice notice) const {
+  Hold hold(*this);
+  // A notice not shown yet is replaced: the latest outcome is the one that counts.
+  state_->notice = std::move(notice);
+  hold.changed();
+  set_hub_url(hold, read_hub_url(context_->state_directory));
+}
+
 namespace {
 
 // How a status moves at a refresh while the supervisor holds no child.
@@ -237,34 +316,34 @@ void Supervisor::refresh_status() const {
   // Enrolled meanwhile: start the agent, which decides everything else itself.
   if (status().kind() == Kind::not_enrolled && hub) {
     {
-      Lock lock(state_->mutex);
-      state_->hub_url = std::move(hub);
+      Hold hold(*this);
+      set_hub_url(hold, std::move(hub));
     }
     start();
     return;
   }
 
-  Lock lock(state_->mutex);
-  state_->hub_url = std::move(hub);
+  Hold hold(*this);
+  set_hub_url(hold, std::move(hub));
   if (state_->kill_signal) {
     // Only our own child's report counts; a file left by an earlier agent does not.
     if (record && record->pid == state_->child_pid) {
-      if (state_->status.kind() == Kind::starting) set_status_locked(AgentStatus::running());
-      state_->hub_connected = record->connected;
+      if (state_->status.kind() == Kind::starting) set_status(hold, AgentStatus::running());
+      set_hub_connected(hold, record->connected);
     } else {
-      state_->hub_connected.reset();
+      set_hub_connected(hold, std::nullopt);
     }
   } else {
     const bool lock_held = is_agent_lock_held(directory);
-    set_status_locked(status_without_child(state_->status, lock_held));
-    state_->hub_connected = lock_held && record ? record->connected : std::nullopt;
+    set_status(hold, status_without_child(state_->status, lock_held));
+    set_hub_connected(hold, lock_held && record ? record->connected : std::nullopt);
   }
 }
 
-void Supervisor::run_refresh_loop() const {
-  do {
-    refresh_status();
-  } while (runtime_->sleep_for(context_->timings.refresh_interval));
+void Supervisor::run_refresh_step(std::chrono::nanoseconds pace) const {
+  refresh_status();
+  // The pace counts from the step's end, so steps start the pace plus a step apart.
+  runtime_->timers().schedule_after(pace, [self = *this, pace] { self.run_refresh_step(pace); });
 }
 
 }  // namespace tallow

@@ -1,6 +1,7 @@
 #pragma once
 // The agent supervisor: starts, stops and restarts the agent child, watches its
-// exit and keeps the shared record the tray shows, refreshed from the state files.
+// exit and keeps the shared record the tray shows, refreshed from the state files
+// whenever they change (where the system reports changes) or on a clock.
 
 #include <chrono>
 #include <cstdint>
@@ -13,17 +14,26 @@
 
 #include "common/result.h"
 #include "daemon/agent_status.h"
+#include "daemon/refresh_requests.h"
 #include "daemon/task_runtime.h"
 #include "platform/process.h"
+#include "platform/state_directory_watch.h"
 
 namespace tallow {
 
 // The product's pace; tests shorten it.
 struct SupervisorTimings {
+  // Between two refreshes where the state directory cannot be watched (Windows).
   std::chrono::nanoseconds refresh_interval = std::chrono::seconds(3);
   std::chrono::nanoseconds stop_grace = std::chrono::seconds(20);
   std::chrono::nanoseconds logoff_wait = std::chrono::seconds(4);
   std::chrono::nanoseconds logoff_poll = std::chrono::milliseconds(100);
+  // Between two refreshes where it is watched, for file systems that report no changes
+  // (a home directory on NFS).
+  std::chrono::nanoseconds safety_refresh = std::chrono::seconds(60);
+  // From another process's open or close of the lock file to the refresh it calls for
+  // (see RefreshCall::once_the_lock_settles).
+  std::chrono::nanoseconds lock_settle = std::chrono::milliseconds(100);
 };
 
 // A message a background task leaves for the tray to show once.
@@ -60,6 +70,14 @@ struct SupervisorOptions {
   AgentLauncher launcher;  // launch_agent when empty
   // Called under the supervisor's lock on every status change; must not call back.
   std::function<void(const AgentStatus& from, const AgentStatus& to)> status_observer;
+  // Refresh when the state directory changes, where the system reports its changes
+  // (Linux), and only every safety_refresh besides; elsewhere, or left false (tests that
+  // step the refresh by hand), every refresh_interval. The tray sets it.
+  bool follow_state_directory = false;
+  // Called whenever something the tray shows changed (the status, the hub URL, the hub
+  // connection, the notice, whether a child is held), on the thread that changed it,
+  // after the lock is released; it wakes the tray's loop. Must be short.
+  std::function<void()> on_change = nullptr;
 };
 
 // A cheap, copyable handle; the main thread and every task hold their own.
@@ -82,6 +100,9 @@ class Supervisor {
   std::optional<bool> hub_connected() const;
   bool has_child() const;
   std::optional<Notice> take_notice() const;
+  // Leaves a notice for the tray, replacing one not shown yet, and takes the hub URL
+  // that config.json gives now: how an enrollment's outcome comes back.
+  void leave_notice(Notice notice) const;
 
   const std::filesystem::path& state_directory() const { return context_->state_directory; }
   const std::filesystem::path& agent_path() const { return context_->agent_path; }
@@ -89,7 +110,7 @@ class Supervisor {
   const std::shared_ptr<TaskRuntime>& runtime() const { return runtime_; }
   const std::shared_ptr<SupervisorState>& state() const { return state_; }
 
-  // One status refresh step; the loop runs it every refresh interval.
+  // One status refresh step; it runs whenever the state directory changed, and on a clock.
   void refresh_status() const;
 
  private:
@@ -99,10 +120,17 @@ class Supervisor {
     SupervisorTimings timings;
     AgentLauncher launcher;
     std::function<void(const AgentStatus&, const AgentStatus&)> status_observer;
+    std::function<void()> on_change;
+    std::shared_ptr<RefreshRequests> refreshes;
+    // Last, so it ends first: its thread asks for refreshes.
+    std::unique_ptr<platform::StateDirectoryWatch> watch;
   };
+  class Hold;
 
-  // Changes the status; the caller holds the lock.
-  void set_status_locked(AgentStatus status) const;
+  // Each changes one field of the record in a hold of its lock, and notes a change.
+  void set_status(Hold& hold, AgentStatus status) const;
+  void set_hub_url(Hold& hold, std::optional<std::string> hub_url) const;
+  void set_hub_connected(Hold& hold, std::optional<bool> connected) const;
 
   Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
              std::shared_ptr<SupervisorState> state);
@@ -110,8 +138,8 @@ class Supervisor {
   void run_launch() const;
   void watch_exit(platform::ChildProcess& child, const platform::WakeEvent& kill_signal) const;
   void on_child_exit(const Result<platform::ExitStatus>& outcome) const;
-  void run_stop_timer(std::uint32_t pid, std::shared_ptr<platform::WakeEvent> kill_signal) const;
-  void run_refresh_loop() const;
+  void on_stop_deadline(std::uint32_t pid, const std::weak_ptr<platform::WakeEvent>& kill_signal) const;
+  void run_refresh_step(std::chrono::nanoseconds pace) const;
 
   std::shared_ptr<TaskRuntime> runtime_;
   std::shared_ptr<const Context> context_;

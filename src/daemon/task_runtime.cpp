@@ -9,7 +9,13 @@ namespace tallow {
 Result<std::shared_ptr<TaskRuntime>> TaskRuntime::create() {
   auto shutdown = platform::WakeEvent::create();
   if (!shutdown) return shutdown.error();
-  return std::make_shared<TaskRuntime>(std::move(shutdown).value());
+  auto runtime = std::make_shared<TaskRuntime>(std::move(shutdown).value());
+  // A task like any other, so that shutdown joins it with the rest. The runtime outlives
+  // it: the runtime's end joins its tasks.
+  if (!runtime->spawn([timers = &runtime->timers_] { timers->serve(); })) {
+    return Error{"The timer thread could not be started."};
+  }
+  return runtime;
 }
 
 TaskRuntime::TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown)
@@ -43,12 +49,9 @@ bool TaskRuntime::spawn(std::function<void()> task) {
   return true;
 }
 
-bool TaskRuntime::sleep_for(std::chrono::nanoseconds duration) const {
-  return !shutdown_->wait_for(duration);
-}
-
 void TaskRuntime::shutdown() {
   shutdown_->raise();
+  timers_.shutdown();
   // Tasks may still be spawning others until they notice the shutdown, so join
   // until the list stays empty; spawn refuses new work from now on.
   for (;;) {

@@ -1,6 +1,7 @@
 #pragma once
-// The background task runtime: a thread per task, sleeps that end early at shutdown,
-// and a shutdown that raises one event and joins every task.
+// The background task runtime: a thread per task while it works or waits for a process,
+// one timer queue for every deadline, and a shutdown that raises one event and joins
+// every task, the timer queue's thread among them.
 
 #include <atomic>
 #include <chrono>
@@ -11,12 +12,14 @@
 #include <thread>
 
 #include "common/result.h"
+#include "daemon/timer_queue.h"
 #include "platform/process.h"
 
 namespace tallow {
 
 class TaskRuntime {
  public:
+  // A runtime whose timer queue is served by one of its tasks.
   static Result<std::shared_ptr<TaskRuntime>> create();
 
   explicit TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown);
@@ -27,15 +30,15 @@ class TaskRuntime {
   // Runs `task` on a worker thread. Refused (false) once shutdown has begun.
   bool spawn(std::function<void()> task);
 
-  // Sleeps for `duration`; returns false at once when the runtime shuts down.
-  bool sleep_for(std::chrono::nanoseconds duration) const;
+  // Deadlines and paces: a callback on the queue's one thread instead of a sleeping task.
+  TimerQueue& timers() { return timers_; }
 
   // Raised when shutdown begins; long waits include it so they end promptly.
   const platform::WakeEvent& shutdown_event() const { return *shutdown_; }
   bool is_shutting_down() const { return shutdown_->is_raised(); }
 
-  // Raises the shutdown event and waits for every task to end. Must not be
-  // called from a task.
+  // Raises the shutdown event, drops the timers not yet run and waits for every task
+  // to end. Must not be called from a task or a timer.
   void shutdown();
 
   // Tasks started and not yet joined; for tests and leak checks.
@@ -50,6 +53,7 @@ class TaskRuntime {
   void join_finished_locked();
 
   std::shared_ptr<platform::WakeEvent> shutdown_;
+  TimerQueue timers_;
   mutable std::mutex mutex_;
   std::list<Worker> workers_;
 };

@@ -6,6 +6,7 @@
 //            ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart), a desktop entry.
 // What the entry says and when it counts is decided by the caller.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,5 +34,27 @@ Result<void> write_autostart_entry(std::string_view text);
 
 // Removes the entry, whatever its type or content.
 Result<void> remove_autostart_entry();
+
+// While it lives, the entry being made, rewritten, replaced or removed by anyone ends the
+// main thread's wait for window input, so the tray reads the entry again after it.
+// Linux: an inotify watch on the autostart directory (or, while that is missing, on its
+// nearest ancestor) among the sources of GLib's default main context; create it on the
+// main thread. Windows: nothing; the tray's bounded wait reads the Run value after each.
+class AutostartWatch {
+ public:
+  static AutostartWatch start();
+  ~AutostartWatch();
+  AutostartWatch(AutostartWatch&&) noexcept;
+  AutostartWatch& operator=(AutostartWatch&&) noexcept;
+
+  // Whether changes are watched: false on Windows, or where the system refused a watch.
+  bool active() const { return impl_ != nullptr; }
+
+  struct Impl;
+  explicit AutostartWatch(std::unique_ptr<Impl> impl);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace tallow::platform

@@ -8,7 +8,11 @@
 
 namespace tallow {
 PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
-    : icon_timing_(icon_timing) {}
+    : icon_timing_(icon_timing), autostart_watch_(platform::AutostartWatch::start()) {}
+
+bool PlatformTrayHost::changes_wake_wait() const {
+  return platform::changes_wake_window_wait() && autostart_watch_.active();
+}
 
 Result<bool> PlatformTrayHost::drain_messages() {
   const bool drained = platform::dispatch_window_messages() == platform::PumpResult::drained;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/autostart.h"
 #include "platform/notification_icon.h"
 #include "platform/session_control.h"
 #include "tray/tray_host.h"
@@ -24,6 +25,9 @@ class PlatformTrayHost final : public TrayHost {
   void listen_to(const platform::SessionControl& session) { session_ = &session; }
   // Takes the icon out of the notification area.
   void remove_icon() { icon_.reset(); }
+  // Whether everything the tray shows ends the wait for input when it changes, apart
+  // from the agent's record, whose changes end it through platform::wake_window_wait.
+  bool changes_wake_wait() const;
 
   Result<bool> drain_messages() override;
   std::optional<std::string> next_command() override;
@@ -48,6 +52,8 @@ class PlatformTrayHost final : public TrayHost {
   platform::NotificationIconTiming icon_timing_;
   std::optional<platform::NotificationIcon> icon_;
   std::deque<std::string> commands_;
+  // Kept for the host's life: Launch at Login changed by hand shows without a poll.
+  platform::AutostartWatch autostart_watch_;
 };
 
 }  // namespace tallow

@@ -8,6 +8,7 @@
 #include "daemon/enrollment.h"
 #include "daemon/task_runtime.h"
 #include "platform/desktop.h"
+#include "platform/message_loop.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
 #include "tray/platform_tray_host.h"
@@ -45,6 +46,9 @@ int run_tray_app(const TrayAppTimings& timings) {
   supervisor_options.state_directory = resolve_state_directory();
   supervisor_options.agent_path = resolve_agent_path();
   supervisor_options.timings = timings.supervisor;
+  // The loop may sleep until something changes; the agent's record is one such thing.
+  supervisor_options.on_change = &platform::wake_window_wait;
+  supervisor_options.follow_state_directory = true;
   const Supervisor supervisor = Supervisor::create(runtime.value(), std::move(supervisor_options));
 
   const auto masks = build_rook_masks(platform::notification_icon_sizes());
@@ -53,12 +57,16 @@ int run_tray_app(const TrayAppTimings& timings) {
   {
     PlatformTrayHost host(timings.icon);
     SupervisorAgent agent(supervisor, &run_enrollment_task);
+    // Where every change ends the wait by itself, a pass runs only when one did, and an
+    // idle tray sleeps; elsewhere the wait is bounded and each pass looks again.
+    const std::chrono::milliseconds input_wait =
+        host.changes_wake_wait() ? platform::kUnboundedInputWait : timings.input_wait;
     TrayController controller(
         host, agent,
         [&masks](const AgentStatus& status, std::optional<bool> light_theme) {
           return render_rook_picture(masks.value(), status, light_theme);
         },
-        timings.input_wait);
+        input_wait);
     // A refused add is retried for a while; this fails only when no icon can exist at all.
     if (auto shown = host.show(controller.first_look()); !shown) {
       fail(std::string(kIconFailure) + shown.error().message);

@@ -16,6 +16,7 @@ inline constexpr std::string_view kFailureCaption = "tallowmered stopped working
 
 // The product's pace; tests shorten it.
 struct TrayAppTimings {
+  // The loop's bound where changes do not end its wait by themselves (Windows).
   std::chrono::milliseconds input_wait = kTrayInputWait;
   platform::NotificationIconTiming icon;
   SupervisorTimings supervisor;

@@ -1,5 +1,7 @@
 #include "platform/autostart.h"
 
+#include <glib-unix.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +10,8 @@
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
+#include "platform/posix/followed_directory.h"
+#include "platform/posix/glib_ptr.h"
 #include "platform/posix/user_directories.h"
 
 namespace tallow::platform {
@@ -51,5 +55,37 @@ Result<void> remove_autostart_entry() {
   if (::unlink((*directory / kEntryName).c_str()) != 0) return last_os_error();
   return {};
 }
+
+struct AutostartWatch::Impl {
+  explicit Impl(posix::FollowedDirectory watched) : followed(std::move(watched)) {}
+
+  // Whatever happened, the wait has ended by now; the tray's next pass reads the entry.
+  static gboolean on_ready(gint, GIOCondition, gpointer data) {
+    static_cast<Impl*>(data)->followed.read([](const posix::DirectoryNotice&) {});
+    return G_SOURCE_CONTINUE;
+  }
+
+  posix::FollowedDirectory followed;
+  posix::GSourcePtr source;
+};
+
+AutostartWatch AutostartWatch::start() {
+  const auto directory = autostart_directory();
+  if (!directory) return AutostartWatch(nullptr);
+  auto followed = posix::FollowedDirectory::create(*directory,
+                                                   IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE);
+  if (!followed) return AutostartWatch(nullptr);
+  auto impl = std::make_unique<Impl>(std::move(followed).value());
+  impl->source.reset(g_unix_fd_source_new(impl->followed.descriptor(), G_IO_IN));
+  g_source_set_callback(impl->source.get(), reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&Impl::on_ready)),
+                        impl.get(), nullptr);
+  g_source_attach(impl->source.get(), g_main_context_default());
+  return AutostartWatch(std::move(impl));
+}
+
+AutostartWatch::AutostartWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+AutostartWatch::~AutostartWatch() = default;
+AutostartWatch::AutostartWatch(AutostartWatch&&) noexcept = default;
+AutostartWatch& AutostartWatch::operator=(AutostartWatch&&) noexcept = default;
 
 }  // namespace tallow::platform

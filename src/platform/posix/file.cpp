@@ -13,6 +13,7 @@
 #include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/posix/descriptors.h"
+#include "platform/posix/lock_probe_count.h"
 
 namespace tallow::platform {
 
@@ -29,6 +30,18 @@ File open_for_probe(const std::filesystem::path& path) {
 bool is_regular(const File& file) {
   struct stat info;
   return ::fstat(fd_of(file), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Takes the lock for an instant; true when another holder has it.
+bool is_flocked_elsewhere(const File& file) {
+  for (;;) {
+    if (::flock(fd_of(file), LOCK_EX | LOCK_NB) == 0) {
+      ::flock(fd_of(file), LOCK_UN);
+      return false;
+    }
+    if (errno == EINTR) continue;
+    return errno == EWOULDBLOCK;
+  }
 }
 
 bool names_directory(const std::filesystem::path& path) {
@@ -75,18 +88,21 @@ std::optional<std::string> read_regular_file(const std::filesystem::path& path,
 }
 
 bool is_file_locked_elsewhere(const std::filesystem::path& path) {
+  // A watch on the state directory tells this probe's open and close from another
+  // process's by these counts (the agent's own open is how it learns of a new agent).
+  const std::shared_ptr<posix::LockProbeCount> count = posix::lock_probe_count(path);
+  if (count) count->opens.fetch_add(1);
   // The agent holds a flock lock on this file on Linux, so the probe asks the same
   // kind of lock. A read-only descriptor suffices for flock, and never creates the file.
-  const File file = open_for_probe(path);
-  if (!file.valid() || !is_regular(file)) return false;
-  for (;;) {
-    if (::flock(fd_of(file), LOCK_EX | LOCK_NB) == 0) {
-      ::flock(fd_of(file), LOCK_UN);
-      return false;
-    }
-    if (errno == EINTR) continue;
-    return errno == EWOULDBLOCK;
+  File file = open_for_probe(path);
+  if (!file.valid()) {
+    if (count) count->opens.fetch_sub(1);
+    return false;
   }
+  const bool locked = is_regular(file) && is_flocked_elsewhere(file);
+  if (count) count->closes.fetch_add(1);
+  file.reset();
+  return locked;
 }
 
 Result<FileLock> lock_file_exclusively(const std::filesystem::path& path) {

@@ -59,11 +59,18 @@ void wait_for_window_input(std::chrono::milliseconds limit) {
     poll_fds().resize(static_cast<std::size_t>(count));
     count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(), count);
   }
-  const auto most = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXINT);
-  if (timeout < 0 || timeout > most) timeout = static_cast<gint>(most);
+  // Unbounded, GLib's own timeout stands (-1 when no timer of the context is due).
+  if (limit != kUnboundedInputWait) {
+    const auto most = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXINT);
+    if (timeout < 0 || timeout > most) timeout = static_cast<gint>(most);
+  }
   g_main_context_get_poll_func(context)(poll_fds().data(), static_cast<guint>(count), timeout);
   if (g_main_context_check(context, max_priority, poll_fds().data(), count)) g_main_context_dispatch(context);
   g_main_context_release(context);
 }
+
+void wake_window_wait() { g_main_context_wakeup(g_main_context_default()); }
+
+bool changes_wake_window_wait() { return true; }
 
 }  // namespace tallow::platform

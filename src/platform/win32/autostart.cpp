@@ -43,4 +43,13 @@ Result<void> remove_autostart_entry() {
   return from_status(RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName));
 }
 
+struct AutostartWatch::Impl {};
+
+AutostartWatch AutostartWatch::start() { return AutostartWatch(nullptr); }
+
+AutostartWatch::AutostartWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+AutostartWatch::~AutostartWatch() = default;
+AutostartWatch::AutostartWatch(AutostartWatch&&) noexcept = default;
+AutostartWatch& AutostartWatch::operator=(AutostartWatch&&) noexcept = default;
+
 }  // namespace tallow::platform

@@ -17,8 +17,16 @@ PumpResult dispatch_window_messages() {
 }
 
 void wait_for_window_input(std::chrono::milliseconds limit) {
-  const auto ms = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, INFINITE - 1);
+  const auto ms = limit == kUnboundedInputWait
+                      ? std::chrono::milliseconds::rep{INFINITE}
+                      : std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, INFINITE - 1);
   MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ms), QS_ALLINPUT);
 }
+
+void wake_window_wait() {
+  // The wait is bounded here (changes_wake_window_wait): the next pass comes soon anyway.
+}
+
+bool changes_wake_window_wait() { return false; }
 
 }  // namespace tallow::platform
