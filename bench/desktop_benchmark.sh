@@ -257,14 +257,7 @@ wait_for 20 tooltip_is Running
 # ---------------------------------------------------------------------------
 # The storm: Stop, Start and Restart as fast as the menu offers them.
 # ---------------------------------------------------------------------------
-(
-  most=0
-  while kill -0 "$tray" 2>/dev/null && [[ ! -e $scratch/storm-over ]]; do
-    n=$(threads "$tray" 2>/dev/null || echo 0)
-    ((n > most)) && most=$n && echo "$most" >"$scratch/storm-most"
-    sleep 0.01
-  done
-) &
+desktop_most_threads "$tray" "$scratch/storm-most" &
 sampler=$!
 pids+=($sampler)
 storm_started=$(now)
@@ -286,7 +279,7 @@ for ((i = 0; i < STORM; i++)); do
   done_picks=$((done_picks + 1))
 done
 right_after=$(threads "$tray")
-touch "$scratch/storm-over"
+touch "$scratch/storm-most.over"
 wait "$sampler" 2>/dev/null || true
 sleep 2
 echo

@@ -220,14 +220,7 @@ quick_pick() {
 }
 restarted() { local now; now=$(agent_pid); [[ -n $now && $now != "$1" ]]; }
 idle_threads=$(threads "$TRAY_PID")
-(
-  most=0
-  while [[ ! -e $WORK/storm-over ]]; do
-    n=$(threads "$TRAY_PID" 2>/dev/null || echo 0)
-    ((n > most)) && most=$n && echo "$most" >"$WORK/storm-most"
-    sleep 0.01
-  done
-) &
+desktop_most_threads "$TRAY_PID" "$WORK/storm-most" &
 sampler=$!
 storm_started=$(now_ns)
 picked=0
@@ -253,7 +246,7 @@ for ((i = 0; i < STORM; i++)); do
 done
 right_after=$(threads "$TRAY_PID")
 storm_ms=$(ms_since "$storm_started")
-touch "$WORK/storm-over"
+touch "$WORK/storm-most.over"
 wait "$sampler" 2>/dev/null || true
 sleep 2
 say "$(printf 'tray: %d picks in %.1f s; threads at most %s, right after %s, 2 s later %s (idle %s)' "$picked" \

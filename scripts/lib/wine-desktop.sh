@@ -53,6 +53,17 @@ desktop_start_bus() {
   export "$variable=$(head -n 1 "$dir/bus")"
 }
 
+# desktop_most_threads PID FILE: until FILE.over exists, the most threads process PID has
+# had, written to FILE as it grows; for the benchmarks' storms.
+desktop_most_threads() {
+  local most=0 n
+  while [[ ! -e $2.over ]] && kill -0 "$1" 2>/dev/null; do
+    n=$(awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0)
+    ((n > most)) && most=$n && echo "$most" >"$2"
+    sleep 0.01
+  done
+}
+
 # wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds.
 wait_for() {
   local limit=$1 i

@@ -91,4 +91,13 @@ void report_escaped_exception(const std::exception_ptr& escaped, std::source_loc
   report(failure_text(where, message_of(escaped)));
 }
 
+void run_background_work(const std::function<void()>& work, std::source_location where) {
+  try {
+    work();
+  } catch (const TaskAbandoned&) {
+  } catch (...) {
+    report_escaped_exception(std::current_exception(), where);
+  }
+}
+
 }  // namespace tallow

@@ -36,4 +36,10 @@ struct TaskAbandoned {};
 void report_escaped_exception(const std::exception_ptr& escaped,
                               std::source_location where = std::source_location::current());
 
+// Runs one piece of background work (a task, a timer's callback) so that a failure in it
+// ends it alone: fail() has reported itself, any other escaped exception is reported as
+// caught at `where`, the caller's place.
+void run_background_work(const std::function<void()>& work,
+                         std::source_location where = std::source_location::current());
+
 }  // namespace tallow

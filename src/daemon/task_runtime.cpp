@@ -30,13 +30,8 @@ bool TaskRuntime::spawn(std::function<void()> task) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     std::thread thread([task = std::move(task), finished]() mutable {
-      // A failure ends this task only; it has been reported already, or is reported here.
-      try {
-        task();
-      } catch (const TaskAbandoned&) {
-      } catch (...) {
-        report_escaped_exception(std::current_exception());
-      }
+      // A failure ends this task only.
+      run_background_work(task);
       // Release what the task captured before announcing the end, so nothing it
       // owned outlives a join.
       task = nullptr;

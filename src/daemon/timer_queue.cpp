@@ -67,13 +67,7 @@ void TimerQueue::serve() {
     std::function<void()> callback = std::move(first->second);
     entries_.erase(first);
     lock.unlock();
-    try {
-      callback();
-    } catch (const TaskAbandoned&) {
-      // Reported already by fail().
-    } catch (...) {
-      report_escaped_exception(std::current_exception());
-    }
+    run_background_work(callback);
     // What the callback captured goes before the next one runs, and outside the lock.
     callback = nullptr;
     lock.lock();

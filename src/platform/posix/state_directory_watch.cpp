@@ -93,7 +93,9 @@ std::optional<StateDirectoryEvent> StateDirectoryWatch::Impl::translate(const Di
 void StateDirectoryWatch::Impl::run() {
   struct pollfd watched[2] = {{followed.descriptor(), POLLIN, 0},
                               {static_cast<int>(stop->native()), POLLIN, 0}};
-  try {
+  // Nothing may leave a thread of its own: a failure ends the watch, and the safety
+  // refresh remains.
+  run_background_work([&] {
     for (;;) {
       if (::poll(watched, 2, -1) < 0) {
         if (errno == EINTR) continue;
@@ -105,12 +107,7 @@ void StateDirectoryWatch::Impl::run() {
         if (const auto event = translate(notice)) listener(*event);
       });
     }
-  } catch (const TaskAbandoned&) {
-    // Reported already by fail().
-  } catch (...) {
-    // Nothing may leave a thread of its own; the watch ends, the safety refresh remains.
-    report_escaped_exception(std::current_exception());
-  }
+  });
 }
 
 Result<std::unique_ptr<StateDirectoryWatch>> StateDirectoryWatch::start(const std::filesystem::path& directory,
