@@ -59,9 +59,11 @@ void TimerQueue::serve() {
       changed_.wait(lock);
       continue;
     }
-    if (Clock::now() < first->first.deadline) {
-      // Woken early by a nearer deadline, a shutdown or nothing at all: look again.
-      changed_.wait_until(lock, first->first.deadline);
+    if (const Clock::time_point deadline = first->first.deadline; Clock::now() < deadline) {
+      // Woken early by a nearer deadline, a shutdown or nothing at all: look again. The
+      // wait reads its deadline again after the lock is given up, when a cancel or the
+      // shutdown may have taken the entry away: it waits on a copy.
+      changed_.wait_until(lock, deadline);
       continue;
     }
     std::function<void()> callback = std::move(first->second);
