@@ -8,8 +8,8 @@
 # its threads) and its CPU time, both given per 60 s. Then, for the tray alone:
 #   - how soon a change reaches its icon: a theme flip (the portal's SettingChanged to the
 #     item's NewIcon), an agent started elsewhere and its end (to NewToolTip, the tooltip
-#     then read), the Launch at Login entry removed by hand (to LayoutUpdated, the check
-#     mark then read);
+#     then read), the Launch at Login entry removed by hand (to ItemsPropertiesUpdated,
+#     the row's only change; the check mark then read);
 #   - a storm of STORM picks of Stop, Start and Restart through its menu (dbusmenu's
 #     Event, one pick as soon as the menu has the row): its threads at most during the
 #     storm, right after the last pick, and 2 s later;
@@ -249,7 +249,7 @@ sleep 0.5
 removed=$(now)
 rm -f "$entry"
 wait_for 10 login_unchecked
-echo "  Launch at Login entry removed by hand (rm → LayoutUpdated), ms: $(ms_to_signal "$removed" LayoutUpdated); checked: $(login_checked && echo yes || echo no)"
+echo "  Launch at Login entry removed by hand (rm → ItemsPropertiesUpdated), ms: $(ms_to_signal "$removed" ItemsPropertiesUpdated); checked: $(login_checked && echo yes || echo no)"
 
 pick_row Start
 wait_for 20 tooltip_is Running
