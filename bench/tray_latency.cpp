@@ -1,14 +1,14 @@
 // How long the running tray takes to show a new state: flips the taskbar theme (the
 // SystemUsesLightTheme value, which the tray reads on every pass) SAMPLES times, at
 // moments spread over the tray's 200 ms pace, and measures each time until the tray
-// has handed the notification area the new icon and tooltip. With --broadcast, each
-// flip is followed by the WM_SETTINGCHANGE broadcast that Windows sends on a real
-// theme change.
+// has handed the notification area the new icon (a flip changes nothing else, and the
+// tray hands over only what changed). With --broadcast, each flip is followed by the
+// WM_SETTINGCHANGE broadcast that Windows sends on a real theme change.
 //
 //   tray_latency SAMPLES [--broadcast]
 //
 // Prints "samples N p50 X ms p99 Y ms max Z ms", and how much of that the notification
-// area's own handling of the two changes (icon, tooltip) took. Needs the tray running, and
+// area's own handling of the tray's calls took. Needs the tray running, and
 // notify_recorder.dll beside this program. Leaves the theme value deleted.
 
 #include <windows.h>
@@ -82,23 +82,22 @@ int main(int argc, char** argv) {
     LARGE_INTEGER flipped;
     QueryPerformanceCounter(&flipped);
     set_theme(i % 2 == 0 ? 1 : 0, broadcast);
-    // The tooltip comes last when the tray shows a new state.
-    const auto tooltip_at = [&]() -> LONG {
+    const auto icon_at = [&]() -> LONG {
       for (LONG n = seen; n < record->count; ++n) {
-        if ((record->calls[n].flags & NIF_TIP) != 0) return n;
+        if ((record->calls[n].flags & NIF_ICON) != 0) return n;
       }
       return -1;
     };
     const DWORD deadline = GetTickCount() + 5000;
-    while (tooltip_at() < 0 && GetTickCount() < deadline) Sleep(1);
-    const LONG tooltip = tooltip_at();
-    if (tooltip < 0) {
-      std::fprintf(stderr, "tray_latency: no new tooltip within 5 s (sample %d)\n", i);
+    while (icon_at() < 0 && GetTickCount() < deadline) Sleep(1);
+    const LONG icon = icon_at();
+    if (icon < 0) {
+      std::fprintf(stderr, "tray_latency: no new icon within 5 s (sample %d)\n", i);
       return 4;
     }
-    latencies.push_back(milliseconds(record->calls[tooltip].after - flipped.QuadPart));
+    latencies.push_back(milliseconds(record->calls[icon].after - flipped.QuadPart));
     LONGLONG in_shell = 0;
-    for (LONG n = seen; n <= tooltip; ++n) in_shell += record->calls[n].after - record->calls[n].before;
+    for (LONG n = seen; n <= icon; ++n) in_shell += record->calls[n].after - record->calls[n].before;
     shell_calls.push_back(milliseconds(in_shell));
     // The next flip lands elsewhere in the tray's 200 ms pace.
     Sleep(static_cast<DWORD>((i * 37) % 211));

@@ -9,7 +9,7 @@
 #     side by side: time on CPU of all their threads (/proc/PID/task/*/schedstat, in ns)
 #     and utime+stime of /proc/PID/stat (in clock ticks);
 #   - PSS (/proc/PID/smaps_rollup);
-#   - a new state → new icon and tooltip handed to the notification area (tray_latency),
+#   - a new state → its new icon handed to the notification area (tray_latency),
 #     with and without the broadcast Windows sends on a theme change;
 #   - a storm of BENCH_STORM_PICKS (default 300) picks of Stop, Start and Restart through
 #     the tray's menu, each as soon as the menu offers it: the tray's threads at most
@@ -199,7 +199,7 @@ say "$(printf '%-8s median %4d ms  max %4d ms  (%s)  \"Stop\" → marker file wr
 say "$(printf 'PSS after the stops and starts: tray %d kB, minimal %d kB, difference %d kB' "$(pss_kb "$TRAY_PID")" \
   "$(pss_kb "$MINIMAL_PID")" $(($(pss_kb "$TRAY_PID") - $(pss_kb "$MINIMAL_PID"))))"
 say ""
-say "== a new state → new icon and tooltip handed to the notification area (theme flips)"
+say "== a new state → its new icon handed to the notification area (theme flips)"
 say "polled only:      $(wine "$BIN/tray_latency.exe" "$SAMPLES" 2>&1 | tr -d '\r')"
 say "with broadcast:   $(wine "$BIN/tray_latency.exe" $((SAMPLES / 3)) --broadcast 2>&1 | tr -d '\r')"
 
