@@ -101,7 +101,6 @@ void DbusMenu::replace_root(GObjectPtr<DbusmenuMenuitem> root) {
 }
 
 void DbusMenu::set(const Menu& menu) {
-  if (menu == shown_ && !keys_.empty()) return;
   std::vector<std::string> keys = row_keys(menu);
   if (keys == keys_ && !keys.empty()) {
     // The same rows: only those that changed are announced.

@@ -5,15 +5,13 @@
 
 #include <cstdlib>
 #include <memory>
-#include <string_view>
+
+#include "platform/environment.h"
 
 namespace tallow::platform::posix {
 namespace {
 
-bool is_set(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
+bool is_set(std::string_view name) { return !environment_variable(name).value_or("").empty(); }
 
 // The few libxcb functions the question needs, looked up at run time: linking libxcb
 // would load it into every tray for a question asked once, on Wayland only.
@@ -52,8 +50,7 @@ const Xcb* xcb() {
 }  // namespace
 
 DisplaySession current_display_session() {
-  const char* type = std::getenv("XDG_SESSION_TYPE");
-  return {is_set("DISPLAY"), is_set("WAYLAND_DISPLAY") || (type && std::string_view(type) == "wayland")};
+  return {is_set("DISPLAY"), is_set("WAYLAND_DISPLAY") || environment_variable("XDG_SESSION_TYPE") == "wayland"};
 }
 
 bool xembed_possible(const DisplaySession& session, const std::function<bool()>& xembed_tray_there) {

@@ -3,6 +3,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <memory>
 
 namespace tallow::platform::posix {
@@ -37,6 +38,15 @@ struct GSourceDestroy {
   }
 };
 using GSourcePtr = std::unique_ptr<GSource, GSourceDestroy>;
+
+// A timer on the main context: `callback(data)` after `interval`, and after each further
+// interval while it returns G_SOURCE_CONTINUE. It never fires once its owner lets it go.
+inline GSourcePtr main_context_timer(std::chrono::milliseconds interval, GSourceFunc callback, gpointer data) {
+  GSourcePtr timer(g_timeout_source_new(static_cast<guint>(interval.count())));
+  g_source_set_callback(timer.get(), callback, data, nullptr);
+  g_source_attach(timer.get(), g_main_context_default());
+  return timer;
+}
 
 // The error's message, or `fallback` when there is no error.
 inline const char* error_text(const GError* error, const char* fallback = "unknown error") {

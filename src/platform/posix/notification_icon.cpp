@@ -65,6 +65,7 @@ struct NotificationIcon::Impl {
   bool removed() const { return retry.stage() == IconAddRetry::Stage::removed; }
 
   void reconcile();
+  bool stop_retrying_once_added();
   void show_in_xembed_tray();
   std::string item_icon_name() const;
   void start_retrying();
@@ -120,12 +121,14 @@ void NotificationIcon::Impl::reconcile() {
   // Once a host draws the item, the icon leaves the XEmbed tray; it comes back there
   // only when no host does.
   if (xembed) xembed->set_visible(!host_draws_items());
-  if (is_added()) {
-    retry.added();
-    retry_timer.reset();
-  } else {
-    start_retrying();
-  }
+  if (!stop_retrying_once_added()) start_retrying();
+}
+
+bool NotificationIcon::Impl::stop_retrying_once_added() {
+  if (!is_added()) return false;
+  retry.added();
+  retry_timer.reset();
+  return true;
 }
 
 void NotificationIcon::Impl::show_in_xembed_tray() {
@@ -147,10 +150,8 @@ std::string NotificationIcon::Impl::item_icon_name() const {
 void NotificationIcon::Impl::start_retrying() {
   // The time runs from the first refusal, not from each one while the timer runs.
   if (retry_timer || !retry.begin(Clock::now())) return;
-  retry_timer.reset(g_timeout_source_new(static_cast<guint>(timing.retry_interval.count())));
-  g_source_set_callback(
-      retry_timer.get(), [](gpointer data) { return static_cast<Impl*>(data)->retry_add(); }, this, nullptr);
-  g_source_attach(retry_timer.get(), g_main_context_default());
+  retry_timer = posix::main_context_timer(
+      timing.retry_interval, [](gpointer data) { return static_cast<Impl*>(data)->retry_add(); }, this);
 }
 
 gboolean NotificationIcon::Impl::retry_add() {
@@ -158,11 +159,7 @@ gboolean NotificationIcon::Impl::retry_add() {
   // after the tray at login, brings its host back within moments, and the fallback
   // would load GTK into the tray for the rest of its life.
   if (!host_draws_items()) show_in_xembed_tray();
-  if (is_added()) {
-    retry.added();
-    retry_timer.reset();
-    return G_SOURCE_REMOVE;
-  }
+  if (stop_retrying_once_added()) return G_SOURCE_REMOVE;
   const auto now = Clock::now();
   if (retry.time_to_tell_user(now)) tell_user_there_is_no_notification_area();
   // Once the user knows, the timer has nothing left to do: a watcher or an XEmbed tray

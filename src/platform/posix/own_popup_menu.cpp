@@ -17,17 +17,15 @@ void OwnPopupMenu::clicked() {
   if (!own_popup_possible(current_display_session())) return;
   popup_.reset();
   clicked_at_ = Clock::now();
-  host_wait_timer_.reset(g_timeout_source_new(static_cast<guint>(host_wait_.count())));
-  g_source_set_callback(
-      host_wait_timer_.get(),
+  host_wait_timer_ = main_context_timer(
+      host_wait_,
       [](gpointer data) {
         auto* self = static_cast<OwnPopupMenu*>(data);
         if (self->host_opened_() < self->clicked_at_) self->open();
         self->host_wait_timer_.reset();
         return G_SOURCE_REMOVE;
       },
-      this, nullptr);
-  g_source_attach(host_wait_timer_.get(), g_main_context_default());
+      this);
 }
 
 void OwnPopupMenu::open() {

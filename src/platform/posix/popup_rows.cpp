@@ -1,17 +1,24 @@
 #include "platform/posix/popup_rows.h"
 
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace tallow::platform::posix {
 namespace {
 
+// Each kind's letter, both ways.
+constexpr std::pair<MenuItem::Kind, char> kKindLetters[] = {
+    {MenuItem::Kind::text, 't'}, {MenuItem::Kind::check, 'c'}, {MenuItem::Kind::separator, 's'}};
+
 char kind_letter(MenuItem::Kind kind) {
-  switch (kind) {
-    case MenuItem::Kind::text: return 't';
-    case MenuItem::Kind::check: return 'c';
-    case MenuItem::Kind::separator: return 's';
-  }
-  return 't';
+  return std::ranges::find(kKindLetters, kind, &std::pair<MenuItem::Kind, char>::first)->second;
+}
+
+std::optional<MenuItem::Kind> kind_of(char letter) {
+  const auto* found = std::ranges::find(kKindLetters, letter, &std::pair<MenuItem::Kind, char>::second);
+  if (found == std::end(kKindLetters)) return std::nullopt;
+  return found->first;
 }
 
 std::optional<bool> flag(char c) {
@@ -38,14 +45,10 @@ std::optional<Menu> popup_rows_from_arguments(std::span<const std::string> argum
     if (argument.size() < 3) return std::nullopt;
     const std::optional<bool> enabled = flag(argument[1]);
     const std::optional<bool> checked = flag(argument[2]);
-    if (!enabled || !checked) return std::nullopt;
+    const std::optional<MenuItem::Kind> kind = kind_of(argument[0]);
+    if (!enabled || !checked || !kind) return std::nullopt;
     MenuItem row;
-    switch (argument[0]) {
-      case 't': row.kind = MenuItem::Kind::text; break;
-      case 'c': row.kind = MenuItem::Kind::check; break;
-      case 's': row.kind = MenuItem::Kind::separator; break;
-      default: return std::nullopt;
-    }
+    row.kind = *kind;
     row.text = argument.substr(3);
     row.enabled = *enabled;
     row.checked = *checked;

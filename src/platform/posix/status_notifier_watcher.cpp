@@ -131,18 +131,15 @@ void WatcherLink::offer() {
 }
 
 void WatcherLink::lose(std::string why) {
-  const auto pause = pace_.lost(RegistrationPace::Clock::now());
-  offer_again_.reset(g_timeout_source_new(static_cast<guint>(std::chrono::milliseconds(pause).count())));
-  g_source_set_callback(
-      offer_again_.get(),
+  offer_again_ = main_context_timer(
+      pace_.lost(RegistrationPace::Clock::now()),
       [](gpointer data) {
         auto* self = static_cast<WatcherLink*>(data);
         self->offer_again_.reset();
         if (self->state_ == State::lost) self->offer();
         return G_SOURCE_REMOVE;
       },
-      this, nullptr);
-  g_source_attach(offer_again_.get(), g_main_context_default());
+      this);
   become(State::lost, std::move(why));
 }
 

@@ -24,7 +24,7 @@ GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const IconImage& image)
 void on_item_activate(GtkWidget*, gpointer command) { queue_picked_command(static_cast<const char*>(command)); }
 
 // Long enough for a tray to draw its background under a newly docked icon.
-constexpr guint kPanelLookDelayMs = 500;
+constexpr std::chrono::milliseconds kPanelLookDelay{500};
 
 }  // namespace
 
@@ -63,7 +63,6 @@ XembedIcon::~XembedIcon() {
 }
 
 void XembedIcon::set_picture(const IconPicture& picture) {
-  if (picture == picture_) return;
   picture_ = picture;
   show_image_for(gtk_.gtk_status_icon_get_size(icon_.get()));
 }
@@ -99,17 +98,15 @@ void XembedIcon::set_visible(bool visible) {
 }
 
 void XembedIcon::look_at_panel_soon() {
-  panel_look_.reset(g_timeout_source_new(kPanelLookDelayMs));
-  g_source_set_callback(
-      panel_look_.get(),
+  panel_look_ = main_context_timer(
+      kPanelLookDelay,
       [](gpointer data) {
         auto* self = static_cast<XembedIcon*>(data);
         self->look_at_panel();
         self->panel_look_.reset();
         return G_SOURCE_REMOVE;
       },
-      this, nullptr);
-  g_source_attach(panel_look_.get(), g_main_context_default());
+      this);
 }
 
 void XembedIcon::look_at_panel() {

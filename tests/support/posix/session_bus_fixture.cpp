@@ -239,7 +239,6 @@ void TestPortal::set_light(bool light) {
 
 TestWatcher::TestWatcher(const std::string& bus_address, bool host)
     : host_(host), bus_(bus_address, [this](GDBusConnection* connection) { serve(connection); }) {
-  connection_ = bus_.get();
   own_name();
 }
 
@@ -279,23 +278,23 @@ void TestWatcher::serve(GDBusConnection* connection) {
 }
 
 TestWatcher::~TestWatcher() {
-  if (!connection_) return;
-  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
-  if (menu_signals_) g_dbus_connection_signal_unsubscribe(connection_, menu_signals_);
-  if (item_signals_) g_dbus_connection_signal_unsubscribe(connection_, item_signals_);
+  if (!bus_.get()) return;
+  if (registration_) g_dbus_connection_unregister_object(bus_.get(), registration_);
+  if (menu_signals_) g_dbus_connection_signal_unsubscribe(bus_.get(), menu_signals_);
+  if (item_signals_) g_dbus_connection_signal_unsubscribe(bus_.get(), item_signals_);
 }
 
 void TestWatcher::register_host() {
   host_ = true;
-  if (connection_) {
-    g_dbus_connection_emit_signal(connection_, nullptr, "/StatusNotifierWatcher", kWatcherName,
+  if (bus_.get()) {
+    g_dbus_connection_emit_signal(bus_.get(), nullptr, "/StatusNotifierWatcher", kWatcherName,
                                   "StatusNotifierHostRegistered", nullptr, nullptr);
   }
 }
 
 void TestWatcher::drop(const std::string& item) {
-  if (connection_) {
-    g_dbus_connection_emit_signal(connection_, nullptr, "/StatusNotifierWatcher", kWatcherName,
+  if (bus_.get()) {
+    g_dbus_connection_emit_signal(bus_.get(), nullptr, "/StatusNotifierWatcher", kWatcherName,
                                   "StatusNotifierItemUnregistered", g_variant_new("(s)", item.c_str()), nullptr);
   }
 }
@@ -305,10 +304,10 @@ void TestWatcher::release_name() { bus_.release(kWatcherName); }
 bool TestWatcher::own_name() { return bus_.own(kWatcherName); }
 
 bool TestWatcher::activate(const std::string& service) const {
-  if (!connection_) return false;
+  if (!bus_.get()) return false;
   // The item answers that it has no action of its own (an error), and acts all the same.
   GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(connection_, service.c_str(), "/StatusNotifierItem",
+  GVariant* reply = g_dbus_connection_call_sync(bus_.get(), service.c_str(), "/StatusNotifierItem",
                                                 "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0),
                                                 nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
   const bool answered = reply || (error && g_dbus_error_is_remote_error(error));
@@ -358,8 +357,8 @@ GVariant* TestWatcher::on_property(GDBusConnection*, const gchar*, const gchar*,
 }
 
 GVariant* TestWatcher::item_property(const std::string& service, const char* name) const {
-  if (!connection_) return nullptr;
-  GVariant* reply = call(connection_, service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+  if (!bus_.get()) return nullptr;
+  GVariant* reply = call(bus_.get(), service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
                          g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), "(v)");
   if (!reply) return nullptr;
   GVariant* value = nullptr;
@@ -416,7 +415,7 @@ std::optional<std::vector<ItemPixmap>> TestWatcher::pixmaps(const std::string& s
 std::optional<std::vector<MenuRow>> TestWatcher::menu(const std::string& service) const {
   const std::optional<std::string> path = item_string(service, "Menu");
   if (!path) return std::nullopt;
-  GVariant* reply = call(connection_, service, path->c_str(), "com.canonical.dbusmenu", "GetLayout",
+  GVariant* reply = call(bus_.get(), service, path->c_str(), "com.canonical.dbusmenu", "GetLayout",
                          g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
   if (!reply) return std::nullopt;
   GVariant* root = g_variant_get_child_value(reply, 1);
@@ -444,7 +443,7 @@ std::optional<std::string> TestWatcher::announced_label(std::int32_t id) const {
 bool TestWatcher::click(const std::string& service, std::int32_t id) const {
   const std::optional<std::string> path = item_string(service, "Menu");
   if (!path) return false;
-  GVariant* reply = call(connection_, service, path->c_str(), "com.canonical.dbusmenu", "Event",
+  GVariant* reply = call(bus_.get(), service, path->c_str(), "com.canonical.dbusmenu", "Event",
                          g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), nullptr);
   if (!reply) return false;
   g_variant_unref(reply);

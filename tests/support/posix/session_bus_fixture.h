@@ -161,7 +161,6 @@ class TestWatcher {
   std::map<std::int32_t, std::string> announced_labels_;
   std::map<std::string, int> signal_counts_;
   BusConnection bus_;  // last: everything it serves is in place before its thread runs
-  GDBusConnection* connection_ = nullptr;
 };
 
 }  // namespace tallow::test
