@@ -24,13 +24,26 @@ int cycle_count() {
   return count > 0 ? static_cast<int>(count) : 100;
 }
 
+// Wine, on a busy machine, now and then loses a new process during its own start-up:
+// CreateProcess then fails with ERROR_INTERNAL_ERROR (seen about once in a few hundred
+// starts, never natively). Such a start ran no agent and left nothing of ours open, so
+// it is tried again; that failure and no other, and a few times in a run at most.
+bool lost_by_the_emulator(const AgentStatus& status) {
+  return status.kind() == Kind::failed && status.reason().ends_with("(os error 1359)");
+}
+
 class SupervisorCyclesTest : public AgentFixture {
  protected:
   // One start until the agent confirms, one stop until it is gone; false on the first
   // step that does not happen, with the reason recorded.
   bool cycle(int number) {
-    supervisor().start();
-    if (!wait_for_kind(Kind::running)) {
+    for (;;) {
+      supervisor().start();
+      wait_until([&] { return kind() == Kind::running || kind() == Kind::failed; }, 20s);
+      if (!lost_by_the_emulator(status()) || lost_starts_ == lost_starts_tolerated_) break;
+      ++lost_starts_;
+    }
+    if (kind() != Kind::running) {
       ADD_FAILURE() << "cycle " << number << ": not Running but \"" << status_label(status()) << "\"";
       return false;
     }
@@ -41,10 +54,14 @@ class SupervisorCyclesTest : public AgentFixture {
     }
     return true;
   }
+
+  int lost_starts_ = 0;
+  int lost_starts_tolerated_ = 0;
 };
 
 TEST_F(SupervisorCyclesTest, StartStopCyclesLeaveTheOpenHandleCountWhereItBegan) {
   const int cycles = cycle_count();
+  lost_starts_tolerated_ = cycles / 10;
   write_config();
   auto timings = short_timings();
   timings.refresh_interval = 50ms;
@@ -69,8 +86,9 @@ TEST_F(SupervisorCyclesTest, StartStopCyclesLeaveTheOpenHandleCountWhereItBegan)
   // Handles of a child that just ended may take a moment to be released by the system.
   wait_until([&] { return open_handles() <= before; }, 10s);
   const std::size_t after = open_handles();
-  std::printf("[ figures  ] %d start/stop cycles in %.1f s (%.0f ms each); open handles %zu before, %zu after\n",
-              cycles, seconds, 1000.0 * seconds / cycles, before, after);
+  std::printf("[ figures  ] %d start/stop cycles in %.1f s (%.0f ms each), %d starts lost by the "
+              "emulator and tried again; open handles %zu before, %zu after\n",
+              cycles, seconds, 1000.0 * seconds / cycles, lost_starts_, before, after);
   std::fflush(stdout);
   if (before == 0 && after == 0) {
     GTEST_SKIP() << "this system reports no open handle count; " << cycles << " cycles passed";
