@@ -25,9 +25,10 @@ int cycle_count() {
 }
 
 // Wine, on a busy machine, now and then loses a new process during its own start-up:
-// CreateProcess then fails with ERROR_INTERNAL_ERROR (seen about once in a few hundred
-// starts, never natively). Such a start ran no agent and left nothing of ours open, so
-// it is tried again; that failure and no other, and a few times in a run at most.
+// CreateProcess then fails with ERROR_INTERNAL_ERROR (seen three times in many thousand
+// starts, each on a loaded machine; never natively). Such a start ran no agent and left
+// nothing of ours open, so it is tried again: that failure and no other, for a tenth of
+// the cycles at most.
 bool lost_by_the_emulator(const AgentStatus& status) {
   return status.kind() == Kind::failed && status.reason().ends_with("(os error 1359)");
 }
