@@ -40,8 +40,11 @@ class SupervisorCyclesTest : public AgentFixture {
   bool cycle(int number) {
     for (;;) {
       supervisor().start();
-      wait_until([&] { return kind() == Kind::running || kind() == Kind::failed; }, 20s);
-      if (!lost_by_the_emulator(status()) || lost_starts_ == lost_starts_tolerated_) break;
+      wait_until([&] {
+        const Kind now = kind();
+        return now == Kind::running || now == Kind::failed;
+      }, 20s);
+      if (!lost_by_the_emulator(status()) || lost_starts_ == cycles_ / 10) break;
       ++lost_starts_;
     }
     if (kind() != Kind::running) {
@@ -56,13 +59,12 @@ class SupervisorCyclesTest : public AgentFixture {
     return true;
   }
 
+  const int cycles_ = cycle_count();
   int lost_starts_ = 0;
-  int lost_starts_tolerated_ = 0;
 };
 
 TEST_F(SupervisorCyclesTest, StartStopCyclesLeaveTheOpenHandleCountWhereItBegan) {
-  const int cycles = cycle_count();
-  lost_starts_tolerated_ = cycles / 10;
+  const int cycles = cycles_;
   write_config();
   auto timings = short_timings();
   timings.refresh_interval = 50ms;
