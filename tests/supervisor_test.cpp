@@ -8,95 +8,17 @@
 #include <random>
 #include <thread>
 
-#include "daemon/supervisor.h"
 #include "platform/file.h"
 #include "platform/state_directory_watch.h"
 #include "settings/state_files.h"
-#include "support/fake_agent.h"
-#include "support/test_support.h"
+#include "support/supervisor_fixture.h"
 
 namespace tallow {
 namespace {
 
 using namespace std::chrono_literals;
 using Kind = AgentStatus::Kind;
-
-// Every status change must follow the supervisor's transition table.
-bool is_allowed_transition(const AgentStatus& from, const AgentStatus& to) {
-  const Kind f = from.kind();
-  const bool may_have_child = f == Kind::starting || f == Kind::running || f == Kind::stopping;
-  switch (to.kind()) {
-    case Kind::starting: return f != Kind::starting;
-    case Kind::running_elsewhere:
-    case Kind::not_enrolled: return !may_have_child;
-    case Kind::running: return f == Kind::starting;
-    case Kind::stopping: return f == Kind::starting || f == Kind::running;
-    case Kind::stopped: return f == Kind::stopping || f == Kind::running_elsewhere;
-    case Kind::failed: return f == Kind::starting || f == Kind::running;
-  }
-  return false;
-}
-
-class SupervisorTest : public ::testing::Test {
- protected:
-  void SetUp() override { runtime_ = TaskRuntime::create().value(); }
-
-  void TearDown() override {
-    if (supervisor_) {
-      // A pending restart may launch once more, so keep ending children until none is held.
-      EXPECT_TRUE(test::wait_until([&] {
-        for (const auto& child : agents_.children()) child->end(1);
-        return !supervisor_->has_child();
-      }));
-    }
-    runtime_->shutdown();
-    std::lock_guard lock(transitions_mutex_);
-    for (const auto& [from, to] : transitions_) {
-      EXPECT_TRUE(is_allowed_transition(from, to))
-          << status_label(from) << " -> " << status_label(to);
-    }
-  }
-
-  // The refresh loop's own pace is slowed right down so tests step it by hand.
-  Supervisor& make_supervisor(SupervisorTimings timings = {1h, 50ms, 300ms, 5ms}) {
-    SupervisorOptions options;
-    options.state_directory = dir_.path();
-    options.agent_path = dir_ / "agent";
-    options.timings = timings;
-    options.launcher = agents_.launcher();
-    options.status_observer = [this](const AgentStatus& from, const AgentStatus& to) {
-      std::lock_guard lock(transitions_mutex_);
-      transitions_.emplace_back(from, to);
-    };
-    options.follow_state_directory = follow_state_directory_;
-    supervisor_ = Supervisor::create(runtime_, std::move(options));
-    return *supervisor_;
-  }
-
-  void enroll(std::string_view url = "https://hub.example:8443/ui") {
-    test::write_file(dir_ / "config.json", "{\"hub\": {\"url\": \"" + std::string(url) + "\"}}");
-  }
-
-  bool wait_for_status(const AgentStatus& expected) {
-    return test::wait_until([&] { return supervisor_->status() == expected; });
-  }
-
-  void start_and_confirm() {
-    supervisor_->start();
-    ASSERT_TRUE(test::wait_until([&] { return supervisor_->has_child(); }));
-    supervisor_->refresh_status();
-    ASSERT_EQ(supervisor_->status(), AgentStatus::running());
-  }
-
-  test::TempDir dir_{"supervisor"};
-  test::FakeAgents agents_{dir_.path()};
-  std::shared_ptr<TaskRuntime> runtime_;
-  std::optional<Supervisor> supervisor_;
-  std::mutex transitions_mutex_;
-  std::vector<std::pair<AgentStatus, AgentStatus>> transitions_;
-  // For the supervisor made next.
-  bool follow_state_directory_ = false;
-};
+using test::SupervisorTest;
 
 TEST_F(SupervisorTest, StartsWhenEnrolledAndRunsOnceTheChildConfirms) {
   enroll();
@@ -353,6 +275,22 @@ TEST_F(SupervisorTest, FollowingTheStateDirectorySeesEachChangeWithoutAClock) {
     step.change();
     EXPECT_TRUE(test::wait_until(step.seen));
   }
+}
+
+// A refresh that hangs in a read holds up no deadline: the forced end still comes.
+TEST_F(SupervisorTest, ARefreshHungInAReadHoldsUpNoForcedEnd) {
+  enroll();
+  agents_.ignore_stop = true;
+  through_reads_ = true;
+  auto& supervisor = make_supervisor({20ms, 300ms, 300ms, 5ms});
+  start_and_confirm();
+  reads_.set_closed(true);
+  ASSERT_TRUE(test::wait_until([&] { return reads_.waiting() == 1; }));
+  supervisor.stop();
+  EXPECT_TRUE(test::wait_until([&] { return agents_.last_child()->terminated.load(); }, 10s));
+  EXPECT_TRUE(wait_for_status(AgentStatus::stopped()));
+  // One refresh at a time: the clock started no other behind the hung one.
+  EXPECT_EQ(reads_.waiting(), 1);
 }
 
 TEST_F(SupervisorTest, StopAndWaitReturnsOnceTheChildIsGone) {

@@ -34,12 +34,21 @@ class Supervisor::Hold {
   bool changed_ = false;
 };
 
+namespace {
+
+StateFileReads read_state_files(const std::filesystem::path& state_directory) {
+  return {read_hub_url(state_directory), read_status_file(state_directory)};
+}
+
+}  // namespace
+
 Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options) {
   auto context = std::make_shared<Context>();
   context->state_directory = std::move(options.state_directory);
   context->agent_path = std::move(options.agent_path);
   context->timings = options.timings;
   context->launcher = options.launcher ? std::move(options.launcher) : AgentLauncher(launch_agent);
+  context->read_files = options.read_files ? std::move(options.read_files) : StateFileReader(read_state_files);
   context->status_observer = std::move(options.status_observer);
   context->on_change = std::move(options.on_change);
 
@@ -50,18 +59,26 @@ Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOp
     state->hub_url = std::move(hub);
   }
 
+  // The refreshes reach the supervisor weakly: the schedule belongs to the context, which
+  // a strong hold from there would keep for ever.
+  const auto held = [runtime = std::weak_ptr<TaskRuntime>(runtime), context = std::weak_ptr<const Context>(context),
+                     state = std::weak_ptr(state)]() -> std::optional<Supervisor> {
+    auto held_runtime = runtime.lock();
+    auto held_context = context.lock();
+    auto held_state = state.lock();
+    if (!held_runtime || !held_context || !held_state) return std::nullopt;
+    return Supervisor(std::move(held_runtime), std::move(held_context), std::move(held_state));
+  };
+  context->refreshes = std::make_shared<RefreshSchedule>(
+      runtime,
+      [held] {
+        if (const auto self = held()) self->run_refresh_step();
+      },
+      [held] {
+        const auto self = held();
+        return self ? self->refresh_pace() : std::chrono::nanoseconds::max();
+      });
   if (options.follow_state_directory) {
-    // The refreshes the watch asks for reach the supervisor weakly: the watch belongs to
-    // the context, which a strong hold from there would keep for ever.
-    context->refreshes = std::make_shared<RefreshRequests>(
-        runtime->timers(), [runtime = std::weak_ptr<TaskRuntime>(runtime),
-                            context = std::weak_ptr<const Context>(context), state = std::weak_ptr(state)] {
-          auto held_runtime = runtime.lock();
-          auto held_context = context.lock();
-          auto held_state = state.lock();
-          if (!held_runtime || !held_context || !held_state) return;
-          Supervisor(std::move(held_runtime), std::move(held_context), std::move(held_state)).refresh_status();
-        });
     // Before the first refresh, so that no change between the two goes unseen.
     auto watch = platform::StateDirectoryWatch::start(
         context->state_directory, std::string(kLockFileName),
@@ -74,14 +91,9 @@ Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOp
         });
     if (watch) context->watch = std::move(watch).value();
   }
-  // Watched, the clock is only the safety net; otherwise it is how changes are found.
-  const std::chrono::nanoseconds pace =
-      context->watch ? context->timings.safety_refresh : context->timings.refresh_interval;
-
-  Supervisor supervisor(std::move(runtime), std::move(context), std::move(state));
   // The first step at once, concurrently with whatever the caller does next.
-  supervisor.runtime_->timers().schedule_at(Clock::now(), [self = supervisor, pace] { self.run_refresh_step(pace); });
-  return supervisor;
+  context->refreshes->request(Clock::now());
+  return Supervisor(std::move(runtime), std::move(context), std::move(state));
 }
 
 Supervisor::Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
@@ -152,7 +164,13 @@ void Supervisor::run_launch() const {
     state_->kill_signal = kill;
     state_->send_stop_request = owned->stop_request_sender();
   }
-  // The status stays Starting until the agent itself confirms in status.json. This task
+  // The status stays Starting until the agent itself confirms in status.json. Where the
+  // watch calls the refreshes, the refresh its confirmation called for may have run
+  // before the child was recorded here (a launch delayed on a loaded machine), and found
+  // no child to confirm: one more refresh follows the recording. On a clock, the next
+  // tick comes anyway.
+  if (context_->watch) context_->refreshes->request(Clock::now());
+  // This task
   // goes on as the child's exit watch: a thread fewer to start, and under Wine each
   // thread that ends leaves its stack (about 1 MB) until the next one ends.
   watch_exit(*owned, *kill);
@@ -310,8 +328,7 @@ AgentStatus status_without_child(const AgentStatus& status, bool lock_held) {
 
 void Supervisor::refresh_status() const {
   const auto& directory = context_->state_directory;
-  auto hub = read_hub_url(directory);
-  const auto record = read_status_file(directory);
+  auto [hub, record] = context_->read_files(directory);
 
   // Enrolled meanwhile: start the agent, which decides everything else itself.
   if (status().kind() == Kind::not_enrolled && hub) {
@@ -340,10 +357,17 @@ void Supervisor::refresh_status() const {
   }
 }
 
-void Supervisor::run_refresh_step(std::chrono::nanoseconds pace) const {
+void Supervisor::run_refresh_step() const {
+  // A watch the system refused is tried again on every refresh; until it holds, the
+  // refreshes keep the short pace.
+  if (context_->watch && !context_->watch->watching()) context_->watch->try_again();
   refresh_status();
-  // The pace counts from the step's end, so steps start the pace plus a step apart.
-  runtime_->timers().schedule_after(pace, [self = *this, pace] { self.run_refresh_step(pace); });
+}
+
+std::chrono::nanoseconds Supervisor::refresh_pace() const {
+  // Watched, the clock is only the safety net; otherwise it is how changes are found.
+  return context_->watch && context_->watch->watching() ? context_->timings.safety_refresh
+                                                        : context_->timings.refresh_interval;
 }
 
 }  // namespace tallow

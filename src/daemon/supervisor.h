@@ -14,16 +14,18 @@
 
 #include "common/result.h"
 #include "daemon/agent_status.h"
-#include "daemon/refresh_requests.h"
+#include "daemon/refresh_schedule.h"
 #include "daemon/task_runtime.h"
 #include "platform/process.h"
 #include "platform/state_directory_watch.h"
+#include "settings/state_files.h"
 
 namespace tallow {
 
 // The product's pace; tests shorten it.
 struct SupervisorTimings {
-  // Between two refreshes where the state directory cannot be watched (Windows).
+  // Between two refreshes where the state directory is not watched: on Windows, and on
+  // Linux while the system refuses a watch.
   std::chrono::nanoseconds refresh_interval = std::chrono::seconds(3);
   std::chrono::nanoseconds stop_grace = std::chrono::seconds(20);
   std::chrono::nanoseconds logoff_wait = std::chrono::seconds(4);
@@ -63,16 +65,26 @@ struct SupervisorState {
 using AgentLauncher = std::function<Result<std::unique_ptr<platform::ChildProcess>>(
     const std::filesystem::path& state_directory, const std::filesystem::path& agent_path)>;
 
+// What a refresh reads before it takes the lock: config.json's hub URL and status.json.
+struct StateFileReads {
+  std::optional<std::string> hub_url;
+  std::optional<StatusFileRecord> status;
+};
+// Reads them for a supervisor; replaced in tests by one that hangs as a network file
+// system can.
+using StateFileReader = std::function<StateFileReads(const std::filesystem::path& state_directory)>;
+
 struct SupervisorOptions {
   std::filesystem::path state_directory;
   std::filesystem::path agent_path;
   SupervisorTimings timings;
-  AgentLauncher launcher;  // launch_agent when empty
+  AgentLauncher launcher;                // launch_agent when empty
+  StateFileReader read_files = nullptr;  // read_hub_url and read_status_file when empty
   // Called under the supervisor's lock on every status change; must not call back.
-  std::function<void(const AgentStatus& from, const AgentStatus& to)> status_observer;
+  std::function<void(const AgentStatus& from, const AgentStatus& to)> status_observer = nullptr;
   // Refresh when the state directory changes, where the system reports its changes
-  // (Linux), and only every safety_refresh besides; elsewhere, or left false (tests that
-  // step the refresh by hand), every refresh_interval. The tray sets it.
+  // (Linux), and only every safety_refresh besides while it does; elsewhere, or left
+  // false (tests that step the refresh by hand), every refresh_interval. The tray sets it.
   bool follow_state_directory = false;
   // Called whenever something the tray shows changed (the status, the hub URL, the hub
   // connection, the notice, whether a child is held), on the thread that changed it,
@@ -119,9 +131,10 @@ class Supervisor {
     std::filesystem::path agent_path;
     SupervisorTimings timings;
     AgentLauncher launcher;
+    StateFileReader read_files;
     std::function<void(const AgentStatus&, const AgentStatus&)> status_observer;
     std::function<void()> on_change;
-    std::shared_ptr<RefreshRequests> refreshes;
+    std::shared_ptr<RefreshSchedule> refreshes;
     // Last, so it ends first: its thread asks for refreshes.
     std::unique_ptr<platform::StateDirectoryWatch> watch;
   };
@@ -139,7 +152,8 @@ class Supervisor {
   void watch_exit(platform::ChildProcess& child, const platform::WakeEvent& kill_signal) const;
   void on_child_exit(const Result<platform::ExitStatus>& outcome) const;
   void on_stop_deadline(std::uint32_t pid, const std::weak_ptr<platform::WakeEvent>& kill_signal) const;
-  void run_refresh_step(std::chrono::nanoseconds pace) const;
+  void run_refresh_step() const;
+  std::chrono::nanoseconds refresh_pace() const;
 
   std::shared_ptr<TaskRuntime> runtime_;
   std::shared_ptr<const Context> context_;

@@ -1,6 +1,7 @@
 #pragma once
 // The background work's timers on one thread: the forced-stop deadline of each stop and
-// the pace of the status refresh. A deadline costs an entry in a queue, not a thread
+// the moment the next status refresh starts (the refresh itself runs on a task, since a
+// read may hang). A deadline costs an entry in a queue, not a thread
 // asleep, so a storm of stops leaves no threads behind for the length of the grace.
 
 #include <chrono>
@@ -34,7 +35,7 @@ class TimerQueue {
   bool cancel(Id id);
 
   // Runs callbacks as they fall due until shutdown, one at a time, outside the queue's
-  // lock. They must be short (raise an event, run one refresh step, spawn a task): a
+  // lock. They must be short (raise an event, spawn a task, never read a file): a
   // late one delays all behind it. A failure in one is reported as a task's is and ends
   // only that callback.
   void serve();

@@ -47,8 +47,10 @@ class AutostartWatch {
   AutostartWatch(AutostartWatch&&) noexcept;
   AutostartWatch& operator=(AutostartWatch&&) noexcept;
 
-  // Whether changes are watched: false on Windows, or where the system refused a watch.
-  bool active() const { return impl_ != nullptr; }
+  // Whether changes end the wait now, having first tried again to set up what the system
+  // refused (the per-user limit of watches used up). False on Windows, and wherever
+  // the system refuses: the caller bounds its wait then.
+  bool keep_watching();
 
   struct Impl;
   explicit AutostartWatch(std::unique_ptr<Impl> impl);

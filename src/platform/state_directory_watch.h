@@ -42,10 +42,18 @@ class StateDirectoryWatch {
   // Starts watching `directory`, and the opens and closes of `lock_name` in it, calling
   // `listener` on the watch's thread for each event, in the order they happened. A
   // directory that does not exist yet is waited for (its nearest existing ancestor is
-  // watched meanwhile), as is one removed later. Fails where the system offers no
-  // watch or refuses one; the caller then has to poll.
+  // watched meanwhile), as is one removed later, and a symbolic link on its path that is
+  // pointed elsewhere moves the watch to where it leads. Fails where the system offers
+  // no watch at all; the caller then has to poll.
   static Result<std::unique_ptr<StateDirectoryWatch>> start(const std::filesystem::path& directory,
                                                            const std::string& lock_name, Listener listener);
+
+  // Whether every change is reported now. False while the system refuses a watch on
+  // the directory, a link on its path or the lock file (the per-user limit of watches
+  // used up, a directory it may not read): the caller polls meanwhile.
+  bool watching() const;
+  // Sets up again what the system refused before; true once watching().
+  bool try_again();
 
   // Stops the thread; the listener is not called once this has returned.
   ~StateDirectoryWatch();

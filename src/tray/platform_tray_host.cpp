@@ -10,10 +10,6 @@ namespace tallow {
 PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
     : icon_timing_(icon_timing), autostart_watch_(platform::AutostartWatch::start()) {}
 
-bool PlatformTrayHost::changes_wake_wait() const {
-  return platform::changes_wake_window_wait() && autostart_watch_.active();
-}
-
 Result<bool> PlatformTrayHost::drain_messages() {
   const bool drained = platform::dispatch_window_messages() == platform::PumpResult::drained;
   if (icon_) {
@@ -34,7 +30,8 @@ std::optional<std::string> PlatformTrayHost::next_command() {
 bool PlatformTrayHost::close_requested() { return session_ && session_->close_requested(); }
 
 void PlatformTrayHost::wait_for_input(std::chrono::milliseconds limit) {
-  platform::wait_for_window_input(limit);
+  const bool every_change_wakes = platform::changes_wake_window_wait() && autostart_watch_.keep_watching();
+  platform::wait_for_window_input(every_change_wakes ? platform::kUnboundedInputWait : limit);
 }
 
 Result<void> PlatformTrayHost::show(const TrayLook& look) {

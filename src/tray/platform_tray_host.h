@@ -25,13 +25,14 @@ class PlatformTrayHost final : public TrayHost {
   void listen_to(const platform::SessionControl& session) { session_ = &session; }
   // Takes the icon out of the notification area.
   void remove_icon() { icon_.reset(); }
-  // Whether everything the tray shows ends the wait for input when it changes, apart
-  // from the agent's record, whose changes end it through platform::wake_window_wait.
-  bool changes_wake_wait() const;
 
   Result<bool> drain_messages() override;
   std::optional<std::string> next_command() override;
   bool close_requested() override;
+  // Waits without a bound while everything the tray shows ends the wait when it changes
+  // (the agent's record through platform::wake_window_wait); `limit` bounds it only where
+  // something cannot tell: on Windows always, on Linux while the system refuses a watch
+  // on the Launch at Login entry.
   void wait_for_input(std::chrono::milliseconds limit) override;
 
   // The first look creates the icon and asks the notification area to add it; it fails

@@ -57,10 +57,14 @@ int run_tray_app(const TrayAppTimings& timings) {
   {
     PlatformTrayHost host(timings.icon);
     SupervisorAgent agent(supervisor, &run_enrollment_task);
-    // Where every change ends the wait by itself, a pass runs only when one did, and an
-    // idle tray sleeps; elsewhere the wait is bounded and each pass looks again.
-    const std::chrono::milliseconds input_wait =
-        host.changes_wake_wait() ? platform::kUnboundedInputWait : timings.input_wait;
+    // The loop's bound where a change cannot end its wait: Windows tells of none and is
+    // looked at on its own quick pace; on Linux only a Launch at Login entry the system
+    // refuses to watch goes untold, looked at on the pace of the state directory's own
+    // fallback. Otherwise the wait has no bound (PlatformTrayHost::wait_for_input).
+    const auto input_wait =
+        platform::changes_wake_window_wait()
+            ? std::chrono::duration_cast<std::chrono::milliseconds>(timings.supervisor.refresh_interval)
+            : timings.input_wait;
     TrayController controller(
         host, agent,
         [&masks](const AgentStatus& status, std::optional<bool> light_theme) {

@@ -16,7 +16,7 @@ inline constexpr std::string_view kFailureCaption = "tallowmered stopped working
 
 // The product's pace; tests shorten it.
 struct TrayAppTimings {
-  // The loop's bound where changes do not end its wait by themselves (Windows).
+  // The loop's bound on Windows, where changes do not end its wait by themselves.
   std::chrono::milliseconds input_wait = kTrayInputWait;
   platform::NotificationIconTiming icon;
   SupervisorTimings supervisor;

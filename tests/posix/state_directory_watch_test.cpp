@@ -21,6 +21,7 @@
 #include "daemon/refresh_triggers.h"
 #include "platform/file.h"
 #include "settings/state_files.h"
+#include "support/posix/refused_inotify.h"
 #include "support/test_support.h"
 
 namespace tallow::platform {
@@ -67,6 +68,43 @@ struct OtherHolder {
   }
   pid_t pid = -1;
   int release_end = -1;
+};
+
+// What a watch told, in order.
+struct Heard {
+  platform::StateDirectoryWatch::Listener listener() {
+    return [this](const Event& event) {
+      std::lock_guard lock(mutex);
+      events.push_back(event);
+    };
+  }
+  // The first event that calls for a refresh.
+  std::optional<Event> first_call() {
+    std::lock_guard lock(mutex);
+    for (const Event& event : events) {
+      if (refresh_call(event) != RefreshCall::none) return event;
+    }
+    return std::nullopt;
+  }
+  // Waits for the first call, then forgets everything heard so far.
+  bool wait_and_forget() {
+    if (!test::wait_until([&] { return first_call().has_value(); })) return false;
+    std::lock_guard lock(mutex);
+    events.clear();
+    return true;
+  }
+  // Waits for the first call and compares it; what calls for nothing is told apart from
+  // what is slow to come by a change after it.
+  void expect_first_call(const fs::path& dir, RefreshCall call, Change by, std::string_view file) {
+    if (call == RefreshCall::none) test::write_file(dir / kConfigFileName, "{}");
+    ASSERT_TRUE(test::wait_until([&] { return first_call().has_value(); }));
+    const Event event = *first_call();
+    EXPECT_EQ(refresh_call(event), call == RefreshCall::none ? RefreshCall::now : call);
+    EXPECT_EQ(event, (Event{by, std::string(file)}));
+  }
+
+  std::mutex mutex;
+  std::vector<Event> events;
 };
 
 struct Case {
@@ -144,27 +182,125 @@ TEST(StateDirectoryWatch, EachChangeCallsForTheRefreshItNeedsAndTheTraysOwnReads
     const fs::path dir = scratch / "parent" / "state";
     fs::create_directories(dir);
     if (c.before) c.before(dir);
-    std::mutex mutex;
-    std::vector<Event> heard;
-    const auto first_call = [&]() -> std::optional<Event> {
-      std::lock_guard lock(mutex);
-      for (const Event& event : heard) {
-        if (refresh_call(event) != RefreshCall::none) return event;
-      }
-      return std::nullopt;
-    };
-    auto watch = platform::StateDirectoryWatch::start(dir, std::string(kLockFileName), [&](const Event& event) {
-      std::lock_guard lock(mutex);
-      heard.push_back(event);
-    });
+    Heard heard;
+    auto watch = platform::StateDirectoryWatch::start(dir, std::string(kLockFileName), heard.listener());
     ASSERT_TRUE(watch) << watch.error().message;
+    EXPECT_TRUE(watch.value()->watching());
     c.change(dir);
-    // What calls for nothing is told apart from what is slow to come by a change after it.
-    if (c.call == RefreshCall::none) test::write_file(dir / kConfigFileName, "{}");
-    ASSERT_TRUE(test::wait_until([&] { return first_call().has_value(); }));
-    const Event event = *first_call();
-    EXPECT_EQ(refresh_call(event), c.call == RefreshCall::none ? RefreshCall::now : c.call);
-    EXPECT_EQ(event, (Event{c.by, std::string(c.file)}));
+    heard.expect_first_call(dir, c.call, c.by, c.file);
+    holder.reset();
+  }
+}
+
+// A watch the system refuses says so and is set up when tried again, with the tray's own
+// lock probes made meanwhile never taken for another process's; a symbolic link on the
+// way is followed where it points now.
+TEST(StateDirectoryWatch, ARefusedWatchSaysSoUntilSetUpAgainAndALinkIsFollowedWhereItPoints) {
+  const auto link = [](const fs::path& at, const fs::path& to) {
+    // As `ln -sfn` does: a new link renamed over the old one.
+    fs::create_directory_symlink(to, at.string() + ".new");
+    fs::rename(at.string() + ".new", at);
+  };
+  const auto plain = [](const fs::path& scratch) {
+    fs::create_directories(scratch / "state");
+    return scratch / "state";
+  };
+  std::optional<OtherHolder> holder;
+  struct Row {
+    const char* name;
+    std::function<fs::path(const fs::path& scratch)> before;  // gives the path watched
+    const char* refused;  // the end of the paths refused a watch while it starts; "" all, null none
+    std::function<void(const fs::path& dir)> while_refused;
+    std::function<void(const fs::path& scratch, Heard& heard)> change;  // after try_again()
+    RefreshCall call;
+    Change by;
+    std::string_view file;
+  };
+  const Row rows[] = {
+      {"every watch refused", plain, "", nullptr,
+       [](const fs::path& scratch, Heard&) { test::write_file(scratch / "state" / kConfigFileName, "{}"); },
+       RefreshCall::now, Change::created, kConfigFileName},
+      {"the directory refused, not its parent", plain, "/state", nullptr,
+       [](const fs::path& scratch, Heard&) { test::write_file(scratch / "state" / kStatusFileName, "{}"); },
+       RefreshCall::now, Change::created, kStatusFileName},
+      {"the lock file refused while the tray probes it",
+       [&](const fs::path& scratch) {
+         test::write_file(plain(scratch) / kLockFileName, "");
+         return scratch / "state";
+       },
+       "/tallowmered.lock",
+       [](const fs::path& dir) {
+         for (int i = 0; i < 3; ++i) EXPECT_FALSE(platform::is_file_locked_elsewhere(dir / kLockFileName));
+       },
+       [&](const fs::path& scratch, Heard&) { holder.emplace(scratch / "state" / kLockFileName, O_RDONLY); },
+       RefreshCall::once_the_lock_settles, Change::opened, kLockFileName},
+      {"a link to it pointed elsewhere",
+       [](const fs::path& scratch) {
+         fs::create_directories(scratch / "one");
+         fs::create_directories(scratch / "two");
+         fs::create_directory_symlink(scratch / "one", scratch / "state");
+         return scratch / "state";
+       },
+       nullptr, nullptr,
+       [&](const fs::path& scratch, Heard& heard) {
+         link(scratch / "state", "two");
+         ASSERT_TRUE(heard.wait_and_forget());
+         test::write_file(scratch / "two" / kConfigFileName, "{}");
+       },
+       RefreshCall::now, Change::created, kConfigFileName},
+      {"a link on its way pointed elsewhere",
+       [](const fs::path& scratch) {
+         fs::create_directories(scratch / "one" / "state");
+         fs::create_directories(scratch / "two" / "state");
+         fs::create_directory_symlink(scratch / "one", scratch / "home");
+         return scratch / "home" / "state";
+       },
+       nullptr, nullptr,
+       [&](const fs::path& scratch, Heard& heard) {
+         link(scratch / "home", scratch / "two");
+         ASSERT_TRUE(heard.wait_and_forget());
+         test::write_file(scratch / "two" / "state" / kStatusFileName, "{}");
+       },
+       RefreshCall::now, Change::created, kStatusFileName},
+      {"a link to a directory made later",
+       [](const fs::path& scratch) {
+         fs::create_directory_symlink(scratch / "later" / "state", scratch / "state");
+         return scratch / "state";
+       },
+       nullptr, nullptr,
+       [](const fs::path& scratch, Heard&) { fs::create_directories(scratch / "later" / "state"); },
+       RefreshCall::now, Change::directory_appeared, ""},
+      {"the directory replaced by a link",
+       plain, nullptr, nullptr,
+       [&](const fs::path& scratch, Heard& heard) {
+         fs::create_directories(scratch / "elsewhere");
+         fs::rename(scratch / "state", scratch / "old");
+         fs::create_directory_symlink(scratch / "elsewhere", scratch / "state");
+         ASSERT_TRUE(heard.wait_and_forget());
+         test::write_file(scratch / "elsewhere" / kConfigFileName, "{}");
+       },
+       RefreshCall::now, Change::created, kConfigFileName},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const test::TempDir scratch("refused");
+    const fs::path dir = row.before(scratch.path());
+    Heard heard;
+    std::unique_ptr<platform::StateDirectoryWatch> watch;
+    {
+      std::optional<test::InotifyRefusal> refusal;
+      if (row.refused) refusal.emplace(row.refused);
+      auto started = platform::StateDirectoryWatch::start(dir, std::string(kLockFileName), heard.listener());
+      ASSERT_TRUE(started) << started.error().message;
+      watch = std::move(started).value();
+      EXPECT_EQ(watch->watching(), row.refused == nullptr);
+      if (row.while_refused) row.while_refused(dir);
+      EXPECT_FALSE(watch->try_again() && row.refused);
+    }
+    EXPECT_TRUE(watch->try_again());
+    EXPECT_TRUE(watch->watching());
+    row.change(scratch.path(), heard);
+    heard.expect_first_call(dir, row.call, row.by, row.file);
     holder.reset();
   }
 }

@@ -29,8 +29,8 @@ TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedB
   const fs::path autostart = home / "config" / "autostart";
   const fs::path entry = autostart / "tallowmere-tray.desktop";
   // Made while neither the autostart directory nor the one above it exists.
-  const AutostartWatch watch = AutostartWatch::start();
-  ASSERT_TRUE(watch.active());
+  AutostartWatch watch = AutostartWatch::start();
+  ASSERT_TRUE(watch.keep_watching());
 
   struct Case {
     const char* name;

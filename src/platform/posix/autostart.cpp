@@ -84,6 +84,8 @@ AutostartWatch AutostartWatch::start() {
 }
 
 AutostartWatch::AutostartWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+bool AutostartWatch::keep_watching() { return impl_ && impl_->followed.try_again(); }
 AutostartWatch::~AutostartWatch() = default;
 AutostartWatch::AutostartWatch(AutostartWatch&&) noexcept = default;
 AutostartWatch& AutostartWatch::operator=(AutostartWatch&&) noexcept = default;

@@ -10,9 +10,11 @@
 #include <sys/inotify.h>
 
 #include <cerrno>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "common/failure.h"
 #include "platform/posix/followed_directory.h"
@@ -53,20 +55,40 @@ struct StateDirectoryWatch::Impl {
         lock_name(std::move(lock)),
         listener(std::move(heard)),
         probes(std::move(own)),
-        stop(std::move(ending)) {}
+        stop(std::move(ending)),
+        // Probes before the file had a watch sent it no notice.
+        own_opens_seen(probes->opens.load()),
+        own_closes_seen(probes->closes.load()),
+        counted_since(followed.file_watch_generation()) {}
 
   void run();
+  std::vector<StateDirectoryEvent> read_events();
   std::optional<StateDirectoryEvent> translate(const DirectoryNotice& notice);
+  void keep_probe_counts_in_step();
 
+  // The watch's thread reads through it, and the owner tries again through it.
+  std::mutex mutex;
   posix::FollowedDirectory followed;
   const std::string lock_name;
   const Listener listener;
   const std::shared_ptr<posix::LockProbeCount> probes;
   const std::shared_ptr<WakeEvent> stop;
-  std::uint64_t own_opens_seen = 0;
-  std::uint64_t own_closes_seen = 0;
+  std::uint64_t own_opens_seen;
+  std::uint64_t own_closes_seen;
+  std::uint64_t counted_since;  // the file watch's generation the counts above are for
   std::thread thread;
 };
+
+void StateDirectoryWatch::Impl::keep_probe_counts_in_step() {
+  if (followed.file_watch_generation() == counted_since) return;
+  // The lock file's watch changed (or the kernel dropped notices): the probe's opens and
+  // closes meanwhile sent no notice. Counted as seen, they can no longer take another
+  // process's open for one of the probe's; a notice of the probe's still on its way is
+  // then taken for another's, which costs one refresh more and nothing else.
+  own_opens_seen = probes->opens.load();
+  own_closes_seen = probes->closes.load();
+  counted_since = followed.file_watch_generation();
+}
 
 std::optional<StateDirectoryEvent> StateDirectoryWatch::Impl::translate(const DirectoryNotice& notice) {
   using Kind = DirectoryNotice::Kind;
@@ -78,6 +100,7 @@ std::optional<StateDirectoryEvent> StateDirectoryWatch::Impl::translate(const Di
       if (const auto change = directory_change(notice.mask)) return StateDirectoryEvent{*change, notice.name};
       return std::nullopt;
     case Kind::on_file:
+      keep_probe_counts_in_step();
       if (notice.mask & IN_OPEN) {
         return StateDirectoryEvent{StateDirectoryChange::opened, lock_name, take_own(probes->opens, own_opens_seen)};
       }
@@ -103,11 +126,19 @@ void StateDirectoryWatch::Impl::run() {
       }
       if (watched[1].revents != 0) return;
       if (watched[0].revents & (POLLERR | POLLNVAL)) return;
-      followed.read([this](const DirectoryNotice& notice) {
-        if (const auto event = translate(notice)) listener(*event);
-      });
+      // Told outside the lock: the listener asks for refreshes, which try the watch again.
+      for (const StateDirectoryEvent& event : read_events()) listener(event);
     }
   });
+}
+
+std::vector<StateDirectoryEvent> StateDirectoryWatch::Impl::read_events() {
+  std::vector<StateDirectoryEvent> events;
+  std::lock_guard lock(mutex);
+  followed.read([&](const DirectoryNotice& notice) {
+    if (auto event = translate(notice)) events.push_back(std::move(*event));
+  });
+  return events;
 }
 
 Result<std::unique_ptr<StateDirectoryWatch>> StateDirectoryWatch::start(const std::filesystem::path& directory,
@@ -130,6 +161,16 @@ Result<std::unique_ptr<StateDirectoryWatch>> StateDirectoryWatch::start(const st
 }
 
 StateDirectoryWatch::StateDirectoryWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+bool StateDirectoryWatch::watching() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->followed.watching();
+}
+
+bool StateDirectoryWatch::try_again() {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->followed.try_again();
+}
 
 StateDirectoryWatch::~StateDirectoryWatch() {
   if (!impl_) return;

@@ -48,6 +48,7 @@ struct AutostartWatch::Impl {};
 AutostartWatch AutostartWatch::start() { return AutostartWatch(nullptr); }
 
 AutostartWatch::AutostartWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+bool AutostartWatch::keep_watching() { return false; }
 AutostartWatch::~AutostartWatch() = default;
 AutostartWatch::AutostartWatch(AutostartWatch&&) noexcept = default;
 AutostartWatch& AutostartWatch::operator=(AutostartWatch&&) noexcept = default;

@@ -15,4 +15,7 @@ StateDirectoryWatch::StateDirectoryWatch(std::unique_ptr<Impl> impl) : impl_(std
 
 StateDirectoryWatch::~StateDirectoryWatch() = default;
 
+bool StateDirectoryWatch::watching() const { return false; }
+bool StateDirectoryWatch::try_again() { return false; }
+
 }  // namespace tallow::platform
