@@ -44,10 +44,13 @@ inline constexpr std::string_view kNoNotificationAreaText =
 // the taskbar announces itself; an icon never shown after `give_up_after` has failed.
 // Where the platform waits for a notification area instead (IconAddRetry::Patience), the
 // user is told once after `tell_user_after` without one.
+// Where a notification area has to be looked for rather than announcing itself (an X
+// display that did not answer yet), it is looked for again every `look_again_after`.
 struct NotificationIconTiming {
   std::chrono::milliseconds retry_interval{2000};
   std::chrono::milliseconds give_up_after{60000};
   std::chrono::milliseconds tell_user_after{10000};
+  std::chrono::milliseconds look_again_after{60000};
 };
 
 // Where an icon stands with the notification area, and the rule every platform follows

@@ -144,9 +144,10 @@ void TrayController::show_notice() {
 void TrayController::refresh() {
   TraySnapshot snapshot = take_snapshot();
   if (shown_ == snapshot) return;
-  // A refused part is not retried: the next change brings a new look.
-  (void)host_.show(look_of(snapshot));
-  shown_ = std::move(snapshot);
+  // Only a look the notification area took counts as shown: one it refused (a busy
+  // shell at logon) is offered again on the next pass, and the icon sends only the parts
+  // it has not shown yet.
+  if (host_.show(look_of(snapshot))) shown_ = std::move(snapshot);
 }
 
 TraySnapshot TrayController::take_snapshot() {

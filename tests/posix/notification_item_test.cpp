@@ -62,23 +62,19 @@ TEST(RegistrationPace, DoublesWhileAWatcherKeepsDroppingTheItemAndStartsAfreshAf
   }
 }
 
-TEST(DisplaySession, XembedOnX11OrWithAnXembedTrayUnderXwaylandOwnPopupOnX11Only) {
+TEST(DisplaySession, XembedOnX11OrOnceATrayIsSeenUnderXwaylandOwnPopupOnX11Only) {
   struct Case {
     const char* name;
     DisplaySession session;
-    bool tray_there;
-    bool xembed, popup;
-    bool asks_x;
+    XembedChance xembed;
+    bool popup;
   };
-  for (const Case& c : std::vector<Case>{{"x11", {true, false}, false, true, true, false},
-                                         {"wayland_with_xwayland_tray", {true, true}, true, true, false, true},
-                                         {"wayland_with_xwayland_no_tray", {true, true}, false, false, false, true},
-                                         {"wayland_alone", {false, true}, true, false, false, false},
-                                         {"no_display", {false, false}, true, false, false, false}}) {
+  for (const Case& c : std::vector<Case>{{"x11", {true, false}, XembedChance::now, true},
+                                         {"wayland_with_xwayland", {true, true}, XembedChance::once_a_tray_is_seen, false},
+                                         {"wayland_alone", {false, true}, XembedChance::never, false},
+                                         {"no_display", {false, false}, XembedChance::never, false}}) {
     SCOPED_TRACE(c.name);
-    bool asked = false;
-    EXPECT_EQ(xembed_possible(c.session, [&] { return asked = true, c.tray_there; }), c.xembed);
-    EXPECT_EQ(asked, c.asks_x);
+    EXPECT_EQ(xembed_chance(c.session), c.xembed);
     EXPECT_EQ(own_popup_possible(c.session), c.popup);
   }
 }

@@ -64,6 +64,7 @@ struct ShellRecorder {
   int adds_to_refuse = 0;
   bool refuse_version = false;
   bool add_then_refuse = false;  // the shell takes the first add but says it did not
+  int modifies_to_refuse = 0;    // a busy shell that times out on updates
 
   std::size_t count(DWORD message) const { return std::count(calls.begin(), calls.end(), message); }
   const NOTIFYICONDATAW& last(DWORD message) const {
@@ -88,6 +89,11 @@ NotificationIcon make_icon(std::shared_ptr<ShellRecorder> shell, Menu menu = kMe
                                  return FALSE;
                                }
                                if (message == NIM_SETVERSION && shell->refuse_version) return FALSE;
+                               if (message == NIM_MODIFY && shell->modifies_to_refuse > 0) {
+                                 --shell->modifies_to_refuse;
+                                 SetLastError(ERROR_TIMEOUT);
+                                 return FALSE;
+                               }
                                return Shell_NotifyIconW(message, data);
                              });
   EXPECT_TRUE(icon.ok()) << icon.error().message;
@@ -338,6 +344,35 @@ TEST(Win32NotificationIcon, ImagesAndTooltipsReachTheShellAndReplacedIconsAreRel
   ASSERT_TRUE(icon.set_tooltip(text).ok());
   EXPECT_EQ(shell->count(NIM_MODIFY), modifies + 1) << "the same tooltip is not sent again";
   EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
+}
+
+// A busy shell that refuses an update: only what it took counts as shown, so the same
+// look offered again reaches it, and once taken is not sent again.
+TEST(Win32NotificationIcon, AnUpdateTheShellRefusedIsSentAgainWithTheSameLook) {
+  const std::vector<std::uint8_t> red = {255, 0, 0, 255};
+  struct Row {
+    const char* name;
+    std::function<Result<void>(NotificationIcon&)> set;
+    UINT flag;
+  };
+  const Row rows[] = {
+      {"the picture", [&](NotificationIcon& icon) { return icon.set_picture({"", {{1, 1, red}}}); }, NIF_ICON},
+      {"the tooltip", [](NotificationIcon& icon) { return icon.set_tooltip("tallowmered: Stopped"); }, NIF_TIP},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto shell = std::make_shared<ShellRecorder>();
+    NotificationIcon icon = make_icon(shell);
+    ASSERT_TRUE(icon.is_added());
+    shell->modifies_to_refuse = 1;
+    EXPECT_FALSE(row.set(icon).ok());
+    const std::size_t modifies = shell->count(NIM_MODIFY);
+    EXPECT_TRUE(row.set(icon).ok());
+    EXPECT_EQ(shell->count(NIM_MODIFY), modifies + 1);
+    EXPECT_NE(shell->last(NIM_MODIFY).uFlags & row.flag, 0u);
+    EXPECT_TRUE(row.set(icon).ok());
+    EXPECT_EQ(shell->count(NIM_MODIFY), modifies + 1);
+  }
 }
 
 LRESULT CALLBACK count_app_messages(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -15,6 +15,7 @@
 //   TALLOWMERED_GRANDCHILD=1          start a child of its own, pid in grandchild.pid
 //                                     (the agent, and "enroll" too)
 //   TALLOWMERED_OUTPUT=TEXT           write TEXT to stdout and to stderr at start
+//   TALLOWMERED_LOG_EVERY_MS=N        write a line to stdout every N ms while it runs
 //   TALLOWMERED_ENROLL_EXIT_CODE=C    exit code of "enroll" (default 0)
 //   TALLOWMERED_ENROLL_OUTPUT=BYTES   what "enroll" writes to stdout (default a greeting)
 //   TALLOWMERED_ENROLL_ERROR=BYTES    what "enroll" writes to stderr (default nothing)
@@ -29,6 +30,7 @@
 //   TALLOWMERED_ENROLL_HANG=1         "enroll" never ends (after writing its output)
 // Every run records its arguments, working directory and environment in launch.json.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -214,9 +216,16 @@ int run_agent(const std::filesystem::path& state_directory) {
     exit_at = started + std::chrono::milliseconds(numeric_setting("TALLOWMERED_EXIT_AFTER_MS", 0));
   }
   const bool ignore_stop = setting("TALLOWMERED_IGNORE_STOP") == "1";
+  const std::chrono::milliseconds log_every(numeric_setting("TALLOWMERED_LOG_EVERY_MS", 0));
+  auto next_line = started;
+  std::uint64_t lines = 0;
 
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
+    if (log_every.count() > 0 && now >= next_line) {
+      say(stdout, "tallowmered " + std::to_string(pid) + ": line " + std::to_string(++lines));
+      next_line += log_every;
+    }
     // A reader holding the file open can make a replace fail; try again next round.
     if (confirm_at && now >= *confirm_at && write_status(state_directory)) confirm_at.reset();
     if (exit_at && now >= *exit_at) {
@@ -227,7 +236,8 @@ int run_agent(const std::filesystem::path& state_directory) {
       }
       end_with(numeric_setting("TALLOWMERED_EXIT_CODE", 0));
     }
-    if (stop_request.value()->wait_for(20ms) && !ignore_stop) {
+    const auto pause = log_every.count() > 0 ? std::min<std::chrono::milliseconds>(20ms, log_every) : 20ms;
+    if (stop_request.value()->wait_for(pause) && !ignore_stop) {
       say(stdout, "tallowmered " + std::to_string(pid) + ": stop requested, ending");
       return 0;
     }

@@ -11,6 +11,8 @@
 #endif
 #include <gtk/gtk.h>
 
+#include "platform/posix/run_time_library.h"
+
 namespace tallow::platform::posix {
 
 #define TALLOW_GTK_FUNCTIONS(X)                                                              \
@@ -50,9 +52,7 @@ namespace tallow::platform::posix {
 // The GTK functions the tray uses, looked up in libgtk-3.so.0 (and the libraries it
 // brings: gdk, gdk-pixbuf).
 struct GtkFunctions {
-#define TALLOW_GTK_MEMBER(name) decltype(&::name) name = nullptr;
-  TALLOW_GTK_FUNCTIONS(TALLOW_GTK_MEMBER)
-#undef TALLOW_GTK_MEMBER
+  TALLOW_GTK_FUNCTIONS(TALLOW_LIBRARY_MEMBER)
 };
 
 // GTK's own casts (GTK_WINDOW...) call into the library by name to check the type;

@@ -24,6 +24,7 @@
 #include "platform/posix/status_notifier_item.h"
 #include "platform/posix/status_notifier_watcher.h"
 #include "platform/posix/xembed_icon.h"
+#include "platform/posix/xwayland_trays.h"
 
 namespace tallow::platform {
 namespace {
@@ -67,6 +68,7 @@ struct NotificationIcon::Impl {
   void reconcile();
   bool stop_retrying_once_added();
   void show_in_xembed_tray();
+  void look_for_xwayland_trays();
   std::string item_icon_name() const;
   void start_retrying();
   gboolean retry_add();
@@ -86,6 +88,8 @@ struct NotificationIcon::Impl {
   std::unique_ptr<posix::OwnPopupMenu> own_popup;
   std::unique_ptr<posix::XembedIcon> xembed;
   std::string xembed_why_not = "no X display for an XEmbed icon";
+  std::unique_ptr<posix::XwaylandTrays> xwayland_trays;
+  bool xwayland_tray_seen = false;
   posix::GSourcePtr retry_timer;
   IconAddRetry retry;
 };
@@ -133,12 +137,29 @@ bool NotificationIcon::Impl::stop_retrying_once_added() {
 
 void NotificationIcon::Impl::show_in_xembed_tray() {
   if (xembed) return xembed->set_visible(true);
-  if (!posix::xembed_possible(posix::current_display_session(), &posix::xembed_tray_present)) {
-    xembed_why_not = "no XEmbed system tray in this session";
-    return;
+  switch (posix::xembed_chance(posix::current_display_session())) {
+    case posix::XembedChance::never: return;
+    case posix::XembedChance::once_a_tray_is_seen:
+      if (!xwayland_tray_seen) return look_for_xwayland_trays();
+      break;
+    case posix::XembedChance::now: break;
   }
   xembed = posix::XembedIcon::create(menu, picture, item_tooltip(tooltip), [this] { reconcile(); });
   xembed_why_not = xembed ? "no XEmbed system tray docked it" : "GTK cannot be loaded for an XEmbed icon";
+}
+
+void NotificationIcon::Impl::look_for_xwayland_trays() {
+  xembed_why_not = "no XEmbed system tray in this session";
+  if (xwayland_trays) return;
+  xwayland_trays = posix::XwaylandTrays::watch(
+      [this] {
+        // From now on GTK's icon follows the trays that come and go itself.
+        xwayland_tray_seen = true;
+        xwayland_trays.reset();
+        if (!host_draws_items()) show_in_xembed_tray();
+        reconcile();
+      },
+      timing.look_again_after);
 }
 
 // The themed icon's name, where hosts will find it; none, and the pixmaps alone,
@@ -163,7 +184,8 @@ gboolean NotificationIcon::Impl::retry_add() {
   const auto now = Clock::now();
   if (retry.time_to_tell_user(now)) tell_user_there_is_no_notification_area();
   // Once the user knows, the timer has nothing left to do: a watcher or an XEmbed tray
-  // that comes later announces itself, and an idle tray does not wake for nothing.
+  // that comes later announces itself (under XWayland to the trays' watch), and an idle
+  // tray does not wake for nothing.
   if (retry.refused(now, why_not_added()) && !retry.told_user()) return G_SOURCE_CONTINUE;
   retry_timer.reset();
   return G_SOURCE_REMOVE;
@@ -191,6 +213,7 @@ void NotificationIcon::Impl::remove() {
   }
   own_popup.reset();
   dbus_menu.reset();
+  xwayland_trays.reset();
   xembed.reset();
   if (bus) g_dbus_connection_flush_sync(bus, nullptr, nullptr);
 }

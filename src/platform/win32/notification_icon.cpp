@@ -75,7 +75,10 @@ struct NotificationIcon::Impl {
   NotificationIconTiming timing;
   ScopedWindow window;
   ScopedIcon icon;
-  IconImage image_shown;
+  // What the shell took, as opposed to what it is sent next: a refused part is sent
+  // again with the next look instead of being skipped as unchanged.
+  std::optional<IconImage> image_shown;
+  std::optional<std::string> tooltip_shown;
   // Shared with an open menu, which keeps the one the user sees alive through a set_menu.
   std::shared_ptr<const PopupMenu> popup;
   Menu menu;
@@ -162,20 +165,23 @@ Result<void> NotificationIcon::Impl::set_picture(const IconPicture& picture) {
   if (auto checked = check_icon_picture(picture); !checked) return checked;
   // The notification area shows one image, at the one size the tray paints here.
   const IconImage& image = picture.images.front();
-  if (icon && image == image_shown) return {};
+  if (image == image_shown) return {};
   auto made = create_icon_from_rgba({image.width, image.height, image.rgba});
   if (!made) return made.error();
   // The old icon goes only after the shell has been handed the new one.
   const ScopedIcon old = std::exchange(icon, std::move(made.value()));
-  image_shown = image;
-  return modify(NIF_ICON);
+  auto sent = modify(NIF_ICON);
+  image_shown = sent ? std::optional(image) : std::nullopt;
+  return sent;
 }
 
 Result<void> NotificationIcon::Impl::set_tooltip(std::string_view text) {
-  if (text == tooltip && !tooltip_units.empty()) return {};
+  if (text == tooltip_shown) return {};
   tooltip = std::string(text);
   tooltip_units = tooltip_text(text);
-  return modify(NIF_TIP | NIF_SHOWTIP);
+  auto sent = modify(NIF_TIP | NIF_SHOWTIP);
+  tooltip_shown = sent ? std::optional(tooltip) : std::nullopt;
+  return sent;
 }
 
 NOTIFYICONDATAW NotificationIcon::Impl::data(UINT flags) const {

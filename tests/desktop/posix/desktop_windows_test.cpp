@@ -11,7 +11,7 @@
 #include <glob.h>
 
 #include "desktop/posix/tray_desktop_fixture.h"
-#include "platform/posix/display_session.h"
+#include "support/posix/x_display.h"
 
 namespace tallow::test {
 namespace {
@@ -199,12 +199,12 @@ TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
   ASSERT_TRUE(has_program("trayer"));
   watcher_.reset();  // no StatusNotifierWatcher on the bus at all
   // Only an XEmbed tray that holds its selection on the display counts as one.
-  EXPECT_TRUE(wait_for_x([] { return !platform::posix::xembed_tray_present(); }));
+  EXPECT_TRUE(wait_for_x([] { return !xembed_tray_present(); }));
   ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
                        "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
                       environment(), scratch_ / "trayer.log");
   ASSERT_TRUE(wait_for_x([&] { return xdotool("search --onlyvisible --class trayer"); }));
-  EXPECT_TRUE(wait_for_x(&platform::posix::xembed_tray_present));
+  EXPECT_TRUE(wait_for_x(&xembed_tray_present));
   write_config();
   auto tray = start_tray();
   // GtkStatusIcon docks a plug window named after the program into the tray.
@@ -223,6 +223,35 @@ TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
   EXPECT_TRUE(wait_for_x([&] { return top_level_windows() > windows; }, 10s)) << "no menu opened";
   take_screenshot("linux-xembed-menu", "360x300+0+0");
   ASSERT_TRUE(xdotool("key Escape"));
+  ASSERT_TRUE(tray->signal(SIGTERM));
+  EXPECT_EQ(tray->wait_for_exit(30s), 0);
+}
+
+// On a Wayland session the X display is XWayland's, which some desktops start for any
+// program that connects. The tray connects once, not on its main thread, keeps the
+// connection, and docks in an XEmbed tray that starts after it told the user there is
+// no notification area.
+TEST_F(DesktopWindows, UnderXwaylandTheTrayConnectsOnceAndDocksInATrayThatStartsLater) {
+  ASSERT_TRUE(has_program("trayer"));
+  watcher_.reset();
+  EXPECT_TRUE(wait_for_x([] { return !xembed_tray_present(); }));
+  const XRelay xwayland(x_display());
+  ASSERT_FALSE(xwayland.display().empty());
+  write_config();
+  auto tray = start_tray("tray.log", {{"DISPLAY", xwayland.display()}, {"WAYLAND_DISPLAY", "wayland-tallow-none"}});
+  const std::string told = "There is no notification area";
+  ASSERT_TRUE(wait_until([&] { return read_file(scratch_ / "tray.log").find(told) != std::string::npos; }, 60s));
+  EXPECT_EQ(xwayland.connections(), 1);
+  ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
+                       "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
+                      environment(), scratch_ / "trayer.log");
+  ASSERT_TRUE(wait_for_x([&] {
+    const auto tree = run_command("xwininfo -root -tree 2>/dev/null");
+    return tree && tree->find("\"tallowmere-tray\"") != std::string::npos;
+  })) << read_file(scratch_ / "tray.log");
+  // The one connection it kept, and GTK's own for the icon.
+  EXPECT_EQ(xwayland.connections(), 2);
+  take_screenshot("linux-xwayland-late-tray", "240x40+0+0");
   ASSERT_TRUE(tray->signal(SIGTERM));
   EXPECT_EQ(tray->wait_for_exit(30s), 0);
 }
