@@ -14,13 +14,31 @@
 #include "platform/autostart.h"
 #include "platform/message_loop.h"
 #include "posix/scoped_variables.h"
+#include "support/posix/refused_inotify.h"
 #include "support/test_support.h"
+#include "tray/platform_tray_host.h"
 
 namespace tallow::platform {
 namespace {
 
+using tallow::PlatformTrayHost;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+
+// Runs `wait`, and ends it after 20 s should nothing else: false then, so that the test
+// fails instead of hanging.
+bool ends_before_rescue(const std::function<void()>& wait) {
+  bool rescued = false;
+  GSource* rescue = g_timeout_source_new_seconds(20);
+  g_source_set_callback(
+      rescue, [](gpointer flag) -> gboolean { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &rescued,
+      nullptr);
+  g_source_attach(rescue, g_main_context_default());
+  wait();
+  g_source_destroy(rescue);
+  g_source_unref(rescue);
+  return !rescued;
+}
 
 TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedByHand) {
   const test::TempDir home("wait");
@@ -46,18 +64,30 @@ TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedB
     SCOPED_TRACE(c.name);
     dispatch_window_messages();  // what earlier rows left
     c.change();
-    // Should nothing end the wait, this does, so that the test fails instead of hanging.
-    bool rescued = false;
-    GSource* rescue = g_timeout_source_new_seconds(20);
-    g_source_set_callback(
-        rescue, [](gpointer flag) -> gboolean { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &rescued,
-        nullptr);
-    g_source_attach(rescue, g_main_context_default());
-    wait_for_window_input(kUnboundedInputWait);
-    g_source_destroy(rescue);
-    g_source_unref(rescue);
-    EXPECT_FALSE(rescued);
+    EXPECT_TRUE(ends_before_rescue([] { wait_for_window_input(kUnboundedInputWait); }));
   }
+}
+
+// While the system refuses to watch the autostart directory, the tray's wait is bounded
+// so that Launch at Login changed by hand still shows; once a wait has set the watch up,
+// only a change ends it.
+TEST(PosixWindowWait, TheTraysWaitIsBoundedWhileTheAutostartEntryCannotBeWatched) {
+  const test::TempDir home("wait");
+  test::ScopedVariables variables;
+  variables.set("XDG_CONFIG_HOME", (home / "config").string());
+  std::optional<test::InotifyRefusal> refusal(std::in_place);
+  PlatformTrayHost host;
+  dispatch_window_messages();
+  EXPECT_TRUE(ends_before_rescue([&] { host.wait_for_input(std::chrono::milliseconds(100)); }));
+  refusal.reset();
+  std::thread by_hand([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(write_autostart_entry("[Desktop Entry]\n"));
+  });
+  const auto started = Clock::now();
+  EXPECT_TRUE(ends_before_rescue([&] { host.wait_for_input(std::chrono::milliseconds(100)); }));
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(250)) << "a bounded wait, with the watch set up";
+  by_hand.join();
 }
 
 }  // namespace
