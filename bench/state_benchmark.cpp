@@ -7,10 +7,10 @@
 #include <fstream>
 #include <string>
 
-#include "daemon/agent_launch.h"
-#include "daemon/supervisor.h"
+#include "agent/agent_launch.h"
+#include "agent/supervisor.h"
 #include "platform/environment.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "tray/menu_model.h"
 
 namespace {

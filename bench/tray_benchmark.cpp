@@ -14,12 +14,12 @@
 namespace {
 
 void BM_BuildRookMask(benchmark::State& s) {
-  for (auto _ : s) benchmark::DoNotOptimize(tallow::build_rook_mask());
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::rook_mask_from_png(tallow::embedded_rook_png(36)));
 }
 BENCHMARK(BM_BuildRookMask);
 
 void BM_RenderRookIcon(benchmark::State& s) {
-  const auto mask = tallow::build_rook_mask().value();
+  const auto mask = tallow::rook_mask_from_png(tallow::embedded_rook_png(36)).value();
   const auto status = tallow::AgentStatus::stopped();
   for (auto _ : s) benchmark::DoNotOptimize(tallow::render_rook_icon(mask, status, true));
 }

@@ -1,7 +1,7 @@
 // What the user pastes into the enrollment dialog: either the code alone or the
 // whole command line the hub's web UI shows, from which the code and hub are taken.
 
-#include "daemon/enrollment_input.h"
+#include "agent/enrollment_input.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // From an ended enrollment run to the notice the user sees and whether the agent
 // restarts; and the agent's arguments.
 
-#include "daemon/enrollment.h"
+#include "agent/enrollment.h"
 
 #include <gtest/gtest.h>
 

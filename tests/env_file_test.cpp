@@ -1,7 +1,7 @@
 // The env file in the state directory: extra environment settings for the agent,
 // written by the user or an installer, so every sloppy form must parse predictably.
 
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/agent_launch.h"
+#include "agent/agent_launch.h"
 #include "platform/environment.h"
 #include "support/test_support.h"
 

@@ -87,30 +87,6 @@ TEST(IconBitmaps, PixelsMustFillTheirSizeAndBecomeBgraAndAMaskOfClearPixels) {
   EXPECT_EQ(icon_mask_stride(36), 6u);
 }
 
-TEST(PickedCommands, ComeOutOnceInTheOrderPickedFromAnyThread) {
-  (void)take_picked_commands();
-  for (const char* command : {"stop", "start", "stop"}) queue_picked_command(command);
-  EXPECT_EQ(take_picked_commands(), (std::vector<std::string>{"stop", "start", "stop"}));
-  EXPECT_TRUE(take_picked_commands().empty());
-
-  constexpr int kThreads = 4, kEach = 500;
-  std::vector<std::thread> pickers;
-  for (int t = 0; t < kThreads; ++t) {
-    pickers.emplace_back([t] {
-      for (int i = 0; i < kEach; ++i) queue_picked_command(std::to_string(t) + ":" + std::to_string(i));
-    });
-  }
-  std::vector<int> next(kThreads, 0);
-  for (std::size_t taken = 0; taken < kThreads * kEach;) {
-    for (const std::string& command : take_picked_commands()) {
-      EXPECT_EQ(command.substr(2), std::to_string(next[command[0] - '0']++)) << "lost or reordered";
-      ++taken;
-    }
-  }
-  for (auto& picker : pickers) picker.join();
-  EXPECT_TRUE(take_picked_commands().empty());
-}
-
 // The add-retry rule, stepped by hand: each step happens at a time (ms after the start)
 // and begin(), refused() and time_to_tell_user() answer as given.
 TEST(IconAddRetry, RetriesForAWhileThenWaitsOrFailsForGoodOrWaitsAndTellsOnce) {
@@ -198,7 +174,7 @@ TEST(NotificationIcon, KeepsWhatItIsGivenAndRefusesBadPixels) {
   EXPECT_FALSE(icon.set_picture({"tallowmere-tray-symbolic", {}}).ok());
   EXPECT_EQ(icon.add_failure(), std::nullopt);
   NotificationIconAccess::remove(icon);
-  EXPECT_FALSE(icon.is_added());
+  EXPECT_FALSE(NotificationIconAccess::is_added(icon));
   EXPECT_FALSE(NotificationIcon::create(first, IconPicture{"", {{5, 4, pixels}}}, "t").ok());
 }
 

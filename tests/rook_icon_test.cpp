@@ -24,7 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 // The embedded image decoded to RGBA by the decoder directly.
 const Bytes& rook_rgba() {
   static const Bytes rgba = [] {
-    const auto png = embedded_rook_png();
+    const auto png = embedded_rook_png(36);
     int width = 0, height = 0, channels = 0;
     stbi_uc* pixels = stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &width, &height, &channels, 4);
     Bytes out = pixels && width == 31 && height == 36 ? Bytes(pixels, pixels + 31 * 36 * 4) : Bytes();
@@ -36,14 +36,14 @@ const Bytes& rook_rgba() {
 
 const RookMask& rook_mask() {
   static const RookMask mask = [] {
-    auto built = build_rook_mask();
+    auto built = rook_mask_from_png(embedded_rook_png(36));
     return built ? built.value() : RookMask{};
   }();
   return mask;
 }
 
 TEST(RookImage, IsThe31By36RgbaPngWithBlackColourChannels) {
-  const auto png = embedded_rook_png();
+  const auto png = embedded_rook_png(36);
   ASSERT_GE(png.size(), 33u);
   const std::string head(png.begin(), png.begin() + 33);
   EXPECT_EQ(head.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
@@ -112,7 +112,7 @@ TEST(RookMask, CentresAnyPngInASquareOfItsLongerSide) {
 }
 
 TEST(RookMask, FailuresSayWhatWentWrong) {
-  const Bytes whole(embedded_rook_png().begin(), embedded_rook_png().end());
+  const Bytes whole(embedded_rook_png(36).begin(), embedded_rook_png(36).end());
   const Bytes header_only(whole.begin(), whole.begin() + 33);  // signature and IHDR
   Bytes huge = header_only;  // 2^24 × 1 pixels: a square of 2^48 bytes
   huge[16] = 1, huge[17] = huge[18] = huge[19] = huge[20] = huge[21] = huge[22] = 0, huge[23] = 1;

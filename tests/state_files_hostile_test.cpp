@@ -2,7 +2,7 @@
 // can put anything there. Whatever the files hold, the readers must answer (absent
 // when in doubt) without throwing, crashing or hanging the tray's status refresh.
 
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 #include <gtest/gtest.h>
 

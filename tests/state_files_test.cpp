@@ -1,7 +1,7 @@
 // config.json and status.json as the agent leaves them in its state directory. The
 // readers are exercised through real files: every failure must read as absent.
 
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,9 @@
 
 #include "platform/file.h"
 #include "platform/state_directory_watch.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/supervisor_fixture.h"
+#include "support/tasks_access.h"
 
 namespace tallow {
 namespace {
@@ -195,7 +196,7 @@ TEST_F(SupervisorTest, StopTimerOfAnEarlierChildLeavesALaterOneAlone) {
   start_and_confirm();
   const auto second = agents_.last_child();
   // The refresh loop and the second child's exit watch remain once the timer is done.
-  ASSERT_TRUE(test::wait_until([&] { return runtime_->live_task_count() == 2; }));
+  ASSERT_TRUE(test::wait_until([&] { return TaskRuntimeAccess::live_tasks(*runtime_) == 2; }));
   EXPECT_FALSE(second->has_ended());
   EXPECT_EQ(supervisor.status(), AgentStatus::running());
 }
@@ -231,8 +232,8 @@ TEST_F(SupervisorTest, StopDeadlinesWaitWithoutAThreadAndWithoutKeepingTheirKill
   }
   // The timer queue's thread is the one task left; the deadlines and the refresh's next
   // step wait in its queue.
-  EXPECT_TRUE(test::wait_until([&] { return runtime_->live_task_count() == 1; }));
-  EXPECT_EQ(runtime_->timers().pending(), std::size_t{kStops + 1});
+  EXPECT_TRUE(test::wait_until([&] { return TaskRuntimeAccess::live_tasks(*runtime_) == 1; }));
+  EXPECT_EQ(TimerQueueAccess::pending(runtime_->timers()), std::size_t{kStops + 1});
   EXPECT_TRUE(test::wait_until([&] {
     return std::all_of(kill_signals.begin(), kill_signals.end(), [](const auto& kill) { return kill.expired(); });
   }));

@@ -1,6 +1,6 @@
 // The timer queue: which callbacks run, in which order, on its one thread.
 
-#include "daemon/timer_queue.h"
+#include "tasks/timer_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/tasks_access.h"
 #include "support/test_support.h"
 
 namespace tallow {
@@ -77,7 +78,7 @@ TEST(TimerQueue, RunsByDeadlineTiesInScheduleOrderAndNeverWhatWasCancelled) {
     for (const std::string& name : c.cancelled) EXPECT_TRUE(served.queue.cancel(ids[name]));
     // Nothing runs before serving begins, so the order is the queue's alone.
     served.serve();
-    ASSERT_TRUE(test::wait_until([&] { return served.queue.pending() == 0 && served.ran().size() == c.ran.size(); }));
+    ASSERT_TRUE(test::wait_until([&] { return TimerQueueAccess::pending(served.queue) == 0 && served.ran().size() == c.ran.size(); }));
     // A callback that ran, or was cancelled, cannot be cancelled again.
     for (const auto& [name, id] : ids) EXPECT_FALSE(served.queue.cancel(id)) << name;
     EXPECT_EQ(served.ran(), c.ran);
@@ -99,7 +100,7 @@ TEST(TimerQueue, ANearerDeadlineWakesTheThreadThatWaitsForAFartherOneAndIsKept) 
   });
   ASSERT_TRUE(test::wait_until([&] { return served.ran() == std::vector<std::string>{"near"}; }));
   EXPECT_FALSE(early.load());
-  EXPECT_EQ(served.queue.pending(), 1u);
+  EXPECT_EQ(TimerQueueAccess::pending(served.queue), 1u);
 }
 
 TEST(TimerQueue, AFailingCallbackEndsAloneAndShutdownLetsGoOfWhatTheRestHold) {

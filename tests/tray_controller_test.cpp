@@ -19,7 +19,7 @@
 #include "platform/environment.h"
 #include "support/fake_agent.h"
 #include "support/test_support.h"
-#include "tray/supervisor_agent.h"
+#include "agent/supervisor.h"
 
 namespace tallow {
 
@@ -98,7 +98,7 @@ class FakeHost final : public TrayHost {
   Recorder log;
 };
 
-class FakeAgent final : public TrayAgent {
+class FakeAgent final : public AgentControl {
  public:
   explicit FakeAgent(Transcript& calls) : log{calls} {}
 
@@ -106,22 +106,24 @@ class FakeAgent final : public TrayAgent {
   std::optional<std::string> hub;
   std::optional<bool> connected;
   bool child = false;
-  std::optional<Notice> notice;
+  mutable std::optional<Notice> notice;
 
-  void start() override { log("agent.start"); }
-  void stop() override { log("agent.stop"); }
-  void restart() override { log("agent.restart"); }
-  void enroll(const std::string& code, const std::string& hub_url) override { log("agent.enroll ", code, " ", hub_url); }
-  AgentStatus status() override { return state; }
-  std::optional<std::string> hub_url() override { return hub; }
-  std::optional<bool> hub_connected() override { return connected; }
-  bool has_child() override { return child; }
-  std::optional<Notice> take_notice() override { return std::exchange(notice, std::nullopt); }
-  std::filesystem::path state_directory() override { return platform::path_from_text("/state dir"); }
-  std::filesystem::path log_path() override { return state_directory() / "tallowmered.log"; }
+  void start() const override { log("agent.start"); }
+  void stop() const override { log("agent.stop"); }
+  void restart() const override { log("agent.restart"); }
+  void enroll(const std::string& code, const std::string& hub_url) const override {
+    log("agent.enroll ", code, " ", hub_url);
+  }
+  AgentStatus status() const override { return state; }
+  std::optional<std::string> hub_url() const override { return hub; }
+  std::optional<bool> hub_connected() const override { return connected; }
+  bool has_child() const override { return child; }
+  std::optional<Notice> take_notice() const override { return std::exchange(notice, std::nullopt); }
+  std::filesystem::path state_directory() const override { return platform::path_from_text("/state dir"); }
+  std::filesystem::path log_path() const override { return state_directory() / "tallowmered.log"; }
 
  private:
-  Recorder log;
+  mutable Recorder log;
 };
 
 // Writes its arguments where the pixels go, so the host's set_icon line names them.
@@ -338,7 +340,7 @@ TEST(WebUrl, OnlyHttpAndHttpsReachTheShell) {
   for (const auto& [url, web] : cases) EXPECT_EQ(is_web_url(url), web) << url;
 }
 
-// The loop over the real supervisor and its adapter, with in-process agent children.
+// The loop over the real supervisor, with in-process agent children.
 TEST(SupervisorAgent, CarriesTheLoopToTheRealSupervisor) {
   test::TempDir dir("tray");
   test::write_file(dir / "config.json", R"({"hub": {"url": "https://hub.example/ui"}})");
@@ -352,15 +354,15 @@ TEST(SupervisorAgent, CarriesTheLoopToTheRealSupervisor) {
     for (const auto& child : agents.children()) child->end(1);
     runtime->shutdown();
   }};
-  // The test steps the status refresh itself.
-  const Supervisor supervisor = Supervisor::create(
-      runtime, SupervisorOptions{dir.path(), dir / "agent", {1h, 1h, 300ms, 5ms}, agents.launcher(), nullptr});
   Transcript calls;
-  SupervisorAgent agent(supervisor, [&](const Supervisor& s, const std::string& code, const std::string& hub) {
+  // The test steps the status refresh itself.
+  SupervisorOptions options{dir.path(), dir / "agent", {1h, 1h, 300ms, 5ms}, agents.launcher()};
+  options.run_enrollment = [&](const Supervisor& s, const std::string& code, const std::string& hub) {
     calls.push_back("run_enrollment " + platform::path_text(s.state_directory()) + " " + code + " " + hub);
-  });
+  };
+  const Supervisor supervisor = Supervisor::create(runtime, std::move(options));
   FakeHost host(calls);
-  TrayController controller(host, agent, paint_tag, 1ms);
+  TrayController controller(host, supervisor, paint_tag, 1ms);
   EXPECT_EQ(controller.first_look().tooltip, "tallowmered: Stopped");
 
   host.commands = {"start", "enroll", "log"};

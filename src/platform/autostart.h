@@ -36,7 +36,7 @@ Result<void> write_autostart_entry(std::string_view text);
 Result<void> remove_autostart_entry();
 
 // While it lives, the entry being made, rewritten, replaced or removed by anyone ends the
-// main thread's wait for window input, so the tray reads the entry again after it.
+// main thread's wait for events, so the tray reads the entry again after it.
 // Linux: an inotify watch on the autostart directory (or, while that is missing, on its
 // nearest ancestor) among the sources of GLib's default main context; create it on the
 // main thread. Windows: nothing; the tray's bounded wait reads the Run value after each.

@@ -2,6 +2,7 @@
 // A menu as a plain value: the tray's menu model builds it, each notification area
 // draws it as it is.
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,5 +42,21 @@ struct MenuItem {
 };
 
 using Menu = std::vector<MenuItem>;
+
+// The commands of the rows the user picked, oldest first, kept by the icon whose menu
+// showed them until its owner takes them. Main thread only.
+class PickedCommands {
+ public:
+  void add(std::string_view command) { commands_.emplace_back(command); }
+  std::optional<std::string> take_oldest() {
+    if (commands_.empty()) return std::nullopt;
+    std::string oldest = std::move(commands_.front());
+    commands_.pop_front();
+    return oldest;
+  }
+
+ private:
+  std::deque<std::string> commands_;
+};
 
 }  // namespace tallow::platform

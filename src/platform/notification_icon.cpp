@@ -1,11 +1,9 @@
-// The parts of the notification icon that every platform shares: the pixel check, the
-// add-retry rule and the queue of picked commands.
+// The parts of the notification icon that every platform shares: the pixel check and the
+// add-retry rule.
 
 #include "platform/notification_icon.h"
 
 #include <cstdio>
-#include <deque>
-#include <mutex>
 
 namespace tallow::platform {
 
@@ -66,38 +64,6 @@ Result<void> check_icon_picture(const IconPicture& picture) {
     if (auto checked = check_rgba_pixels({image.width, image.height, image.rgba}); !checked) return checked;
   }
   return {};
-}
-
-namespace {
-
-struct PickedCommands {
-  std::mutex mutex;
-  std::deque<std::string> commands;
-};
-
-PickedCommands& picked_commands() {
-  static PickedCommands queue;
-  return queue;
-}
-
-}  // namespace
-
-void queue_picked_command(std::string command) {
-  PickedCommands& queue = picked_commands();
-  const std::lock_guard lock(queue.mutex);
-  queue.commands.push_back(std::move(command));
-}
-
-std::vector<std::string> take_picked_commands() {
-  PickedCommands& queue = picked_commands();
-  std::deque<std::string> taken;
-  {
-    const std::lock_guard lock(queue.mutex);
-    // Asked on every pass of the loop; nearly always nothing is there.
-    if (queue.commands.empty()) return {};
-    taken.swap(queue.commands);
-  }
-  return {std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end())};
 }
 
 }  // namespace tallow::platform

@@ -1,6 +1,6 @@
 #pragma once
 // The notification-area icon: one icon with its image, tooltip and popup menu, and the
-// process-wide queue of the menu items the user picked.
+// commands of the menu rows the user picked from it.
 
 #include <chrono>
 #include <cstdint>
@@ -104,15 +104,15 @@ class IconAddRetry {
 
 // One icon in the notification area, owned by the thread that created it: every call,
 // and the message dispatch that delivers its clicks, happens on that thread.
-// A left or right click (or the keyboard) opens the menu; a picked item's command goes
-// onto the queue below. The menu runs its own loop inside dispatch_window_messages
-// (platform/message_loop.h), which returns once the menu has closed. The icon is added
+// A left or right click (or the keyboard) opens the menu; a picked item's command is kept
+// for next_picked_command(). The menu runs its own loop inside dispatch_pending_events
+// (platform/main_loop.h), which returns once the menu has closed. The icon is added
 // again when the taskbar is re-created.
 class NotificationIcon {
  public:
   // Makes the icon and asks the notification area to add it. Fails only when the icon
   // cannot exist at all (bad pixels, no window); a shell that refuses the add is
-  // retried as `timing` says, and the outcome shows in is_added() and add_failure().
+  // retried as `timing` says, and a failure for good shows in add_failure().
   static Result<NotificationIcon> create(Menu menu, IconPicture picture, std::string_view tooltip,
                                          NotificationIconTiming timing = {});
 
@@ -135,12 +135,17 @@ class NotificationIcon {
   // cut between characters.
   Result<void> set_tooltip(std::string_view tooltip);
 
-  // True while the notification area holds the icon.
-  bool is_added() const;
-
   // Set once the icon has never been shown and every add was refused for the whole
   // `give_up_after`: the error of the last attempt. The icon stops trying then.
   std::optional<Error> add_failure() const;
+
+  // The oldest command picked from the icon's menu and not taken yet.
+  std::optional<std::string> next_picked_command();
+
+  // Whether the panel the icon sits in is light, where the icon has seen it (an XEmbed
+  // tray on Linux, which draws icons as given); none elsewhere. It comes before the
+  // desktop's own look.
+  std::optional<bool> panel_light() const;
 
  private:
   struct Impl;
@@ -149,12 +154,5 @@ class NotificationIcon {
 
   std::unique_ptr<Impl> impl_;
 };
-
-// The process-wide queue of picked menu items, as their command identifiers.
-// Safe from any thread.
-void queue_picked_command(std::string command);
-
-// Every queued command, oldest first; the queue is empty afterwards.
-std::vector<std::string> take_picked_commands();
 
 }  // namespace tallow::platform

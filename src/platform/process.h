@@ -72,14 +72,4 @@ struct AgentCommand {
 // without a console window. Linux: a keeper process between tray and agent.
 Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command);
 
-// Starts a plain process that nobody waits for; returns its pid. For the stand-in
-// agent's grandchild and for tests.
-Result<std::uint32_t> spawn_detached(const std::filesystem::path& program,
-                                     const std::vector<std::string>& arguments);
-
-// A wake event raised when this process is asked to stop: a console break or
-// Ctrl+C on Windows, SIGTERM or SIGINT on Linux. Installed once; later calls
-// return the same event.
-Result<std::shared_ptr<WakeEvent>> stop_request_event();
-
 }  // namespace tallow::platform

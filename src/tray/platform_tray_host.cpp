@@ -2,7 +2,7 @@
 
 #include "platform/desktop.h"
 #include "platform/dialog.h"
-#include "platform/message_loop.h"
+#include "platform/main_loop.h"
 #include "platform/theme.h"
 #include "tray/launch_at_login.h"
 
@@ -11,27 +11,18 @@ PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
     : icon_timing_(icon_timing), autostart_watch_(platform::AutostartWatch::start()) {}
 
 Result<bool> PlatformTrayHost::drain_messages() {
-  const bool drained = platform::dispatch_window_messages() == platform::PumpResult::drained;
+  const bool drained = platform::dispatch_pending_events() == platform::PumpResult::drained;
   if (icon_) {
     if (std::optional<Error> failure = icon_->add_failure()) return *std::move(failure);
   }
   return drained;
 }
 
-std::optional<std::string> PlatformTrayHost::next_command() {
-  // Picks made while an earlier command's dialog was open join the end of the line.
-  for (std::string& command : platform::take_picked_commands()) commands_.push_back(std::move(command));
-  if (commands_.empty()) return std::nullopt;
-  std::string command = std::move(commands_.front());
-  commands_.pop_front();
-  return command;
-}
-
 bool PlatformTrayHost::close_requested() { return session_ && session_->close_requested(); }
 
 void PlatformTrayHost::wait_for_input(std::chrono::milliseconds limit) {
-  const bool every_change_wakes = platform::changes_wake_window_wait() && autostart_watch_.keep_watching();
-  platform::wait_for_window_input(every_change_wakes ? platform::kUnboundedInputWait : limit);
+  const bool every_change_wakes = platform::changes_wake_main_loop() && autostart_watch_.keep_watching();
+  platform::wait_for_events(every_change_wakes ? platform::kUnboundedInputWait : limit);
 }
 
 Result<void> PlatformTrayHost::show(const TrayLook& look) {
@@ -70,6 +61,8 @@ bool PlatformTrayHost::launch_at_login() { return is_launch_at_login_enabled(); 
 Result<void> PlatformTrayHost::toggle_launch_at_login() { return tallow::toggle_launch_at_login(); }
 
 std::optional<bool> PlatformTrayHost::light_theme() {
+  // A panel the icon has seen comes before the desktop's look, which describes windows.
+  if (const std::optional<bool> panel = icon_ ? icon_->panel_light() : std::nullopt) return panel;
   if (!platform::is_theme_known()) return std::nullopt;
   return platform::is_light_theme();
 }

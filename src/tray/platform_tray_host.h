@@ -1,10 +1,9 @@
 #pragma once
 // The tray controller's desktop, made of the platform layer's pieces: the notification
-// icon and its queue of picked commands, the thread's message loop, the session control,
+// icon and the commands picked from its menu, the thread's main loop, the session control,
 // message boxes, the shell, the input dialog, Launch at Login and the theme.
 
 #include <chrono>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,10 +26,11 @@ class PlatformTrayHost final : public TrayHost {
   void remove_icon() { icon_.reset(); }
 
   Result<bool> drain_messages() override;
-  std::optional<std::string> next_command() override;
+  // Picks made while an earlier command's dialog was open wait behind it in the icon.
+  std::optional<std::string> next_command() override { return icon_ ? icon_->next_picked_command() : std::nullopt; }
   bool close_requested() override;
   // Waits without a bound while everything the tray shows ends the wait when it changes
-  // (the agent's record through platform::wake_window_wait); `limit` bounds it only where
+  // (the agent's record through platform::wake_main_loop); `limit` bounds it only where
   // something cannot tell: on Windows always, on Linux while the system refuses a watch
   // on the Launch at Login entry.
   void wait_for_input(std::chrono::milliseconds limit) override;
@@ -52,7 +52,6 @@ class PlatformTrayHost final : public TrayHost {
   const platform::SessionControl* session_ = nullptr;
   platform::NotificationIconTiming icon_timing_;
   std::optional<platform::NotificationIcon> icon_;
-  std::deque<std::string> commands_;
   // Kept for the host's life: Launch at Login changed by hand shows without a poll.
   platform::AutostartWatch autostart_watch_;
 };

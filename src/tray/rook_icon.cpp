@@ -68,6 +68,7 @@ std::uint8_t scaled_alpha(std::uint8_t coverage, float opacity) {
 
 }  // namespace
 
+std::span<const std::uint8_t> embedded_rook_png();
 std::span<const std::uint8_t> embedded_rook_16_png();
 std::span<const std::uint8_t> embedded_rook_22_png();
 std::span<const std::uint8_t> embedded_rook_24_png();
@@ -85,8 +86,6 @@ std::span<const std::uint8_t> embedded_rook_png(std::uint32_t size) {
     default: return {};
   }
 }
-
-Result<RookMask> build_rook_mask() { return rook_mask_from_png(embedded_rook_png()); }
 
 Result<std::vector<RookMask>> build_rook_masks(std::span<const std::uint32_t> sizes) {
   std::vector<RookMask> masks;

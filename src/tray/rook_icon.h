@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "daemon/agent_status.h"
+#include "agent/agent_status.h"
 #include "platform/icon_image.h"
 
 namespace tallow {
@@ -24,15 +24,10 @@ struct RookMask {
   std::vector<std::uint8_t> coverage;
 };
 
-// The rook image the program carries: a 31 × 36 RGBA PNG, black, its shape in alpha.
-std::span<const std::uint8_t> embedded_rook_png();
-
-// The embedded rook image the tray paints at `size` pixels: the 31 × 36 one for 36, a
-// square one drawn at that size for 16, 22, 24, 32 and 48; empty for any other size.
+// The embedded rook image the tray paints at `size` pixels, an RGBA PNG, black, its shape
+// in alpha: the 31 × 36 one for 36 (Windows), a square one drawn at that size for 16, 22,
+// 24, 32 and 48; empty for any other size.
 std::span<const std::uint8_t> embedded_rook_png(std::uint32_t size);
-
-// The mask of the embedded rook image.
-Result<RookMask> build_rook_mask();
 
 // One mask for each of `sizes`, from the image embedded for it.
 Result<std::vector<RookMask>> build_rook_masks(std::span<const std::uint32_t> sizes);

@@ -4,26 +4,20 @@
 #include <string>
 
 #include "common/failure.h"
-#include "daemon/agent_locations.h"
-#include "daemon/enrollment.h"
-#include "daemon/task_runtime.h"
+#include "agent/agent_locations.h"
+#include "tasks/task_runtime.h"
 #include "platform/desktop.h"
-#include "platform/message_loop.h"
+#include "platform/main_loop.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
 #include "tray/platform_tray_host.h"
 #include "tray/rook_icon.h"
-#include "tray/supervisor_agent.h"
 
 namespace tallow {
 namespace {
 
 void report_failure(const std::string& text) {
   platform::show_message(kFailureCaption, text, /*is_error=*/true);
-}
-
-void run_enrollment_task(const Supervisor& supervisor, const std::string& code, const std::string& hub) {
-  run_enrollment(supervisor, code, hub);
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ int run_tray_app(const TrayAppTimings& timings) {
   supervisor_options.agent_path = resolve_agent_path();
   supervisor_options.timings = timings.supervisor;
   // The loop may sleep until something changes; the agent's record is one such thing.
-  supervisor_options.on_change = &platform::wake_window_wait;
+  supervisor_options.on_change = &platform::wake_main_loop;
   supervisor_options.follow_state_directory = true;
   const Supervisor supervisor = Supervisor::create(runtime.value(), std::move(supervisor_options));
 
@@ -56,17 +50,16 @@ int run_tray_app(const TrayAppTimings& timings) {
 
   {
     PlatformTrayHost host(timings.icon);
-    SupervisorAgent agent(supervisor, &run_enrollment_task);
     // The loop's bound where a change cannot end its wait: Windows tells of none and is
     // looked at on its own quick pace; on Linux only a Launch at Login entry the system
     // refuses to watch goes untold, looked at on the pace of the state directory's own
     // fallback. Otherwise the wait has no bound (PlatformTrayHost::wait_for_input).
     const auto input_wait =
-        platform::changes_wake_window_wait()
+        platform::changes_wake_main_loop()
             ? std::chrono::duration_cast<std::chrono::milliseconds>(timings.supervisor.refresh_interval)
             : timings.input_wait;
     TrayController controller(
-        host, agent,
+        host, supervisor,
         [&masks](const AgentStatus& status, std::optional<bool> light_theme) {
           return render_rook_picture(masks.value(), status, light_theme);
         },
@@ -86,7 +79,7 @@ int run_tray_app(const TrayAppTimings& timings) {
       host.listen_to(*session);
     }
 
-    agent.start();
+    supervisor.start();
     controller.run();
 
     // The icon leaves the notification area and the control stops listening before

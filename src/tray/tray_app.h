@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "daemon/supervisor.h"
+#include "agent/supervisor.h"
 #include "platform/notification_icon.h"
 #include "tray/tray_controller.h"
 

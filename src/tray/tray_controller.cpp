@@ -6,7 +6,7 @@
 
 #include "common/failure.h"
 #include "common/text.h"
-#include "daemon/enrollment_input.h"
+#include "agent/enrollment_input.h"
 #include "platform/environment.h"
 
 namespace tallow {
@@ -33,7 +33,7 @@ bool is_web_url(std::string_view url) {
 
 std::string tray_tooltip(const AgentStatus& status) { return "tallowmered: " + status_label(status); }
 
-TrayController::TrayController(TrayHost& host, TrayAgent& agent, IconPainter paint_icon,
+TrayController::TrayController(TrayHost& host, const AgentControl& agent, IconPainter paint_icon,
                                std::chrono::milliseconds input_wait)
     : host_(host), agent_(agent), paint_icon_(std::move(paint_icon)), input_wait_(input_wait) {
   assert(paint_icon_);

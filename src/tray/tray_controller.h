@@ -14,7 +14,7 @@
 
 namespace tallow {
 
-// The longest the loop waits for window input between two passes.
+// The longest the loop waits for events between two passes.
 inline constexpr std::chrono::milliseconds kTrayInputWait{200};
 
 // Where a computer enrolls when no hub is known yet.
@@ -33,7 +33,7 @@ std::string tray_tooltip(const AgentStatus& status);
 
 class TrayController {
  public:
-  TrayController(TrayHost& host, TrayAgent& agent, IconPainter paint_icon,
+  TrayController(TrayHost& host, const AgentControl& agent, IconPainter paint_icon,
                  std::chrono::milliseconds input_wait = kTrayInputWait);
 
   // Takes the first snapshot and gives what the tray shows for it, for start-up to
@@ -62,7 +62,7 @@ class TrayController {
   TrayLook look_of(const TraySnapshot& snapshot) const;
 
   TrayHost& host_;
-  TrayAgent& agent_;
+  const AgentControl& agent_;
   IconPainter paint_icon_;
   std::chrono::milliseconds input_wait_;
   std::optional<TraySnapshot> shown_;  // what the tray shows now

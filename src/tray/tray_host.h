@@ -1,7 +1,8 @@
 #pragma once
-// What the tray controller asks of the desktop and of the agent side. The controller
-// makes every decision; these interfaces only carry them out or answer questions, so
-// tests drive the controller with fakes and each platform binds its own pieces.
+// What the tray controller asks of the desktop (and, through agent/agent_control.h, of the
+// agent side). The controller makes every decision; these interfaces only carry them out
+// or answer questions, so tests drive the controller with fakes and each platform binds
+// its own pieces.
 
 #include <chrono>
 #include <cstdint>
@@ -13,8 +14,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "daemon/agent_status.h"
-#include "daemon/supervisor.h"  // Notice
+#include "agent/agent_status.h"
+#include "agent/agent_control.h"
 #include "platform/icon_image.h"
 #include "platform/menu.h"
 
@@ -45,7 +46,7 @@ class TrayHost {
   virtual std::optional<std::string> next_command() = 0;
   // Whether the control window was asked to close; once true, it stays true.
   virtual bool close_requested() = 0;
-  // Waits at most `limit` for window input to arrive.
+  // Waits at most `limit` for an event to arrive.
   virtual void wait_for_input(std::chrono::milliseconds limit) = 0;
 
   // Shows `look` in the tray icon: its menu, image and tooltip. Each part is tried;
@@ -65,30 +66,6 @@ class TrayHost {
   virtual Result<void> toggle_launch_at_login() = 0;
   // Whether the taskbar uses the light theme; none while the desktop has not said.
   virtual std::optional<bool> light_theme() = 0;
-};
-
-// The agent side: the supervisor's operations and the record it keeps.
-class TrayAgent {
- public:
-  virtual ~TrayAgent() = default;
-
-  // Each returns at once; the outcome shows later in the status.
-  virtual void start() = 0;
-  virtual void stop() = 0;
-  virtual void restart() = 0;
-  // Starts an enrollment in the background; its outcome comes back as a notice.
-  virtual void enroll(const std::string& code, const std::string& hub) = 0;
-
-  virtual AgentStatus status() = 0;
-  virtual std::optional<std::string> hub_url() = 0;
-  virtual std::optional<bool> hub_connected() = 0;
-  // Whether an agent child is still held.
-  virtual bool has_child() = 0;
-  // The pending notice, which taking empties.
-  virtual std::optional<Notice> take_notice() = 0;
-
-  virtual std::filesystem::path state_directory() = 0;
-  virtual std::filesystem::path log_path() = 0;
 };
 
 }  // namespace tallow

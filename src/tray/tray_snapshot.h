@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "daemon/agent_status.h"
+#include "agent/agent_status.h"
 
 namespace tallow {
 

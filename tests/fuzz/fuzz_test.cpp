@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "daemon/enrollment_input.h"
-#include "settings/state_files.h"
+#include "agent/enrollment_input.h"
+#include "agent/state_files.h"
 #include "support/test_support.h"
 #include "tray/menu_model.h"
 

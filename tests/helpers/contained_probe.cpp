@@ -33,6 +33,7 @@
 #include "platform/arguments.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 
 namespace {
@@ -67,7 +68,7 @@ int family(const std::filesystem::path& ready, bool exit_at_once) {
   const auto self = platform::executable_path();
   if (!self) return 2;
   const auto child_ready = with_suffix(ready, ".child");
-  const auto child = platform::spawn_detached(*self, {"idle", platform::path_text(child_ready)});
+  const auto child = tallow::agent_side::spawn_detached(*self, {"idle", platform::path_text(child_ready)});
   if (!child || !wait_for_file(child_ready)) return 3;
   if (!platform::replace_file_atomically(ready, own_pid() + " " + std::to_string(child.value()))) {
     return 4;
@@ -77,7 +78,7 @@ int family(const std::filesystem::path& ready, bool exit_at_once) {
 
 int await_stop(const std::filesystem::path& ready, const std::filesystem::path& mark, int code,
                const std::string& ready_text, const std::filesystem::path* mate_mark) {
-  auto stop_request = platform::stop_request_event();
+  auto stop_request = tallow::agent_side::stop_request_event();
   if (!stop_request) return 2;
   if (!platform::replace_file_atomically(ready, ready_text)) return 4;
   if (!stop_request.value()->wait_for(kGiveUp)) return 5;
@@ -93,7 +94,7 @@ int stop_family(const std::filesystem::path& ready, const std::filesystem::path&
   if (!self) return 2;
   const auto mate_ready = with_suffix(ready, ".mate");
   const auto mate_mark = with_suffix(mark, ".mate");
-  const auto mate = platform::spawn_detached(
+  const auto mate = tallow::agent_side::spawn_detached(
       *self, {"await_stop", platform::path_text(mate_ready), platform::path_text(mate_mark), "0"});
   if (!mate || !wait_for_file(mate_ready)) return 3;
   return await_stop(ready, mark, code, own_pid() + " " + std::to_string(mate.value()), &mate_mark);

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "daemon/enrollment.h"
+#include "agent/enrollment.h"
 #include "platform/arguments.h"
 #include "platform/environment.h"
 

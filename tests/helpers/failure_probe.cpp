@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/failure.h"
-#include "daemon/task_runtime.h"
+#include "tasks/task_runtime.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "platform/desktop.h"
 #include "platform/environment.h"
 #include "platform/file.h"
-#include "platform/message_loop.h"
+#include "platform/main_loop.h"
 
 namespace {
 
@@ -73,18 +73,18 @@ int main(int argc, char** argv) {
   std::string picked;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (platform::dispatch_window_messages() == platform::PumpResult::quit) return 0;
-    for (const std::string& command : platform::take_picked_commands()) {
-      picked += command + "\n";
+    if (platform::dispatch_pending_events() == platform::PumpResult::quit) return 0;
+    while (const auto command = icon->next_picked_command()) {
+      picked += *command + "\n";
       // Whole each time, so a reader never sees half a line.
       (void)platform::replace_file_atomically(out, picked);
-      if (command == "quit") return 0;
+      if (*command == "quit") return 0;
     }
     if (const auto failure = icon->add_failure()) {
       std::fprintf(stderr, "failed to add the notification area icon: %s\n", failure->message.c_str());
       return 3;
     }
-    platform::wait_for_window_input(std::chrono::milliseconds(200));
+    platform::wait_for_events(std::chrono::milliseconds(200));
   }
   return 2;
 }

@@ -23,6 +23,7 @@
 #include "platform/arguments.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 
 namespace {
@@ -31,7 +32,7 @@ namespace platform = tallow::platform;
 using namespace std::chrono_literals;
 
 int wait_for_stop_request() {
-  auto stop_request = platform::stop_request_event();
+  auto stop_request = tallow::agent_side::stop_request_event();
   if (!stop_request) return 2;
   for (;;) {
     if (stop_request.value()->wait_for(1h)) return 3;
@@ -64,7 +65,7 @@ int report(const std::filesystem::path& file, const std::vector<std::string>& ar
 int family(const std::filesystem::path& pid_file) {
   const auto self = platform::executable_path();
   if (!self) return 2;
-  const auto child = platform::spawn_detached(*self, {"wait"});
+  const auto child = tallow::agent_side::spawn_detached(*self, {"wait"});
   if (!child) return 2;
   if (!platform::replace_file_atomically(pid_file, std::to_string(child.value()))) return 2;
   return wait_for_stop_request();

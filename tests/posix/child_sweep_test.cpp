@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/child_sweep.h"
+#include "platform/posix/process/child_sweep.h"
 
 namespace tallow::platform::posix {
 namespace {

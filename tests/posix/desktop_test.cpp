@@ -13,11 +13,10 @@
 #include <chrono>
 
 #include "platform/dialog.h"
-#include "platform/message_loop.h"
-#include "platform/posix/dialog_helper.h"
-#include "platform/posix/docking_panel.h"
+#include "platform/main_loop.h"
+#include "platform/posix/dialog/dialog_helper.h"
 #include "platform/posix/portal_theme.h"
-#include "platform/posix/xembed_icon.h"
+#include "platform/posix/icon/xembed_icon.h"
 #include "platform/session_control.h"
 #include "platform/single_instance.h"
 #include "platform/theme.h"
@@ -95,14 +94,13 @@ TEST(PortalColorScheme, TwoIsLightAnythingElseIsNot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.value) g_variant_ref_sink(c.value);
-    EXPECT_EQ(posix::color_scheme_is_light(c.value), c.light);
+    EXPECT_EQ(posix::PortalTheme::is_light_value(c.value), c.light);
     if (c.value) g_variant_unref(c.value);
   }
 }
 
-// The docking tray's background as seen at the icon's corners, and what the icon's
-// colour follows: the tray seen, else the portal.
-TEST(DockingPanel, ALightBackgroundIsOneOverHalfWayInLumaAndItComesBeforeThePortal) {
+// The docking tray's background as seen at the icon's corners.
+TEST(DockingPanel, ALightBackgroundIsOneOverHalfWayInLuma) {
   using posix::Rgb;
   const std::vector<std::pair<std::vector<Rgb>, std::optional<bool>>> cases = {
       {{{240, 240, 240}}, true},
@@ -115,11 +113,6 @@ TEST(DockingPanel, ALightBackgroundIsOneOverHalfWayInLumaAndItComesBeforeThePort
       {{}, std::nullopt},
   };
   for (const auto& [pixels, light] : cases) EXPECT_EQ(posix::is_light_background(pixels), light);
-  const bool portal = is_light_theme();
-  posix::set_docking_panel_light(!portal);
-  EXPECT_EQ(is_light_theme(), !portal);
-  posix::set_docking_panel_light(std::nullopt);
-  EXPECT_EQ(is_light_theme(), portal);
 }
 
 TEST(XembedIcon, ShowsTheImageNearestTheTraysSizeTheLargerOfTwoAsNear) {
@@ -173,28 +166,28 @@ TEST(PosixSessionControl, TermAndIntCloseHupEndsTheSessionAndTheLoop) {
     int session_ends = 0;
     auto control = SessionControl::create([&] { ++session_ends; });
     ASSERT_TRUE(control.ok());
-    EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+    EXPECT_EQ(dispatch_pending_events(), PumpResult::drained);
     EXPECT_FALSE(control.value().close_requested());
     ASSERT_EQ(::kill(::getpid(), c.signal), 0);
     // The handler only wakes the loop; the work happens in its dispatch. A hang-up ends
     // the loop as a quit message would, taken once.
     bool quit = false;
     EXPECT_TRUE(test::wait_until([&] {
-      wait_for_window_input(50ms);
-      quit = dispatch_window_messages() == PumpResult::quit;
+      wait_for_events(50ms);
+      quit = dispatch_pending_events() == PumpResult::quit;
       return quit || control.value().close_requested();
     }));
     EXPECT_EQ(quit, c.session_ends == 1);
     EXPECT_EQ(control.value().close_requested(), c.session_ends == 0);
     EXPECT_EQ(session_ends, c.session_ends);
-    EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+    EXPECT_EQ(dispatch_pending_events(), PumpResult::drained);
   }
 }
 
 TEST(PosixMessageLoop, WaitEndsAtTheLimitOrWithTheFirstEvent) {
-  dispatch_window_messages();
+  dispatch_pending_events();
   auto started = Clock::now();
-  wait_for_window_input(150ms);
+  wait_for_events(150ms);
   const auto idle = Clock::now() - started;
   EXPECT_GE(idle, 140ms);
   EXPECT_LT(idle, 2s);
@@ -203,8 +196,8 @@ TEST(PosixMessageLoop, WaitEndsAtTheLimitOrWithTheFirstEvent) {
   const guint source = g_timeout_add(
       20, [](gpointer flag) -> gboolean { *static_cast<bool*>(flag) = true; return G_SOURCE_REMOVE; }, &fired);
   started = Clock::now();
-  wait_for_window_input(5s);
-  dispatch_window_messages();
+  wait_for_events(5s);
+  dispatch_pending_events();
   EXPECT_TRUE(fired);
   EXPECT_LT(Clock::now() - started, 2s);
   (void)source;
@@ -214,7 +207,7 @@ TEST(PosixMessageLoop, WaitEndsAtTheLimitOrWithTheFirstEvent) {
   for (int i = 0; i < 5; ++i) {
     g_idle_add([](gpointer counter) -> gboolean { ++*static_cast<int*>(counter); return G_SOURCE_REMOVE; }, &count);
   }
-  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+  EXPECT_EQ(dispatch_pending_events(), PumpResult::drained);
   EXPECT_EQ(count, 5);
 }
 

@@ -6,10 +6,10 @@
 
 #include <tuple>
 
-#include "platform/posix/display_session.h"
-#include "platform/posix/icon_lookup.h"
-#include "platform/posix/popup_rows.h"
-#include "platform/posix/status_notifier_watcher.h"
+#include "platform/posix/icon/display_session.h"
+#include "platform/posix/icon/icon_lookup.h"
+#include "platform/posix/icon/popup_rows.h"
+#include "platform/posix/icon/status_notifier_watcher.h"
 #include "support/test_support.h"
 
 namespace tallow::platform::posix {

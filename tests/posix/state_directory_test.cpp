@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/agent_locations.h"
+#include "agent/agent_locations.h"
 #include "posix/scoped_variables.h"
 
 namespace tallow {

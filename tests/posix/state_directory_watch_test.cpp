@@ -18,9 +18,9 @@
 #include <ostream>
 #include <vector>
 
-#include "daemon/refresh_triggers.h"
+#include "agent/refresh_triggers.h"
 #include "platform/file.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/posix/refused_inotify.h"
 #include "support/test_support.h"
 

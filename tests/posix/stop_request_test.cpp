@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 
 namespace tallow::platform {
@@ -28,8 +29,8 @@ int in_child(Body body) {
 
 TEST(PosixStopRequest, InstalledOnceAndSharedByEveryCaller) {
   EXPECT_EQ(in_child([] {
-              auto first = stop_request_event();
-              auto second = stop_request_event();
+              auto first = tallow::agent_side::stop_request_event();
+              auto second = tallow::agent_side::stop_request_event();
               if (!first || !second) return 2;
               if (first.value() != second.value()) return 3;
               return first.value()->is_raised() ? 4 : 0;
@@ -40,7 +41,7 @@ TEST(PosixStopRequest, InstalledOnceAndSharedByEveryCaller) {
 TEST(PosixStopRequest, EachSignalRaisesItAndTheProcessLivesOn) {
   for (const int signal : {SIGTERM, SIGINT}) {
     EXPECT_EQ(in_child([signal] {
-                auto stop = stop_request_event();
+                auto stop = tallow::agent_side::stop_request_event();
                 if (!stop) return 2;
                 if (::kill(::getpid(), signal) != 0) return 3;
                 if (!stop.value()->wait_for(20s)) return 4;
@@ -55,7 +56,7 @@ TEST(PosixStopRequest, EachSignalRaisesItAndTheProcessLivesOn) {
 
 TEST(PosixStopRequest, HandlersRestartInterruptedCalls) {
   EXPECT_EQ(in_child([] {
-              if (!stop_request_event()) return 2;
+              if (!tallow::agent_side::stop_request_event()) return 2;
               for (const int signal : {SIGTERM, SIGINT}) {
                 struct sigaction current {};
                 if (::sigaction(signal, nullptr, &current) != 0) return 3;

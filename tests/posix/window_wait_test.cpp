@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/autostart.h"
-#include "platform/message_loop.h"
+#include "platform/main_loop.h"
 #include "posix/scoped_variables.h"
 #include "support/posix/refused_inotify.h"
 #include "support/test_support.h"
@@ -55,16 +55,16 @@ TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedB
     std::function<void()> change;
   };
   const Case cases[] = {
-      {"another thread's wake", [] { std::thread([] { wake_window_wait(); }).join(); }},
+      {"another thread's wake", [] { std::thread([] { wake_main_loop(); }).join(); }},
       {"the entry written, its directories made for it", [] { ASSERT_TRUE(write_autostart_entry("[Desktop Entry]\n")); }},
       {"the entry removed by hand", [&] { fs::remove(entry); }},
       {"the autostart directory removed", [&] { fs::remove_all(autostart); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    dispatch_window_messages();  // what earlier rows left
+    dispatch_pending_events();  // what earlier rows left
     c.change();
-    EXPECT_TRUE(ends_before_rescue([] { wait_for_window_input(kUnboundedInputWait); }));
+    EXPECT_TRUE(ends_before_rescue([] { wait_for_events(kUnboundedInputWait); }));
   }
 }
 
@@ -77,7 +77,7 @@ TEST(PosixWindowWait, TheTraysWaitIsBoundedWhileTheAutostartEntryCannotBeWatched
   variables.set("XDG_CONFIG_HOME", (home / "config").string());
   std::optional<test::InotifyRefusal> refusal(std::in_place);
   PlatformTrayHost host;
-  dispatch_window_messages();
+  dispatch_pending_events();
   EXPECT_TRUE(ends_before_rescue([&] { host.wait_for_input(std::chrono::milliseconds(100)); }));
   refusal.reset();
   std::thread by_hand([] {

@@ -6,9 +6,9 @@
 
 #include <ostream>
 
-#include "daemon/enrollment.h"
+#include "agent/enrollment.h"
 #include "platform/os_error.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/agent_fixture.h"
 #include "support/process_support.h"
 

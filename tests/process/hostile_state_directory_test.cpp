@@ -4,7 +4,7 @@
 
 #include "process/hostile_state_directory.h"
 
-#include "daemon/agent_locations.h"
+#include "agent/agent_locations.h"
 #include "platform/environment.h"
 
 namespace tallow::test {

@@ -11,8 +11,9 @@
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/test_support.h"
 #include "support/process_support.h"
 
@@ -34,7 +35,7 @@ class LockHolder {
 
   // Starts the holder and waits until it reports the lock taken.
   void start() {
-    auto pid = platform::spawn_detached(
+    auto pid = tallow::agent_side::spawn_detached(
         test::program_path("lock_holder"),
         {platform::path_text(lock_), platform::path_text(ready_), platform::path_text(release_)});
     ASSERT_TRUE(pid.ok()) << pid.error().message;

@@ -8,11 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/agent_locations.h"
+#include "agent/agent_locations.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/agent_fixture.h"
 #include "support/process_support.h"
 
@@ -142,7 +143,7 @@ TEST_F(SupervisorElsewhereTest, AFailureReasonStaysWhileTheLockIsFree) {
 
 TEST_F(SupervisorElsewhereTest, AnAgentStartedOutsideTheTrayIsShownAndNeverStopped) {
   write_config();
-  auto outside = platform::spawn_detached(agent_program(), {expected_argument()});
+  auto outside = tallow::agent_side::spawn_detached(agent_program(), {expected_argument()});
   ASSERT_TRUE(outside) << outside.error().message;
   const std::uint32_t pid = outside.value();
   track_process(pid);

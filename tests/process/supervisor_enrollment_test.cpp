@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/agent_locations.h"
-#include "settings/state_files.h"
+#include "agent/agent_locations.h"
+#include "agent/state_files.h"
 #include "support/agent_fixture.h"
 
 namespace tallow::test {

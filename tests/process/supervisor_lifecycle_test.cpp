@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/agent_launch.h"
-#include "daemon/agent_locations.h"
+#include "agent/agent_launch.h"
+#include "agent/agent_locations.h"
 #include "platform/process.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/agent_fixture.h"
 #include "support/process_support.h"
 

@@ -4,11 +4,10 @@
 #include <list>
 #include <mutex>
 
-#include "daemon/agent_locations.h"
-#include "platform/diagnostics.h"
+#include "agent/agent_locations.h"
 #include "platform/environment.h"
 #include "platform/process.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 #include "support/process_support.h"
 
 namespace tallow::test {
@@ -86,7 +85,6 @@ SupervisorTimings short_timings() {
   return timings;
 }
 
-std::size_t open_handles() { return platform::open_handle_count(); }
 
 AgentFixture::AgentFixture() : scratch_("tallow-sup") { state_dir_ = scratch_.path() / "state"; }
 
@@ -291,11 +289,11 @@ std::optional<std::uint32_t> AgentFixture::grandchild_pid() const {
 }
 
 bool AgentFixture::settle_runtime(std::chrono::milliseconds limit) {
-  if (!wait_until([&] { return runtime_->live_task_count() == 1; }, limit)) return false;
+  if (!wait_until([&] { return TaskRuntimeAccess::live_tasks(*runtime_) == 1; }, limit)) return false;
   // A spawn joins the workers that have finished; the one it starts is then the only
   // finished worker left once it is done.
   if (!runtime_->spawn([] {})) return false;
-  return wait_until([&] { return runtime_->live_task_count() == 1; }, limit);
+  return wait_until([&] { return TaskRuntimeAccess::live_tasks(*runtime_) == 1; }, limit);
 }
 
 std::string AgentFixture::expected_argument() const { return state_directory_argument(state_dir_); }

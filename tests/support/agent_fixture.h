@@ -19,9 +19,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "daemon/agent_status.h"
-#include "daemon/supervisor.h"
-#include "daemon/task_runtime.h"
+#include "agent/agent_status.h"
+#include "agent/supervisor.h"
+#include "tasks/task_runtime.h"
+#include "support/process_support.h"
+#include "support/tasks_access.h"
 #include "support/test_support.h"
 
 namespace tallow::test {
@@ -129,7 +131,7 @@ class AgentFixture : public ::testing::Test {
   void track_process(std::uint32_t pid) { tracked_.push_back(pid); }
 
   // Tasks of the runtime still running (the refresh loop is always one of them).
-  std::size_t live_tasks() const { return runtime_->live_task_count(); }
+  std::size_t live_tasks() const { return TaskRuntimeAccess::live_tasks(*runtime_); }
   // Waits until only the refresh loop runs and every finished worker is joined but one,
   // so that two calls leave the runtime in the same shape; false when it did not settle.
   bool settle_runtime(std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -151,8 +153,6 @@ class AgentFixture : public ::testing::Test {
   std::list<ScopedProcessVariable> variables_;
 };
 
-// Open handles (Windows) or descriptors (Linux) of the test process.
-std::size_t open_handles();
 
 // "Running", "Stopping"... for messages.
 std::string kind_name(AgentStatus::Kind kind);

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "daemon/supervisor.h"
+#include "agent/supervisor.h"
 
 namespace tallow::test {
 

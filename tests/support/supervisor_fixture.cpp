@@ -1,6 +1,6 @@
 #include "support/supervisor_fixture.h"
 
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 namespace tallow::test {
 namespace {

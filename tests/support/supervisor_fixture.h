@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "daemon/supervisor.h"
+#include "agent/supervisor.h"
 #include "support/fake_agent.h"
 #include "support/test_support.h"
 

@@ -9,17 +9,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/win32/desktop_win32.h"
 #include "platform/win32/wide_text.h"
 #include "support/test_support.h"
 
 namespace tallow::platform {
 namespace {
-
-TEST(Win32MessageBoxStyle, IsTopmostInFrontWithTheRightIcon) {
-  EXPECT_EQ(win32::message_box_style(true), 0x50010u);
-  EXPECT_EQ(win32::message_box_style(false), 0x50040u);
-}
 
 BOOL CALLBACK find_icon(HWND child, LPARAM found) {
   if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) return TRUE;
@@ -28,7 +22,7 @@ BOOL CALLBACK find_icon(HWND child, LPARAM found) {
 }
 
 // Wine 8 places only system-modal boxes topmost and ignores MB_TOPMOST, so the box's
-// place in the z-order says nothing here; the style it is given is checked above.
+// place in the z-order says nothing here.
 TEST(Win32ShowMessage, ShowsCaptionTextAndIconUntilDismissed) {
   for (const bool is_error : {true, false}) {
     const std::wstring caption = is_error ? L"Enrollment failed" : L"Enrolled";

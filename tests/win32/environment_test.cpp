@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/environment.h"
-#include "platform/win32/environment_block.h"
+#include "platform/win32/process/environment_block.h"
 #include "platform/win32/wide_text.h"
 
 namespace tallow::platform {

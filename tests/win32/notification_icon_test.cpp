@@ -11,11 +11,11 @@
 #include <ostream>
 #include <thread>
 
-#include "platform/message_loop.h"
+#include "platform/main_loop.h"
 #include "platform/notification_icon.h"
 #include "platform/notification_icon_access.h"
 #include "platform/os_error.h"
-#include "platform/win32/notification_icon_win32.h"
+#include "platform/win32/icon/notification_icon_win32.h"
 #include "platform/win32/scoped_gui_object.h"
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
@@ -52,8 +52,15 @@ const std::vector<std::uint8_t> kWhite(2 * 2 * 4, 0xFF);
 const DWORD kSelf = GetCurrentProcessId();
 const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
+// The commands picked from the icon's menu, oldest first, taken.
+Commands picked_from(NotificationIcon& icon) {
+  Commands picked;
+  while (auto command = icon.next_picked_command()) picked.push_back(std::move(*command));
+  return picked;
+}
+
 bool pump_until(const std::function<bool()>& condition) {
-  return wait_until([&] { return dispatch_window_messages() == PumpResult::drained && condition(); });
+  return wait_until([&] { return dispatch_pending_events() == PumpResult::drained && condition(); });
 }
 
 // Between the icon and the shell: records every call, refuses adds (all of them when
@@ -121,12 +128,11 @@ TEST(Win32NotificationIcon, EitherClickOpensTheMenuOnceAndPicksReachTheQueue) {
                                     {MouseButton::right, 5, {"quit"}}, {MouseButton::left, {}, {}}};
   for (const bool version_4 : {true, false}) {
     SCOPED_TRACE(version_4 ? "version 4" : "older shell");
-    (void)take_picked_commands();
     auto shell = std::make_shared<ShellRecorder>();
     shell->refuse_version = !version_4;
     NotificationIcon icon = make_icon(shell);
     const HWND window = Access::window(icon);
-    ASSERT_TRUE(icon.is_added());
+    ASSERT_TRUE(NotificationIconAccess::is_added(icon));
     EXPECT_EQ(Access::uses_version_4(icon), version_4);
     EXPECT_TRUE(shell_holds_icon(window));
     EXPECT_EQ(find_notification_icon_window(kSelf), window);
@@ -157,14 +163,13 @@ TEST(Win32NotificationIcon, EitherClickOpensTheMenuOnceAndPicksReachTheQueue) {
         }
         ASSERT_TRUE(wait_for_menu_closed(popup));
         EXPECT_TRUE(no_menu_opened_meanwhile(pump));
-        EXPECT_EQ(take_picked_commands(), c.queued);
+        EXPECT_EQ(picked_from(icon), c.queued);
       }
     });
   }
 }
 
 TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
-  (void)take_picked_commands();
   const Menu stopped = {item("Stopped", {}), kSeparator, item("Start", "start")};
   const Menu running = {item("Running", {}), kSeparator, item("Stop", "stop"), item("Restart", "restart")};
   NotificationIcon icon = make_icon(std::make_shared<ShellRecorder>(), stopped);
@@ -193,7 +198,7 @@ TEST(Win32NotificationIcon, AMenuReplacedWhileOpenStaysUntilItCloses) {
     close_open_menu(next);
     EXPECT_TRUE(wait_for_menu_closed(next));
   });
-  EXPECT_EQ(take_picked_commands(), Commands{"start"});
+  EXPECT_EQ(picked_from(icon), Commands{"start"});
   EXPECT_EQ(NotificationIconAccess::menu(icon), running);
 }
 
@@ -207,10 +212,10 @@ TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) 
     NotificationIcon first = make_icon(shell, kMenu, {milliseconds(10), milliseconds(300)});
     NotificationIcon icon = std::move(first);  // the window goes with the object
     window = Access::window(icon);
-    EXPECT_FALSE(icon.is_added());
+    EXPECT_FALSE(NotificationIconAccess::is_added(icon));
     // Changes before the add are kept for it, not sent.
     EXPECT_TRUE(icon.set_tooltip("tallowmered: Starting\u2026").ok());
-    ASSERT_TRUE(pump_until([&] { return icon.is_added(); }));
+    ASSERT_TRUE(pump_until([&] { return NotificationIconAccess::is_added(icon); }));
     // Each refused add asks whether the shell holds the icon already.
     EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD,
                                                 NIM_MODIFY, NIM_ADD, NIM_SETVERSION}));
@@ -228,7 +233,7 @@ TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) 
     PostMessageW(window, kTaskbarCreated, 0, 0);
     ASSERT_TRUE(pump_until([&] { return shell->count(NIM_ADD) == 6; }));
     EXPECT_EQ(shell->calls.back(), DWORD{NIM_SETVERSION});
-    EXPECT_TRUE(icon.is_added() && shell_holds_icon(window));
+    EXPECT_TRUE(NotificationIconAccess::is_added(icon) && shell_holds_icon(window));
 
     // A shell that refuses past the limit: the icon, once shown, waits without failing,
     // and the next broadcast tries at once.
@@ -236,20 +241,20 @@ TEST(Win32NotificationIcon, FindsItsWayBackIntoTheNotificationAreaUntilRemoved) 
     shell->adds_to_refuse = -1;
     PostMessageW(window, kTaskbarCreated, 0, 0);
     ASSERT_TRUE(pump_until([&] { return shell->count(NIM_ADD) > 7 && !Access::retrying(icon); }));
-    EXPECT_FALSE(icon.is_added());
+    EXPECT_FALSE(NotificationIconAccess::is_added(icon));
     EXPECT_EQ(icon.add_failure(), std::nullopt);
     shell->adds_to_refuse = 0;
     PostMessageW(window, kTaskbarCreated, 0, 0);
-    ASSERT_TRUE(pump_until([&] { return icon.is_added() && shell_holds_icon(window); }));
+    ASSERT_TRUE(pump_until([&] { return NotificationIconAccess::is_added(icon) && shell_holds_icon(window); }));
 
     // Removed: gone for good, later changes and broadcasts reach no shell.
     const std::size_t calls = shell->calls.size();
     NotificationIconAccess::remove(icon);
-    EXPECT_FALSE(icon.is_added() || shell_holds_icon(window));
+    EXPECT_FALSE(NotificationIconAccess::is_added(icon) || shell_holds_icon(window));
     EXPECT_TRUE(icon.set_tooltip("after").ok());
     PostMessageW(window, kTaskbarCreated, 0, 0);
     SendMessageW(window, WM_CLOSE, 0, 0);  // only its owner ends the window
-    (void)dispatch_window_messages();
+    (void)dispatch_pending_events();
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(shell->calls.size(), calls + 1);
     EXPECT_EQ(shell->calls.back(), DWORD{NIM_DELETE});
@@ -270,7 +275,7 @@ TEST(Win32NotificationIcon, AnIconTheShellStillHoldsUnderThisWindowIsTakenOver) 
   auto shell = std::make_shared<ShellRecorder>();
   shell->add_then_refuse = true;
   NotificationIcon icon = make_icon(shell, kMenu, {std::chrono::hours(1), std::chrono::hours(2)});
-  EXPECT_TRUE(icon.is_added()) << "no retry needed";
+  EXPECT_TRUE(NotificationIconAccess::is_added(icon)) << "no retry needed";
   EXPECT_EQ(shell->calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_SETVERSION}));
   EXPECT_EQ(std::wstring(shell->last(NIM_MODIFY).szTip), L"tallowmered: Running");
   EXPECT_TRUE(shell_holds_icon(Access::window(icon)));
@@ -288,9 +293,9 @@ TEST(Win32NotificationIcon, AnIconNeverShownFailsAfterTheLimitForGood) {
   EXPECT_GE(shell->count(NIM_ADD), 2u);
   const std::size_t adds = shell->count(NIM_ADD);
   PostMessageW(Access::window(icon), kTaskbarCreated, 0, 0);
-  (void)dispatch_window_messages();
+  (void)dispatch_pending_events();
   EXPECT_EQ(shell->count(NIM_ADD), adds);
-  EXPECT_FALSE(icon.is_added());
+  EXPECT_FALSE(NotificationIconAccess::is_added(icon));
 }
 
 // The colour bitmap (32-bit, top row first) and the mask rows behind an icon.
@@ -363,7 +368,7 @@ TEST(Win32NotificationIcon, AnUpdateTheShellRefusedIsSentAgainWithTheSameLook) {
     SCOPED_TRACE(row.name);
     auto shell = std::make_shared<ShellRecorder>();
     NotificationIcon icon = make_icon(shell);
-    ASSERT_TRUE(icon.is_added());
+    ASSERT_TRUE(NotificationIconAccess::is_added(icon));
     shell->modifies_to_refuse = 1;
     EXPECT_FALSE(row.set(icon).ok());
     const std::size_t modifies = shell->count(NIM_MODIFY);
@@ -390,17 +395,17 @@ TEST(Win32MessageLoop, DrainsEverythingReportsQuitAndWaitsForInput) {
   const auto count = [&] { return SendMessageW(window.get(), WM_APP + 1, 0, 0); };
   const LRESULT before = count();
   for (int i = 0; i < 3; ++i) PostMessageW(window.get(), WM_APP, 0, 0);
-  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+  EXPECT_EQ(dispatch_pending_events(), PumpResult::drained);
   EXPECT_EQ(count(), before + 3);
   PostMessageW(window.get(), WM_APP, 0, 0);
   PostQuitMessage(0);
-  EXPECT_EQ(dispatch_window_messages(), PumpResult::quit);
+  EXPECT_EQ(dispatch_pending_events(), PumpResult::quit);
   EXPECT_EQ(count(), before + 4) << "posted messages come before the quit";
-  EXPECT_EQ(dispatch_window_messages(), PumpResult::drained);
+  EXPECT_EQ(dispatch_pending_events(), PumpResult::drained);
 
   const auto start = std::chrono::steady_clock::now();
   std::thread poster([&] { PostMessageW(window.get(), WM_APP, 0, 0); });
-  wait_for_window_input(std::chrono::seconds(60));
+  wait_for_events(std::chrono::seconds(60));
   poster.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   // Without input the wait lasts its limit, a tick early at most. Wine's shell may still
@@ -408,9 +413,9 @@ TEST(Win32MessageLoop, DrainsEverythingReportsQuitAndWaitsForInput) {
   // early, so the quietest of a few counts.
   auto longest = std::chrono::steady_clock::duration::zero();
   for (int attempt = 0; attempt < 5 && longest < milliseconds(15); ++attempt) {
-    (void)dispatch_window_messages();
+    (void)dispatch_pending_events();
     const auto quiet = std::chrono::steady_clock::now();
-    wait_for_window_input(milliseconds(30));
+    wait_for_events(milliseconds(30));
     longest = std::max(longest, std::chrono::steady_clock::now() - quiet);
   }
   EXPECT_GE(longest, milliseconds(15));

@@ -122,7 +122,7 @@ constexpr Rgb kLightTaskbar{0xF3 / 255.0, 0xF3 / 255.0, 0xF3 / 255.0};
 constexpr Rgb kDarkTaskbar{0x20 / 255.0, 0x20 / 255.0, 0x20 / 255.0};
 
 bool tray_icons(const std::filesystem::path& out) {
-  const auto mask = tallow::build_rook_mask();
+  const auto mask = tallow::rook_mask_from_png(tallow::embedded_rook_png(36));
   if (!mask) {
     std::fprintf(stderr, "%s\n", mask.error().message.c_str());
     return false;

@@ -47,6 +47,7 @@
 #include "platform/arguments.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 
 namespace {
@@ -101,7 +102,7 @@ void record_launch(const std::filesystem::path& state_directory, const std::vect
 
 void start_grandchild(const std::filesystem::path& state_directory) {
   const auto self = platform::executable_path();
-  auto grandchild = platform::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
+  auto grandchild = tallow::agent_side::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
   if (grandchild) {
     (void)platform::replace_file_atomically(state_directory / "grandchild.pid",
                                             std::to_string(grandchild.value()));
@@ -188,7 +189,7 @@ bool write_status(const std::filesystem::path& state_directory) {
 }
 
 int run_agent(const std::filesystem::path& state_directory) {
-  auto stop_request = platform::stop_request_event();
+  auto stop_request = tallow::agent_side::stop_request_event();
   if (!stop_request) {
     say(stderr, "tallowmered: " + stop_request.error().message);
     return 1;
@@ -249,7 +250,7 @@ int run_agent(const std::filesystem::path& state_directory) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
   if (args.size() == 1 && args[0] == "--grandchild") {
-    auto stop_request = platform::stop_request_event();
+    auto stop_request = tallow::agent_side::stop_request_event();
     for (;;) {
       if (stop_request && stop_request.value()->wait_for(1h)) return 0;
       if (!stop_request) std::this_thread::sleep_for(1h);

@@ -12,7 +12,7 @@
 
 #include "platform/environment.h"
 #include "platform/os_error.h"
-#include "platform/posix/descriptors.h"
+#include "platform/posix/process/descriptors.h"
 #include "platform/posix/lock_probe_count.h"
 
 namespace tallow::platform {

@@ -5,6 +5,10 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/menu.h"
 
 namespace tallow::platform::posix {
 
@@ -46,6 +50,23 @@ inline GSourcePtr main_context_timer(std::chrono::milliseconds interval, GSource
   g_source_set_callback(timer.get(), callback, data, nullptr);
   g_source_attach(timer.get(), g_main_context_default());
   return timer;
+}
+
+// Connects `signal` of `item` (a menu row's activation) to adding `command` to `picks`,
+// which must outlive the item. Swapped, the handler takes its data first, whatever else
+// the signal passes.
+inline void connect_pick(gpointer item, const char* signal, PickedCommands& picks, std::string_view command) {
+  struct Pick {
+    PickedCommands* picks;
+    std::string command;
+  };
+  g_signal_connect_data(
+      item, signal, G_CALLBACK(+[](gpointer data) {
+        const auto* pick = static_cast<const Pick*>(data);
+        pick->picks->add(pick->command);
+      }),
+      new Pick{&picks, std::string(command)}, [](gpointer data, GClosure*) { delete static_cast<Pick*>(data); },
+      G_CONNECT_SWAPPED);
 }
 
 // The error's message, or `fallback` when there is no error.

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "platform/posix/dialog_helper.h"
+#include "platform/posix/dialog/dialog_helper.h"
 #include "platform/posix/loop_quit.h"
 
 namespace tallow::platform {

@@ -200,8 +200,9 @@ TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
   watcher_.reset();  // no StatusNotifierWatcher on the bus at all
   // Only an XEmbed tray that holds its selection on the display counts as one.
   EXPECT_TRUE(wait_for_x([] { return !xembed_tray_present(); }));
+  // A light tray, while the desktop portal says dark: the panel the icon sits in wins.
   ChildProcess trayer({"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "36",
-                       "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0x303030"},
+                       "--SetDockType", "false", "--transparent", "true", "--alpha", "0", "--tint", "0xe0e0e0"},
                       environment(), scratch_ / "trayer.log");
   ASSERT_TRUE(wait_for_x([&] { return xdotool("search --onlyvisible --class trayer"); }));
   EXPECT_TRUE(wait_for_x(&xembed_tray_present));
@@ -212,10 +213,10 @@ TEST_F(DesktopWindows, WithoutAWatcherTheIconDocksInAnXembedTray) {
     const auto tree = run_command("xwininfo -root -tree 2>/dev/null");
     return tree && tree->find("\"tallowmere-tray\"") != std::string::npos;
   })) << read_file(scratch_ / "tray.log");
-  // The Running rook is opaque white: the brightest pixel of the docked icon says so.
+  // The Running rook is opaque black there: the darkest pixel of the docked icon says so.
   EXPECT_TRUE(wait_for_x([&] {
-    const auto brightest = run_command("import -window root -crop 36x36+0+0 -colorspace gray -format '%[fx:maxima]' info:");
-    return brightest && std::stod(*brightest) > 0.9;
+    const auto darkest = run_command("import -window root -crop 36x36+0+0 -colorspace gray -format '%[fx:minima]' info:");
+    return darkest && std::stod(*darkest) < 0.1;
   }));
   take_screenshot("linux-xembed-icon", "240x40+0+0");
   const std::size_t windows = top_level_windows();

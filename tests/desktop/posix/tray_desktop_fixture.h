@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/agent_status.h"
+#include "agent/agent_status.h"
 #include "support/posix/desktop_process.h"
 #include "support/posix/session_bus_fixture.h"
 #include "support/test_support.h"

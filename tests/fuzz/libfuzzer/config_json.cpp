@@ -5,7 +5,7 @@
 
 #include "fuzz_check.h"
 #include "json_reference.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

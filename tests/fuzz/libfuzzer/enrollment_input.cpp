@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "common/text.h"
-#include "daemon/enrollment_input.h"
+#include "agent/enrollment_input.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fuzz_check.h"
-#include "settings/state_files.h"
+#include "agent/state_files.h"
 
 namespace {
 

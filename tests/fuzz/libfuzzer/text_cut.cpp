@@ -10,7 +10,7 @@
 #include "common/text.h"
 #include "fuzz_check.h"
 #include "platform/notification_text.h"
-#include "platform/posix/dialog_helper.h"
+#include "platform/posix/dialog/dialog_helper.h"
 
 namespace {
 

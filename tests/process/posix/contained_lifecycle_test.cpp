@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
@@ -109,7 +110,7 @@ TEST(PosixContainedLifecycle, WaitWakesForARaisedNotificationOrTheEnd) {
 TEST(PosixContainedLifecycle, GracefulStopReachesTheAgentsGroupOnly) {
   TempDir dir;
   // A bystander in the tray's own process group, which must not get the stop.
-  const auto bystander = platform::spawn_detached(
+  const auto bystander = tallow::agent_side::spawn_detached(
       probe_program(), {"await_stop", (dir / "bystander.ready").string(), (dir / "bystander.mark").string(), "0"});
   ASSERT_TRUE(bystander.ok()) << bystander.error().message;
   const pid_t bystander_pid = static_cast<pid_t>(bystander.value());

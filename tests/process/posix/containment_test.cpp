@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
@@ -71,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Endings, PosixContainment,
 
 TEST(PosixContainmentAfterTray, TrayExitLeavesTheAgentRunningAndItsEndStillEndsTheFamily) {
   TempDir dir;
-  const auto tray = platform::spawn_detached(
+  const auto tray = tallow::agent_side::spawn_detached(
       program_path("spawn_and_exit"),
       {(dir / "agent.pid").string(), (dir / "agent.log").string(), probe_program().string(), "family",
        (dir / "ready").string()});

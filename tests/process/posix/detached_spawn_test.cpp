@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
 #include "support/test_support.h"
@@ -23,7 +24,7 @@ TEST(PosixDetachedSpawn, ProgramRunsUnparentedWithOnlyTheNullDevice) {
   TempDir dir;
   const int inheritable = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(inheritable, 0);
-  const auto pid = platform::spawn_detached(probe_program(), {"idle", (dir / "ready").string()});
+  const auto pid = tallow::agent_side::spawn_detached(probe_program(), {"idle", (dir / "ready").string()});
   ::close(inheritable);
   ASSERT_TRUE(pid.ok()) << pid.error().message;
   const auto reported = wait_for_pids(dir / "ready");
@@ -45,7 +46,7 @@ TEST(PosixDetachedSpawn, ProgramRunsUnparentedWithOnlyTheNullDevice) {
 TEST(PosixDetachedSpawn, FailedExecIsReported) {
   TempDir dir;
   write_file(dir / "plain", "not a program");
-  const auto pid = platform::spawn_detached(dir / "plain", {});
+  const auto pid = tallow::agent_side::spawn_detached(dir / "plain", {});
   ASSERT_FALSE(pid.ok());
   EXPECT_NE(pid.error().message.find("(os error 13)"), std::string::npos) << pid.error().message;
 }

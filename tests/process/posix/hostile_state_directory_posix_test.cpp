@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-#include "daemon/agent_locations.h"
+#include "agent/agent_locations.h"
 #include "platform/environment.h"
 #include "process/hostile_state_directory.h"
 

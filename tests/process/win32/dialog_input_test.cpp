@@ -13,6 +13,7 @@
 
 #include "common/text.h"
 #include "platform/environment.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "support/test_support.h"
 #include "support/process_support.h"
@@ -156,7 +157,7 @@ TEST(DialogInput, EachDialogAnswersWhatThePersonDid) {
 
   test::TempDir dir("dialog-input");
   auto pid =
-      platform::spawn_detached(test::program_path("ask_text_probe"),
+      tallow::agent_side::spawn_detached(test::program_path("ask_text_probe"),
                                {platform::path_text(dir.path()), std::to_string(cases.size())});
   ASSERT_TRUE(pid.ok()) << pid.error().message;
   // A failed step must not leave the helper's dialog behind for the tests after this one.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "helpers/notification_icon_demo.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
@@ -21,7 +22,7 @@ namespace {
 TEST(Win32NotificationIconAcrossProcesses, ClicksAndPicksReachTheOtherProcess) {
   const TempDir dir;
   const auto out = dir / "picked.txt";
-  auto started = platform::spawn_detached(program_path("notification_icon_demo"), {out.string(), "120"});
+  auto started = tallow::agent_side::spawn_detached(program_path("notification_icon_demo"), {out.string(), "120"});
   ASSERT_TRUE(started.ok()) << started.error().message;
   const DWORD pid = started.value();
   const HWND icon = wait_for_notification_icon_window(pid);

@@ -11,6 +11,7 @@
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "support/process_support.h"
 #include "support/test_support.h"
@@ -194,7 +195,7 @@ TEST_F(ProbeTest, WithoutAnOutputTheChildWritesToTheNullDevice) {
 }
 
 TEST_F(ProbeTest, SpawnDetachedIsRunningUntilKilled) {
-  auto pid = spawn_detached(test::program_path("win_spawn_probe"), {"wait"});
+  auto pid = tallow::agent_side::spawn_detached(test::program_path("win_spawn_probe"), {"wait"});
   ASSERT_TRUE(pid.ok()) << pid.error().message;
   clean_up_later(pid.value());
   EXPECT_TRUE(is_process_running(pid.value()));

@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "common/text.h"
-#include "daemon/agent_locations.h"
+#include "agent/agent_locations.h"
 #include "platform/environment.h"
+#include "agent_side/agent_side.h"
 #include "platform/process.h"
 #include "platform/win32/scoped_handle.h"
 #include "support/agent_fixture.h"
@@ -440,7 +441,7 @@ TEST_F(TrayApp, EachAgentStateShowsItsMenu) {
 
     std::optional<DWORD> holder;
     if (c.hold_lock) {
-      auto started = platform::spawn_detached(
+      auto started = tallow::agent_side::spawn_detached(
           program_path("lock_holder"), {platform::path_text(state_ / "tallowmered.lock"),
                                         platform::path_text(scratch_ / "ready"), platform::path_text(scratch_ / "release")});
       ASSERT_TRUE(started) << started.error().message;

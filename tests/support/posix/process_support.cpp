@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,17 @@ bool is_process_running(std::uint32_t pid) {
 void kill_process(std::uint32_t pid) {
   // Never 0 or a negative number: those would signal whole process groups.
   if (is_valid_pid(pid)) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+std::size_t open_handles() {
+  std::error_code error;
+  std::size_t count = 0;
+  for (std::filesystem::directory_iterator entry("/proc/self/fd", error), end; !error && entry != end;
+       entry.increment(error)) {
+    ++count;
+  }
+  // The iterator's own descriptor was open while counting.
+  return count > 0 ? count - 1 : 0;
 }
 
 }  // namespace tallow::test

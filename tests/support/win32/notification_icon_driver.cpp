@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "common/text.h"
-#include "platform/message_loop.h"
-#include "platform/win32/notification_icon_win32.h"
+#include "platform/main_loop.h"
+#include "platform/win32/icon/notification_icon_win32.h"
 #include "platform/win32/wide_text.h"
 #include "support/test_support.h"
 
@@ -232,11 +232,11 @@ void OwnerThreadPump::drive(const std::function<void()>& steps) {
     PostMessageW(window, WM_NULL, 0, 0);  // wakes the wait below
   });
   while (!finished) {
-    (void)platform::dispatch_window_messages();
-    platform::wait_for_window_input(std::chrono::milliseconds(50));
+    (void)platform::dispatch_pending_events();
+    platform::wait_for_events(std::chrono::milliseconds(50));
   }
   driver.join();
-  (void)platform::dispatch_window_messages();
+  (void)platform::dispatch_pending_events();
 }
 
 bool OwnerThreadPump::run_on_owner(std::function<void()> task, std::chrono::milliseconds limit) {

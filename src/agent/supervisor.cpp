@@ -1,0 +1,383 @@
+#include "agent/supervisor.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "agent/agent_launch.h"
+#include "agent/agent_locations.h"
+#include "agent/enrollment.h"
+#include "agent/refresh_triggers.h"
+#include "agent/state_files.h"
+
+namespace tallow {
+
+using Kind = AgentStatus::Kind;
+using Lock = std::lock_guard<std::mutex>;
+using Clock = TimerQueue::Clock;
+
+// A hold of the record's lock that, once released, wakes the tray if anything it shows
+// changed meanwhile: the tray's loop sleeps until then.
+class Supervisor::Hold {
+ public:
+  explicit Hold(const Supervisor& supervisor) : context_(*supervisor.context_), lock_(supervisor.state_->mutex) {}
+  ~Hold() {
+    lock_.unlock();
+    if (changed_ && context_.on_change) context_.on_change();
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+  void changed() { changed_ = true; }
+
+ private:
+  const Context& context_;
+  std::unique_lock<std::mutex> lock_;
+  bool changed_ = false;
+};
+
+namespace {
+
+StateFileReads read_state_files(const std::filesystem::path& state_directory) {
+  return {read_hub_url(state_directory), read_status_file(state_directory)};
+}
+
+}  // namespace
+
+Supervisor Supervisor::create(std::shared_ptr<TaskRuntime> runtime, SupervisorOptions options) {
+  auto context = std::make_shared<Context>();
+  context->state_directory = std::move(options.state_directory);
+  context->agent_path = std::move(options.agent_path);
+  context->timings = options.timings;
+  context->launcher = options.launcher ? std::move(options.launcher) : AgentLauncher(launch_agent);
+  context->read_files = options.read_files ? std::move(options.read_files) : StateFileReader(read_state_files);
+  context->run_enrollment =
+      options.run_enrollment ? std::move(options.run_enrollment)
+                             : [](const Supervisor& self, const std::string& code, const std::string& hub) {
+                                 run_enrollment(self, code, hub);
+                               };
+  context->status_observer = std::move(options.status_observer);
+  context->on_change = std::move(options.on_change);
+
+  auto state = std::make_shared<SupervisorState>();
+  auto hub = read_hub_url(context->state_directory);
+  {
+    Lock lock(state->mutex);
+    state->hub_url = std::move(hub);
+  }
+
+  // The refreshes reach the supervisor weakly: the schedule belongs to the context, which
+  // a strong hold from there would keep for ever.
+  const auto held = [runtime = std::weak_ptr<TaskRuntime>(runtime), context = std::weak_ptr<const Context>(context),
+                     state = std::weak_ptr(state)]() -> std::optional<Supervisor> {
+    auto held_runtime = runtime.lock();
+    auto held_context = context.lock();
+    auto held_state = state.lock();
+    if (!held_runtime || !held_context || !held_state) return std::nullopt;
+    return Supervisor(std::move(held_runtime), std::move(held_context), std::move(held_state));
+  };
+  context->refreshes = std::make_shared<RefreshSchedule>(
+      runtime,
+      [held] {
+        if (const auto self = held()) self->run_refresh_step();
+      },
+      [held] {
+        const auto self = held();
+        return self ? self->refresh_pace() : std::chrono::nanoseconds::max();
+      });
+  if (options.follow_state_directory) {
+    // Before the first refresh, so that no change between the two goes unseen.
+    auto watch = platform::StateDirectoryWatch::start(
+        context->state_directory, std::string(kLockFileName),
+        [refreshes = context->refreshes, settle = context->timings.lock_settle](const platform::StateDirectoryEvent& event) {
+          switch (refresh_call(event)) {
+            case RefreshCall::none: return;
+            case RefreshCall::now: return refreshes->request(Clock::now());
+            case RefreshCall::once_the_lock_settles: return refreshes->request(Clock::now() + settle);
+          }
+        });
+    if (watch) context->watch = std::move(watch).value();
+  }
+  // The first step at once, concurrently with whatever the caller does next.
+  context->refreshes->request(Clock::now());
+  return Supervisor(std::move(runtime), std::move(context), std::move(state));
+}
+
+Supervisor::Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
+                       std::shared_ptr<SupervisorState> state)
+    : runtime_(std::move(runtime)), context_(std::move(context)), state_(std::move(state)) {}
+
+void Supervisor::enroll(const std::string& code, const std::string& hub) const {
+  context_->run_enrollment(*this, code, hub);
+}
+
+std::filesystem::path Supervisor::log_path() const {
+  return context_->state_directory / kAgentLogFileName;
+}
+
+void Supervisor::set_status(Hold& hold, AgentStatus status) const {
+  if (state_->status == status) return;
+  if (context_->status_observer) context_->status_observer(state_->status, status);
+  state_->status = std::move(status);
+  hold.changed();
+}
+
+void Supervisor::set_hub_url(Hold& hold, std::optional<std::string> hub_url) const {
+  if (state_->hub_url == hub_url) return;
+  state_->hub_url = std::move(hub_url);
+  hold.changed();
+}
+
+void Supervisor::set_hub_connected(Hold& hold, std::optional<bool> connected) const {
+  if (state_->hub_connected == connected) return;
+  state_->hub_connected = connected;
+  hold.changed();
+}
+
+void Supervisor::start() const {
+  {
+    Hold hold(*this);
+    if (state_->kill_signal || state_->status.kind() == Kind::starting) return;
+    // Another agent on this state directory (started by hand or by a service) wins.
+    if (is_agent_lock_held(context_->state_directory)) {
+      set_status(hold, AgentStatus::running_elsewhere());
+      return;
+    }
+    if (!state_->hub_url && !is_listen_configured(context_->state_directory)) {
+      set_status(hold, AgentStatus::not_enrolled());
+      return;
+    }
+    set_status(hold, AgentStatus::starting());
+  }
+  if (!runtime_->spawn([self = *this] { self.run_launch(); })) {
+    // Only refused while the program ends; nothing will launch, so say so.
+    Hold hold(*this);
+    if (state_->status.kind() == Kind::starting) set_status(hold, AgentStatus::stopped());
+  }
+}
+
+void Supervisor::run_launch() const {
+  const auto fail = [this](const Error& error) {
+    Hold hold(*this);
+    set_status(hold, AgentStatus::failed(error.message));
+  };
+  auto kill_signal = platform::WakeEvent::create();
+  if (!kill_signal) return fail(kill_signal.error());
+  auto child = context_->launcher(context_->state_directory, context_->agent_path);
+  if (!child) return fail(child.error());
+
+  // The exit watch is the child's one owner.
+  std::shared_ptr<platform::ChildProcess> owned = std::move(child).value();
+  std::shared_ptr<platform::WakeEvent> kill = std::move(kill_signal).value();
+  {
+    Lock lock(state_->mutex);
+    state_->child_pid = owned->pid();
+    state_->kill_signal = kill;
+    state_->send_stop_request = owned->stop_request_sender();
+  }
+  // The status stays Starting until the agent itself confirms in status.json. Where the
+  // watch calls the refreshes, the refresh its confirmation called for may have run
+  // before the child was recorded here (a launch delayed on a loaded machine), and found
+  // no child to confirm: one more refresh follows the recording. On a clock, the next
+  // tick comes anyway.
+  if (context_->watch) context_->refreshes->request(Clock::now());
+  // This task
+  // goes on as the child's exit watch: a thread fewer to start, and under Wine each
+  // thread that ends leaves its stack (about 1 MB) until the next one ends.
+  watch_exit(*owned, *kill);
+}
+
+void Supervisor::watch_exit(platform::ChildProcess& child,
+                            const platform::WakeEvent& kill_signal) const {
+  const platform::WakeEvent* const wake[] = {&kill_signal, &runtime_->shutdown_event()};
+  auto woken = child.wait_exit_or(wake);
+  if (!woken) return on_child_exit(woken.error());
+  if (woken.value() == std::size_t{1}) {
+    // The tray is ending: the agent outlives it unless it was stopped first.
+    return;
+  }
+  if (woken.value() == std::size_t{0}) child.terminate();
+  on_child_exit(child.wait_exit());
+}
+
+void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) const {
+  bool restart_pending;
+  {
+    Hold hold(*this);
+    state_->kill_signal.reset();
+    state_->send_stop_request = nullptr;
+    // A tray that quits waits for no child to be left.
+    hold.changed();
+    if (state_->status.kind() == Kind::stopping) {
+      set_status(hold, AgentStatus::stopped());
+    } else {
+      // An agent that ends on its own failed, whatever its exit code.
+      set_status(hold, AgentStatus::failed(outcome ? exit_reason(outcome.value())
+                                                  : outcome.error().message));
+    }
+    restart_pending = state_->restart_pending;
+    state_->restart_pending = false;
+  }
+  if (restart_pending) start();
+}
+
+void Supervisor::stop() const {
+  std::uint32_t pid;
+  std::shared_ptr<platform::WakeEvent> kill_signal;
+  platform::StopRequestSender send_stop_request;
+  {
+    Hold hold(*this);
+    // Without a child there is nothing of ours to stop; an agent started elsewhere is left alone.
+    if (!state_->kill_signal) return;
+    pid = state_->child_pid;
+    kill_signal = state_->kill_signal;
+    send_stop_request = state_->send_stop_request;
+    set_status(hold, AgentStatus::stopping());
+  }
+  const bool delivered = send_stop_request && send_stop_request();
+  if (!delivered) {
+    kill_signal->raise();
+    return;
+  }
+  // The deadline holds the kill signal weakly: once its child is gone there is nothing
+  // left to end, and a storm of stops keeps no events open through the grace.
+  runtime_->timers().schedule_after(
+      context_->timings.stop_grace,
+      [self = *this, pid, kill = std::weak_ptr<platform::WakeEvent>(kill_signal)] { self.on_stop_deadline(pid, kill); });
+}
+
+void Supervisor::on_stop_deadline(std::uint32_t pid, const std::weak_ptr<platform::WakeEvent>& kill_signal) const {
+  bool same_child;
+  {
+    Lock lock(state_->mutex);
+    // A deadline left from an earlier child must not touch a later one.
+    same_child = state_->kill_signal && state_->child_pid == pid;
+  }
+  if (!same_child) return;
+  if (const auto kill = kill_signal.lock()) kill->raise();
+}
+
+void Supervisor::restart() const {
+  bool has_child;
+  {
+    Lock lock(state_->mutex);
+    has_child = state_->kill_signal != nullptr;
+    // Decided in the same hold as the check, so a child ending in between still restarts.
+    if (has_child) state_->restart_pending = true;
+  }
+  if (has_child) {
+    stop();
+  } else {
+    start();
+  }
+}
+
+void Supervisor::stop_and_wait() const {
+  stop();
+  const auto deadline = std::chrono::steady_clock::now() + context_->timings.logoff_wait;
+  // Checked at once, then every poll; the last sleep is cut short so the session's end
+  // is never held up past the deadline.
+  for (auto now = std::chrono::steady_clock::now(); has_child() && now < deadline;
+       now = std::chrono::steady_clock::now()) {
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(context_->timings.logoff_poll, deadline - now));
+  }
+}
+
+AgentStatus Supervisor::status() const {
+  Lock lock(state_->mutex);
+  return state_->status;
+}
+
+std::optional<std::string> Supervisor::hub_url() const {
+  Lock lock(state_->mutex);
+  return state_->hub_url;
+}
+
+std::optional<bool> Supervisor::hub_connected() const {
+  Lock lock(state_->mutex);
+  return state_->hub_connected;
+}
+
+bool Supervisor::has_child() const {
+  Lock lock(state_->mutex);
+  return state_->kill_signal != nullptr;
+}
+
+std::optional<Notice> Supervisor::take_notice() const {
+  Lock lock(state_->mutex);
+  return std::exchange(state_->notice, std::nullopt);
+}
+
+void Supervisor::leave_notice(Notice notice) const {
+  Hold hold(*this);
+  // A notice not shown yet is replaced: the latest outcome is the one that counts.
+  state_->notice = std::move(notice);
+  hold.changed();
+  set_hub_url(hold, read_hub_url(context_->state_directory));
+}
+
+namespace {
+
+// How a status moves at a refresh while the supervisor holds no child.
+AgentStatus status_without_child(const AgentStatus& status, bool lock_held) {
+  switch (status.kind()) {
+    case Kind::stopped:
+    case Kind::running_elsewhere:
+      return lock_held ? AgentStatus::running_elsewhere() : AgentStatus::stopped();
+    case Kind::not_enrolled:
+    case Kind::failed:
+      return lock_held ? AgentStatus::running_elsewhere() : status;
+    case Kind::starting:
+    case Kind::running:
+    case Kind::stopping:
+      return status;
+  }
+  return status;
+}
+
+}  // namespace
+
+void Supervisor::refresh_status() const {
+  const auto& directory = context_->state_directory;
+  auto [hub, record] = context_->read_files(directory);
+
+  // Enrolled meanwhile: start the agent, which decides everything else itself.
+  if (status().kind() == Kind::not_enrolled && hub) {
+    {
+      Hold hold(*this);
+      set_hub_url(hold, std::move(hub));
+    }
+    start();
+    return;
+  }
+
+  Hold hold(*this);
+  set_hub_url(hold, std::move(hub));
+  if (state_->kill_signal) {
+    // Only our own child's report counts; a file left by an earlier agent does not.
+    if (record && record->pid == state_->child_pid) {
+      if (state_->status.kind() == Kind::starting) set_status(hold, AgentStatus::running());
+      set_hub_connected(hold, record->connected);
+    } else {
+      set_hub_connected(hold, std::nullopt);
+    }
+  } else {
+    const bool lock_held = is_agent_lock_held(directory);
+    set_status(hold, status_without_child(state_->status, lock_held));
+    set_hub_connected(hold, lock_held && record ? record->connected : std::nullopt);
+  }
+}
+
+void Supervisor::run_refresh_step() const {
+  // A watch the system refused is tried again on every refresh; until it holds, the
+  // refreshes keep the short pace.
+  if (context_->watch && !context_->watch->watching()) context_->watch->try_again();
+  refresh_status();
+}
+
+std::chrono::nanoseconds Supervisor::refresh_pace() const {
+  // Watched, the clock is only the safety net; otherwise it is how changes are found.
+  return context_->watch && context_->watch->watching() ? context_->timings.safety_refresh
+                                                        : context_->timings.refresh_interval;
+}
+
+}  // namespace tallow

@@ -1,0 +1,49 @@
+#include "platform/posix/icon/own_popup_menu.h"
+
+#include <cstdio>
+
+#include "platform/posix/icon/display_session.h"
+#include "platform/posix/icon/popup_rows.h"
+
+namespace tallow::platform::posix {
+
+OwnPopupMenu::OwnPopupMenu(std::function<const Menu&()> menu, std::function<Clock::time_point()> host_opened,
+                           std::chrono::milliseconds host_wait, PickedCommands& picks)
+    : menu_(std::move(menu)), host_opened_(std::move(host_opened)), host_wait_(host_wait), picks_(picks) {}
+
+void OwnPopupMenu::clicked() {
+  // Wayland gives no program a place on the screen of its own choosing.
+  if (!own_popup_possible(current_display_session())) return;
+  popup_.reset();
+  clicked_at_ = Clock::now();
+  host_wait_timer_ = main_context_timer(
+      host_wait_,
+      [](gpointer data) {
+        auto* self = static_cast<OwnPopupMenu*>(data);
+        if (self->host_opened_() < self->clicked_at_) self->open();
+        self->host_wait_timer_.reset();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void OwnPopupMenu::open() {
+  std::vector<std::string> arguments{std::string(kPopupMode)};
+  for (std::string& row : popup_row_arguments(menu_())) arguments.push_back(std::move(row));
+  // Picks are taken from the menu as it was opened, whatever has replaced it since.
+  auto started = HelperRun::start(arguments, [shown = menu_(), &picks = picks_](const HelperOutcome& outcome) {
+    if (outcome.exit_status != kPopupPicked) return;
+    const auto row = popup_pick_from_text(outcome.output, shown.size());
+    if (!row) return;
+    if (const auto command = shown[*row].picked_command()) picks.add(*command);
+  });
+  if (started) {
+    popup_ = std::move(started).value();
+  } else if (!told_failure_) {
+    // Said once: every later click would say the same.
+    told_failure_ = true;
+    std::fprintf(stderr, "tallowmered: the menu cannot be shown: %s\n", started.error().message.c_str());
+  }
+}
+
+}  // namespace tallow::platform::posix

@@ -1,0 +1,204 @@
+#include "platform/posix/icon/xembed_icon.h"
+
+#include "platform/posix/icon/gtk_library.h"
+
+#include <cstdlib>
+#include <numeric>
+#include <vector>
+
+
+namespace tallow::platform::posix {
+namespace {
+
+GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const IconImage& image) {
+  // GdkPixbuf holds straight RGBA, rows top first: the pixels as they are.
+  GBytes* bytes = g_bytes_new(image.rgba.data(), image.rgba.size());
+  GObjectPtr<GdkPixbuf> pixbuf(gtk.gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8,
+                                                             static_cast<int>(image.width),
+                                                             static_cast<int>(image.height),
+                                                             static_cast<int>(image.width) * 4));
+  g_bytes_unref(bytes);
+  return pixbuf;
+}
+
+// Long enough for a tray to draw its background under a newly docked icon.
+constexpr std::chrono::milliseconds kPanelLookDelay{500};
+
+}  // namespace
+
+std::optional<bool> is_light_background(std::span<const Rgb> pixels) {
+  if (pixels.empty()) return std::nullopt;
+  const double luma = std::accumulate(pixels.begin(), pixels.end(), 0.0, [](double sum, const Rgb& pixel) {
+    return sum + 0.2126 * pixel[0] + 0.7152 * pixel[1] + 0.0722 * pixel[2];
+  });
+  return luma / static_cast<double>(pixels.size()) > 127.5;
+}
+
+XembedIcon::XembedIcon(const GtkFunctions& gtk, PickedCommands& picks, std::function<void()> on_embedded_change)
+    : gtk_(gtk), picks_(picks), on_embedded_change_(std::move(on_embedded_change)) {}
+
+std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const IconPicture& picture,
+                                               const std::string& tooltip, PickedCommands& picks,
+                                               std::function<void()> on_embedded_change) {
+  const GtkFunctions* gtk = posix::gtk();
+  if (!gtk) return nullptr;
+  std::unique_ptr<XembedIcon> icon(new XembedIcon(*gtk, picks, std::move(on_embedded_change)));
+  icon->menu_ = menu;
+  icon->picture_ = picture;
+  icon->icon_.reset(gtk->gtk_status_icon_new());
+  icon->show_image_for(gtk->gtk_status_icon_get_size(icon->icon_.get()));
+  gtk->gtk_status_icon_set_name(icon->icon_.get(), "tallowmere-tray");
+  gtk->gtk_status_icon_set_title(icon->icon_.get(), "tallowmered");
+  gtk->gtk_status_icon_set_tooltip_text(icon->icon_.get(), tooltip.c_str());
+  // A left click ("activate") and a right click ("popup-menu") both open the menu.
+  g_signal_connect(icon->icon_.get(), "activate", G_CALLBACK(&XembedIcon::on_activate), icon.get());
+  g_signal_connect(icon->icon_.get(), "popup-menu", G_CALLBACK(&XembedIcon::on_popup_menu), icon.get());
+  g_signal_connect(icon->icon_.get(), "notify::embedded", G_CALLBACK(&XembedIcon::on_embedded), icon.get());
+  g_signal_connect(icon->icon_.get(), "size-changed", G_CALLBACK(&XembedIcon::on_size_changed), icon.get());
+  return icon;
+}
+
+XembedIcon::~XembedIcon() {
+  g_signal_handlers_disconnect_by_data(icon_.get(), this);
+  gtk_.gtk_status_icon_set_visible(icon_.get(), FALSE);
+  if (popup_) {
+    gtk_.gtk_widget_destroy(popup_);
+    g_object_unref(popup_);
+  }
+}
+
+void XembedIcon::set_picture(const IconPicture& picture) {
+  picture_ = picture;
+  show_image_for(gtk_.gtk_status_icon_get_size(icon_.get()));
+}
+
+const IconImage* nearest_image(const IconPicture& picture, int size) {
+  const IconImage* best = nullptr;
+  const auto distance = [size](const IconImage& image) { return std::abs(static_cast<int>(image.height) - size); };
+  for (const IconImage& image : picture.images) {
+    if (!best || distance(image) < distance(*best) ||
+        (distance(image) == distance(*best) && image.height > best->height)) {
+      best = &image;
+    }
+  }
+  return best;
+}
+
+void XembedIcon::show_image_for(int size) {
+  const IconImage* best = nearest_image(picture_, size);
+  if (!best) return;
+  const GObjectPtr<GdkPixbuf> pixbuf = pixbuf_of(gtk_, *best);
+  gtk_.gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());
+}
+
+void XembedIcon::set_tooltip(const std::string& tooltip) {
+  gtk_.gtk_status_icon_set_tooltip_text(icon_.get(), tooltip.c_str());
+}
+
+void XembedIcon::set_visible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  gtk_.gtk_status_icon_set_visible(icon_.get(), visible);
+  if (!visible) panel_light_.reset();
+}
+
+void XembedIcon::look_at_panel_soon() {
+  panel_look_ = main_context_timer(
+      kPanelLookDelay,
+      [](gpointer data) {
+        auto* self = static_cast<XembedIcon*>(data);
+        self->look_at_panel();
+        self->panel_look_.reset();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void XembedIcon::look_at_panel() {
+  GdkRectangle area{};
+  if (!is_shown_in_tray() || !gtk_.gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) ||
+      area.width < 2 || area.height < 2) {
+    panel_light_.reset();
+    return;
+  }
+  const GObjectPtr<GdkPixbuf> seen(
+      gtk_.gdk_pixbuf_get_from_window(gtk_.gdk_get_default_root_window(), area.x, area.y, area.width, area.height));
+  if (!seen) return;
+  const guchar* pixels = gtk_.gdk_pixbuf_get_pixels(seen.get());
+  const int stride = gtk_.gdk_pixbuf_get_rowstride(seen.get());
+  const int channels = gtk_.gdk_pixbuf_get_n_channels(seen.get());
+  const int right = gtk_.gdk_pixbuf_get_width(seen.get()) - 1;
+  const int bottom = gtk_.gdk_pixbuf_get_height(seen.get()) - 1;
+  std::vector<Rgb> corners;
+  for (const auto& [x, y] : {std::pair{0, 0}, {right, 0}, {0, bottom}, {right, bottom}}) {
+    const guchar* pixel = pixels + y * stride + x * channels;
+    corners.push_back({pixel[0], pixel[1], pixel[2]});
+  }
+  panel_light_ = is_light_background(corners);
+  // The tray's next look is painted for this panel.
+  if (on_embedded_change_) on_embedded_change_();
+}
+
+bool XembedIcon::is_shown_in_tray() const { return visible_ && gtk_.gtk_status_icon_is_embedded(icon_.get()); }
+
+void XembedIcon::on_activate(GtkStatusIcon*, gpointer data) {
+  auto* self = static_cast<XembedIcon*>(data);
+  // The press's own time: a menu opened as of "now" takes the release that follows
+  // for a pick outside it, and closes at once.
+  self->open_menu(1, self->gtk_.gtk_get_current_event_time());
+}
+
+void XembedIcon::on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data) {
+  static_cast<XembedIcon*>(data)->open_menu(button, time);
+}
+
+gboolean XembedIcon::on_size_changed(GtkStatusIcon*, gint size, gpointer data) {
+  static_cast<XembedIcon*>(data)->show_image_for(size);
+  return TRUE;  // an image of that size, or the nearest, is shown: GTK need not scale
+}
+
+void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {
+  auto* self = static_cast<XembedIcon*>(data);
+  if (self->is_shown_in_tray()) {
+    self->look_at_panel_soon();
+  } else {
+    self->panel_light_.reset();
+  }
+  if (self->on_embedded_change_) self->on_embedded_change_();
+}
+
+void XembedIcon::open_menu(guint button, guint32 time) {
+  // The menu shown last has closed by the time the icon is clicked again.
+  if (popup_) {
+    gtk_.gtk_widget_destroy(popup_);
+    g_object_unref(popup_);
+  }
+  popup_ = gtk_.gtk_menu_new();
+  g_object_ref_sink(popup_);
+  for (const MenuItem& item : menu_) {
+    GtkWidget* row = nullptr;
+    // These labels take no access-key marker: the text shows as written.
+    switch (item.kind) {
+      case MenuItem::Kind::separator:
+        row = gtk_.gtk_separator_menu_item_new();
+        break;
+      case MenuItem::Kind::check:
+        row = gtk_.gtk_check_menu_item_new_with_label(item.text.c_str());
+        gtk_.gtk_check_menu_item_set_active(gtk_cast<GtkCheckMenuItem>(row), item.checked);
+        break;
+      case MenuItem::Kind::text:
+        row = gtk_.gtk_menu_item_new_with_label(item.text.c_str());
+        break;
+    }
+    if (item.kind != MenuItem::Kind::separator) gtk_.gtk_widget_set_sensitive(row, item.enabled);
+    if (const auto command = item.picked_command()) {
+      connect_pick(row, "activate", picks_, *command);
+    }
+    gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(popup_), row);
+  }
+  gtk_.gtk_widget_show_all(popup_);
+  gtk_.gtk_menu_popup(gtk_cast<GtkMenu>(popup_), nullptr, nullptr, gtk_.gtk_status_icon_position_menu, icon_.get(),
+                      button, time);
+}
+
+}  // namespace tallow::platform::posix

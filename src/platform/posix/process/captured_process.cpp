@@ -1,0 +1,242 @@
+// Linux side of run_captured: fork and exec into a process group of the program's own,
+// then one poll over both pipes, the program's pidfd and the wake events.
+
+#include "platform/captured_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "platform/os_error.h"
+#include "platform/posix/process/descriptors.h"
+#include "platform/posix/process/exec_image.h"
+
+namespace tallow::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kReadSize = 64 * 1024;  // a whole pipe buffer per read
+
+int fd_of(const File& file) { return static_cast<int>(file.native()); }
+
+struct Pipe {
+  File read;
+  File write;
+};
+
+Result<Pipe> open_pipe() {
+  // Close-on-exec, so a program another thread starts meanwhile cannot hold an end open.
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return last_os_error();
+  return Pipe{File(ends[0]), File(ends[1])};
+}
+
+// The started program until it is reaped. Whatever path leaves before that kills its
+// whole group and reaps it, so no run leaves a process or a zombie behind.
+class GroupLeader {
+ public:
+  explicit GroupLeader(pid_t pid) : pid_(pid) {}
+  ~GroupLeader() {
+    if (pid_ <= 0) return;
+    kill_group();
+    (void)reap();
+  }
+  GroupLeader(const GroupLeader&) = delete;
+  GroupLeader& operator=(const GroupLeader&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Until the leader is reaped its pid, which is the group's id, cannot be reused, so
+  // this reaches only the program and whatever it started in its group.
+  void kill_group() const { ::kill(-pid_, SIGKILL); }
+
+  Result<ExitStatus> reap() {
+    int status = 0;
+    pid_t reaped;
+    while ((reaped = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (reaped < 0) return last_os_error();
+    if (WIFSIGNALED(status)) {
+      return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(WTERMSIG(status))};
+    }
+    return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(WEXITSTATUS(status))};
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// In the forked child: a group of its own, so that giving up on the program can end
+// whatever it started along with it. Async-signal-safe, as all that follows fork.
+[[noreturn]] void exec_as_group_leader(const posix::ExecPlan& plan) noexcept {
+  if (::setpgid(0, 0) != 0) {
+    posix::write_record(plan.report_fd, posix::kRecordFailed, errno);
+    ::_exit(127);
+  }
+  posix::exec_prepared(plan);
+}
+
+Result<std::unique_ptr<GroupLeader>> start(const posix::ExecImage& image, const File& input,
+                                           const File& output, const File& error_output) {
+  auto report = open_pipe();
+  if (!report) return report.error();
+  pid_t pid;
+  int fork_error = 0;
+  {
+    posix::AllSignalsBlocked blocked;
+    pid = ::fork();
+    if (pid == 0) {
+      exec_as_group_leader(
+          {&image, fd_of(input), fd_of(output), fd_of(error_output), fd_of(report->write)});
+    }
+    fork_error = errno;
+  }
+  if (pid < 0) return os_error(static_cast<std::uint32_t>(fork_error));
+  auto leader = std::make_unique<GroupLeader>(pid);
+
+  // The report pipe closes when execve succeeds; before that it carries the errno of the
+  // step that failed.
+  report->write.reset();
+  posix::ChildRecord failure;
+  if (posix::read_full(fd_of(report->read), &failure, sizeof failure) ==
+      static_cast<ssize_t>(sizeof failure)) {
+    (void)leader->reap();
+    return os_error(static_cast<std::uint32_t>(failure.value));
+  }
+  return leader;
+}
+
+// One output stream of the program, read as it comes.
+struct Stream {
+  File fd;
+  std::string kept;
+};
+
+// One read of what the pipe holds (a whole pipe buffer), so that neither stream nor a
+// wake can be starved by the other; closes the stream at its end.
+Result<void> read_some(Stream& stream, char* buffer, std::size_t limit) {
+  const ssize_t got = ::read(fd_of(stream.fd), buffer, kReadSize);
+  if (got > 0) {
+    append_capped(stream.kept, buffer, static_cast<std::size_t>(got), limit);
+  } else if (got == 0) {
+    stream.fd.reset();
+  } else if (errno != EINTR && errno != EAGAIN) {
+    return last_os_error();
+  }
+  return {};
+}
+
+timespec to_timespec(std::chrono::nanoseconds duration) {
+  const auto count = std::max<std::int64_t>(duration.count(), 0);
+  return timespec{static_cast<time_t>(count / 1000000000), static_cast<long>(count % 1000000000)};
+}
+
+// Serves both streams until the program has exited and both have ended, the deadline
+// has passed or a wake is raised; says which (the exit status is not known yet).
+Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
+                          Clock::time_point deadline, std::span<const WakeEvent* const> wake,
+                          std::size_t limit) {
+  const auto buffer = std::make_unique<char[]>(kReadSize);
+  bool exited = false;
+  std::vector<pollfd> watched;
+  CapturedRun run;
+  for (;;) {
+    if (exited && !streams[0].fd.valid() && !streams[1].fd.valid()) return run;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      run.end = CapturedRun::End::timed_out;
+      return run;
+    }
+    // Notifications first: their indices are the wake indices.
+    watched.clear();
+    for (const WakeEvent* event : wake) {
+      watched.push_back({static_cast<int>(event->native()), POLLIN, 0});
+    }
+    watched.push_back({exited ? -1 : fd_of(exit_watch), POLLIN, 0});
+    for (const Stream& stream : streams) {
+      watched.push_back({stream.fd.valid() ? fd_of(stream.fd) : -1, POLLIN, 0});
+    }
+    const timespec timeout = to_timespec(left);
+    if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0) {
+      if (errno == EINTR) continue;
+      return last_os_error();
+    }
+
+    // A wake wins over whatever else is ready, so a busy program cannot delay it.
+    const auto raised = std::find_if(watched.begin(), watched.begin() + wake.size(),
+                                     [](const pollfd& entry) { return entry.revents != 0; });
+    if (raised != watched.begin() + wake.size()) {
+      run.end = CapturedRun::End::woken;
+      run.woken_by = static_cast<std::size_t>(raised - watched.begin());
+      return run;
+    }
+    if (watched[wake.size()].revents != 0) exited = true;
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+      if (watched[wake.size() + 1 + s].revents == 0) continue;
+      if (auto read = read_some(streams[s], buffer.get(), limit); !read) return read.error();
+    }
+  }
+}
+
+}  // namespace
+
+Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
+                                 std::span<const WakeEvent* const> wake) {
+  posix::ExecImage image;
+  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
+      !prepared) {
+    return prepared.error();
+  }
+  const int null_device = ::open("/dev/null", O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (null_device < 0) return last_os_error();
+  const File input(null_device);
+  auto output = open_pipe();
+  if (!output) return output.error();
+  auto error_output = open_pipe();
+  if (!error_output) return error_output.error();
+
+  // A century is as good as no limit, and keeps the deadline from overflowing.
+  const auto time_limit =
+      std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
+  auto started = start(image, input, output->write, error_output->write);
+  if (!started) return started.error();
+  const std::unique_ptr<GroupLeader> leader = std::move(started).value();
+  const auto deadline = Clock::now() + time_limit;
+  // Only the program holds the writing ends now, so each pipe ends when it (and
+  // whatever it passed the end to) is done with it.
+  output->write.reset();
+  error_output->write.reset();
+
+  Stream streams[2] = {{std::move(output->read), {}}, {std::move(error_output->read), {}}};
+  for (Stream& stream : streams) ::fcntl(fd_of(stream.fd), F_SETFL, O_NONBLOCK);
+  // Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+  const File exit_watch(::syscall(SYS_pidfd_open, leader->pid(), 0U));
+  if (!exit_watch.valid()) return last_os_error();
+
+  // Any failure from here on leaves through the leader, which kills the group.
+  auto run = watch(exit_watch, streams, deadline, wake, limits.kept_bytes);
+  if (!run) return run.error();
+  if (run->end != CapturedRun::End::exited) {
+    leader->kill_group();
+    (void)leader->reap();
+    return run;
+  }
+  auto status = leader->reap();
+  if (!status) return status.error();
+  run->exit_status = status.value();
+  run->output = std::move(streams[0].kept);
+  run->error_output = std::move(streams[1].kept);
+  return run;
+}
+
+}  // namespace tallow::platform
