@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "platform/environment.h"
-#include "tray/launch_at_login.h"
+#include "platform/autostart.h"
 #include "tray/rook_icon.h"
 
 namespace {
@@ -31,8 +31,8 @@ void BM_IsLaunchAtLoginEnabled(benchmark::State& s) {
   const fs::path config = fs::temp_directory_path() /
                           ("tallow-bench-xdg-" + std::to_string(tallow::platform::current_process_id()));
   ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  if (!tallow::toggle_launch_at_login("/usr/bin/tallowmere-tray")) s.SkipWithError("no entry written");
-  for (auto _ : s) benchmark::DoNotOptimize(tallow::is_launch_at_login_enabled());
+  if (!tallow::platform::enable_autostart("/usr/bin/tallowmere-tray")) s.SkipWithError("no entry written");
+  for (auto _ : s) benchmark::DoNotOptimize(tallow::platform::is_autostart_enabled());
   fs::remove_all(config);
 }
 BENCHMARK(BM_IsLaunchAtLoginEnabled);

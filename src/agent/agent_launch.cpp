@@ -13,9 +13,9 @@ std::vector<platform::EnvironmentVariable> launch_environment_overrides(
   std::vector<platform::EnvironmentVariable> overrides;
   overrides.reserve(env_file.size() + 1);
   for (const EnvEntry& entry : env_file) {
-    const bool usable = !entry.key.empty() && entry.key.find('\0') == std::string::npos &&
-                        entry.value.find('\0') == std::string::npos;
-    if (usable) overrides.push_back({entry.key, entry.value});
+    if (platform::EnvironmentVariable variable{entry.key, entry.value}; platform::can_be_variable(variable)) {
+      overrides.push_back(std::move(variable));
+    }
   }
   // Colour codes would only clutter the log file.
   overrides.push_back({"NO_COLOR", "1"});

@@ -1,39 +1,31 @@
 #pragma once
 // The per-user store of programs started at login, and the tray's one entry in it.
 //   Windows: the value "tallowmere" under HKEY_CURRENT_USER
-//            "Software\Microsoft\Windows\CurrentVersion\Run", a command line.
+//            "Software\Microsoft\Windows\CurrentVersion\Run": the program's path in
+//            double quotes. Any REG_SZ value counts, whatever its data: Windows runs it,
+//            even one left by a copy of the program elsewhere.
 //   Linux:   "tallowmere-tray.desktop" in the XDG autostart directory
-//            ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart), a desktop entry.
-// What the entry says and when it counts is decided by the caller.
+//            ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart): a desktop entry
+//            (posix/desktop_entry.h), which counts unless marked Hidden=true.
 
+#include <filesystem>
 #include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
 
 #include "common/result.h"
 
 namespace tallow::platform {
 
-enum class AutostartFormat {
-  command_line,   // the data of a REG_SZ Run value
-  desktop_entry,  // the text of a freedesktop.org desktop entry file
-};
+// Whether the store holds an entry that starts the tray at login.
+bool is_autostart_enabled();
 
-// The form of the entry on this platform.
-AutostartFormat autostart_format();
-
-// The entry as it stands, or none. On Windows only a REG_SZ value is an entry (one of
-// another type is none), and its data is not read: whatever it holds, Windows runs it,
-// so the text is empty. On Linux the file's content, when it is a readable regular file.
-std::optional<std::string> read_autostart_entry();
-
-// Creates or replaces the entry, creating the key or directory that holds it. The
-// file is replaced atomically.
-Result<void> write_autostart_entry(std::string_view text);
+// Creates or replaces the entry so that it starts `program` with no arguments, creating
+// the key or directory that holds it; a file is replaced atomically. Fails, leaving the
+// store as it was, for a path the entry cannot hold (platform/environment.h,
+// program_path_text).
+Result<void> enable_autostart(const std::filesystem::path& program);
 
 // Removes the entry, whatever its type or content.
-Result<void> remove_autostart_entry();
+Result<void> disable_autostart();
 
 // While it lives, the entry being made, rewritten, replaced or removed by anyone ends the
 // main thread's wait for events, so the tray reads the entry again after it.

@@ -4,7 +4,8 @@
 #include "platform/dialog.h"
 #include "platform/main_loop.h"
 #include "platform/theme.h"
-#include "tray/launch_at_login.h"
+#include "platform/autostart.h"
+#include "platform/environment.h"
 
 namespace tallow {
 PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
@@ -56,9 +57,15 @@ std::optional<std::string> PlatformTrayHost::ask_text(std::string_view caption, 
   return platform::ask_text(caption, prompt, hint, accept_label);
 }
 
-bool PlatformTrayHost::launch_at_login() { return is_launch_at_login_enabled(); }
+bool PlatformTrayHost::launch_at_login() { return platform::is_autostart_enabled(); }
 
-Result<void> PlatformTrayHost::toggle_launch_at_login() { return tallow::toggle_launch_at_login(); }
+Result<void> PlatformTrayHost::toggle_launch_at_login() {
+  // Switching off needs no path, so it works even when the path cannot be told.
+  if (platform::is_autostart_enabled()) return platform::disable_autostart();
+  auto program = platform::executable_path_or_error();
+  if (!program) return program.error();
+  return platform::enable_autostart(program.value());
+}
 
 std::optional<bool> PlatformTrayHost::light_theme() {
   // A panel the icon has seen comes before the desktop's look, which describes windows.

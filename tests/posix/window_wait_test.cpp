@@ -56,7 +56,7 @@ TEST(PosixWindowWait, AnUnboundedWaitEndsForAWakeAndForTheAutostartEntryChangedB
   };
   const Case cases[] = {
       {"another thread's wake", [] { std::thread([] { wake_main_loop(); }).join(); }},
-      {"the entry written, its directories made for it", [] { ASSERT_TRUE(write_autostart_entry("[Desktop Entry]\n")); }},
+      {"the entry written, its directories made for it", [] { ASSERT_TRUE(enable_autostart("/usr/bin/tallowmere-tray")); }},
       {"the entry removed by hand", [&] { fs::remove(entry); }},
       {"the autostart directory removed", [&] { fs::remove_all(autostart); }},
   };
@@ -82,7 +82,7 @@ TEST(PosixWindowWait, TheTraysWaitIsBoundedWhileTheAutostartEntryCannotBeWatched
   refusal.reset();
   std::thread by_hand([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_TRUE(write_autostart_entry("[Desktop Entry]\n"));
+    ASSERT_TRUE(enable_autostart("/usr/bin/tallowmere-tray"));
   });
   const auto started = Clock::now();
   EXPECT_TRUE(ends_before_rescue([&] { host.wait_for_input(std::chrono::milliseconds(100)); }));

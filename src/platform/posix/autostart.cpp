@@ -10,6 +10,7 @@
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
+#include "platform/posix/desktop_entry.h"
 #include "platform/posix/followed_directory.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/user_directories.h"
@@ -32,24 +33,29 @@ Error no_directory() {
   return Error{"There is no home directory to keep the autostart entry in."};
 }
 
-}  // namespace
-
-AutostartFormat autostart_format() { return AutostartFormat::desktop_entry; }
-
-std::optional<std::string> read_autostart_entry() {
+std::optional<std::string> read_entry() {
   const auto directory = autostart_directory();
   if (!directory) return std::nullopt;
   return read_regular_file(*directory / kEntryName, kMaxEntryBytes);
 }
 
-Result<void> write_autostart_entry(std::string_view text) {
+}  // namespace
+
+bool is_autostart_enabled() {
+  const auto entry = read_entry();
+  return entry && !posix::desktop_entry_is_hidden(*entry);
+}
+
+Result<void> enable_autostart(const std::filesystem::path& program) {
+  auto text = posix::desktop_entry_text(program);
+  if (!text) return text.error();
   const auto directory = autostart_directory();
   if (!directory) return no_directory();
   if (auto made = platform::create_directories(*directory); !made) return made;
-  return replace_file_atomically(*directory / kEntryName, text);
+  return replace_file_atomically(*directory / kEntryName, text.value());
 }
 
-Result<void> remove_autostart_entry() {
+Result<void> disable_autostart() {
   const auto directory = autostart_directory();
   if (!directory) return no_directory();
   if (::unlink((*directory / kEntryName).c_str()) != 0) return last_os_error();

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
-#include <unordered_map>
 
 #include "common/text.h"
 #include "platform/os_error.h"
@@ -16,12 +15,6 @@ extern char** environ;
 namespace tallow::platform {
 
 namespace {
-
-bool can_be_variable(const EnvironmentVariable& variable) {
-  return !variable.name.empty() && variable.name.find('=') == std::string::npos &&
-         variable.name.find('\0') == std::string::npos &&
-         variable.value.find('\0') == std::string::npos;
-}
 
 const char* raw_variable(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return nullptr;
@@ -42,47 +35,19 @@ std::optional<std::filesystem::path> environment_path(std::string_view name) {
   return std::filesystem::path(std::string(value));
 }
 
-std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
-  struct Seen {
-    std::size_t first;       // where the name first appears in `result`
-    bool overridden = false;
-  };
-  std::vector<EnvironmentVariable> result;
-  std::unordered_map<std::string, Seen> seen;  // names compare exactly here
+std::vector<EnvironmentVariable> inherited_environment() {
+  std::vector<EnvironmentVariable> inherited;
   for (char** entry = environ; entry && *entry; ++entry) {
     const std::string_view text(*entry);
     const auto separator = text.find('=');
     // An entry without "=" is no variable; passing it on as one would change it.
     if (separator == std::string_view::npos) continue;
-    std::string name(text.substr(0, separator));
-    seen.try_emplace(name, Seen{result.size()});
-    result.push_back({std::move(name), std::string(text.substr(separator + 1))});
+    inherited.push_back({std::string(text.substr(0, separator)), std::string(text.substr(separator + 1))});
   }
-  const std::size_t inherited = result.size();
-  for (const auto& variable : overrides) {
-    if (!can_be_variable(variable)) continue;
-    auto [place, added] = seen.try_emplace(variable.name, Seen{result.size()});
-    place->second.overridden = true;
-    if (added) {
-      result.push_back(variable);
-    } else {
-      result[place->second.first].value = variable.value;
-    }
-  }
-  // A later inherited duplicate of an overridden name would shadow or confuse the
-  // override, so only the first one stays.
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    if (i < inherited) {
-      const Seen& name = seen.at(result[i].name);
-      if (name.overridden && name.first != i) continue;
-    }
-    if (kept != i) result[kept] = std::move(result[i]);
-    ++kept;
-  }
-  result.resize(kept);
-  return result;
+  return inherited;
 }
+
+std::string variable_key(std::string_view name) { return std::string(name); }
 
 namespace {
 

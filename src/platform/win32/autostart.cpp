@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/win32/kept_registry_key.h"
 #include "platform/win32/wide_text.h"
@@ -19,29 +20,23 @@ Result<void> from_status(LSTATUS status) {
 
 }  // namespace
 
-AutostartFormat autostart_format() { return AutostartFormat::command_line; }
-
-std::optional<std::string> read_autostart_entry() {
+bool is_autostart_enabled() {
   // Read on every pass of the tray's loop.
   static win32::KeptRegistryKey run_key(kRunKey);
-  if (run_key.get_value(kValueName, RRF_RT_REG_SZ, nullptr, nullptr) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return std::string();
+  return run_key.get_value(kValueName, RRF_RT_REG_SZ, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-Result<void> write_autostart_entry(std::string_view text) {
-  const std::wstring data = win32::wide_from_utf8(text);
+Result<void> enable_autostart(const std::filesystem::path& program) {
+  auto text = program_path_text(program);
+  if (!text) return text.error();
+  const std::wstring data = L"\"" + win32::wide_from_utf8(text.value()) + L"\"";
   // The terminating NUL is part of the data.
   const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
   // Creates the Run key when it is missing.
-  return from_status(
-      RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, data.c_str(), bytes));
+  return from_status(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName, REG_SZ, data.c_str(), bytes));
 }
 
-Result<void> remove_autostart_entry() {
-  return from_status(RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName));
-}
+Result<void> disable_autostart() { return from_status(RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kValueName)); }
 
 struct AutostartWatch::Impl {};
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <map>
 #include <memory>
 
 #include "common/text.h"
@@ -47,12 +46,6 @@ struct EnvironmentStringsDeleter {
   void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
 };
 
-bool is_settable(const EnvironmentVariable& variable) {
-  return !variable.name.empty() && variable.name.find_first_of(std::string_view("=\0", 2)) ==
-                                       std::string::npos &&
-         variable.value.find('\0') == std::string::npos;
-}
-
 }  // namespace
 
 std::optional<std::string> environment_variable(std::string_view name) {
@@ -67,16 +60,8 @@ std::optional<std::filesystem::path> environment_path(std::string_view name) {
   return std::filesystem::path(std::move(*value));
 }
 
-std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentVariable>& overrides) {
-  struct NameLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const {
-      return win32::variable_name_less(a, b);
-    }
-  };
-  std::vector<EnvironmentVariable> result;
-  // Where each name first appears in `result`, names compared as the system compares them.
-  std::map<std::wstring, std::size_t, NameLess> first_of;
-
+std::vector<EnvironmentVariable> inherited_environment() {
+  std::vector<EnvironmentVariable> inherited;
   const std::unique_ptr<wchar_t, EnvironmentStringsDeleter> block(GetEnvironmentStringsW());
   for (const wchar_t* entry = block.get(); entry && *entry;) {
     const std::wstring_view text(entry);
@@ -84,23 +69,18 @@ std::vector<EnvironmentVariable> environment_with(const std::vector<EnvironmentV
     // Search from the second character so that "=C:=C:\dir" keeps its name "=C:".
     const std::size_t equals = text.find(L'=', 1);
     if (equals == std::wstring_view::npos) continue;
-    first_of.try_emplace(std::wstring(text.substr(0, equals)), result.size());
-    result.push_back({win32::utf8_from_wide(text.substr(0, equals)),
-                      win32::utf8_from_wide(text.substr(equals + 1))});
+    inherited.push_back({win32::utf8_from_wide(text.substr(0, equals)), win32::utf8_from_wide(text.substr(equals + 1))});
   }
+  return inherited;
+}
 
-  for (const auto& variable : overrides) {
-    if (!is_settable(variable)) continue;
-    const auto [place, added] =
-        first_of.try_emplace(win32::wide_from_utf8(variable.name), result.size());
-    if (added) {
-      result.push_back(variable);
-    } else {
-      // Keeps the inherited spelling of the name, as SetEnvironmentVariableW does.
-      result[place->second].value = variable.value;
-    }
+std::string variable_key(std::string_view name) {
+  std::wstring wide = win32::wide_from_utf8(name);
+  if (!wide.empty()) {
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
+                  static_cast<int>(wide.size()), nullptr, nullptr, 0);
   }
-  return result;
+  return win32::utf8_from_wide(wide);
 }
 
 Result<std::filesystem::path> executable_path_or_error() {

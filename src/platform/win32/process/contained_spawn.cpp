@@ -186,7 +186,7 @@ Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   }
   // From here the job's only handle is the one inside the agent.
   job->reset();
-  return std::make_unique<JobChildProcess>(std::move(process), info.dwProcessId);
+  return std::unique_ptr<ChildProcess>(std::make_unique<JobChildProcess>(std::move(process), info.dwProcessId));
 }
 
 }  // namespace tallow::platform

@@ -1,15 +1,10 @@
-#include "tray/launch_at_login.h"
+#include "platform/posix/desktop_entry.h"
 
+#include "common/text.h"
 #include "platform/environment.h"
 
-namespace tallow {
+namespace tallow::platform::posix {
 namespace {
-
-std::string_view trim_blanks(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // A string value holds no control character beyond those it has escapes for.
 bool fits_desktop_entry(std::string_view text) {
@@ -20,7 +15,7 @@ bool fits_desktop_entry(std::string_view text) {
   return true;
 }
 
-std::string desktop_entry(const std::string& program) {
+std::string entry_for(const std::string& program) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Version=1.5\n"
@@ -32,49 +27,15 @@ std::string desktop_entry(const std::string& program) {
          "X-GNOME-Autostart-enabled=true\n";
 }
 
-Result<void> write_entry_for(const std::filesystem::path& program) {
-  auto entry = autostart_entry_text(platform::autostart_format(), program);
-  if (!entry) return entry.error();
-  return platform::write_autostart_entry(entry.value());
-}
-
 }  // namespace
 
-bool autostart_entry_counts(platform::AutostartFormat format,
-                            const std::optional<std::string>& entry) {
-  if (!entry) return false;
-  return format == platform::AutostartFormat::command_line || !desktop_entry_is_hidden(*entry);
-}
-
-bool is_launch_at_login_enabled() {
-  return autostart_entry_counts(platform::autostart_format(), platform::read_autostart_entry());
-}
-
-Result<std::string> autostart_entry_text(platform::AutostartFormat format,
-                                         const std::filesystem::path& program) {
-  // A path that does not survive as text would start some other file, or none.
-  const std::string text = platform::path_text(program);
-  if (platform::path_from_text(text).native() != program.native()) {
-    return Error{"The program's path is not valid Unicode: " + text};
-  }
-  if (format == platform::AutostartFormat::command_line) return "\"" + text + "\"";
-  if (!fits_desktop_entry(text)) {
+Result<std::string> desktop_entry_text(const std::filesystem::path& program) {
+  auto text = program_path_text(program);
+  if (!text) return text.error();
+  if (!fits_desktop_entry(text.value())) {
     return Error{"The program's path holds a control character, which an autostart entry cannot hold."};
   }
-  return desktop_entry(text);
-}
-
-Result<void> toggle_launch_at_login(const std::filesystem::path& program) {
-  if (is_launch_at_login_enabled()) return platform::remove_autostart_entry();
-  return write_entry_for(program);
-}
-
-Result<void> toggle_launch_at_login() {
-  // Switching off needs no path, so it works even when the path cannot be told.
-  if (is_launch_at_login_enabled()) return platform::remove_autostart_entry();
-  auto program = platform::executable_path_or_error();
-  if (!program) return program.error();
-  return write_entry_for(program.value());
+  return entry_for(text.value());
 }
 
 std::string desktop_exec_value(std::string_view program) {
@@ -116,7 +77,7 @@ bool desktop_entry_is_hidden(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = trim_blanks(line);
+    line = trim_white_space(line);
     if (line.empty() || line.front() == '#') continue;
     if (line.front() == '[') {
       in_main_group = line == "[Desktop Entry]";
@@ -125,11 +86,11 @@ bool desktop_entry_is_hidden(std::string_view text) {
     const auto equals = line.find('=');
     if (!in_main_group || equals == std::string_view::npos) continue;
     // Blanks around "=" do not count; a later line of the same key wins.
-    if (trim_blanks(line.substr(0, equals)) == "Hidden") {
-      hidden = trim_blanks(line.substr(equals + 1)) == "true";
+    if (trim_white_space(line.substr(0, equals)) == "Hidden") {
+      hidden = trim_white_space(line.substr(equals + 1)) == "true";
     }
   }
   return hidden;
 }
 
-}  // namespace tallow
+}  // namespace tallow::platform::posix

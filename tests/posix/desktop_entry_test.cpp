@@ -1,7 +1,7 @@
-// Launch at Login's decisions: what the entry says for each store, how a path is
-// quoted into a desktop entry's Exec line, and when an entry counts as on.
+// The autostart desktop entry: how a path is quoted into its Exec line, what the entry
+// says, and when the desktop's own settings switched it off.
 
-#include "tray/launch_at_login.h"
+#include "platform/posix/desktop_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,8 @@
 #include "platform/environment.h"
 #include "support/launch_at_login_support.h"
 
-namespace tallow {
+namespace tallow::platform::posix {
 namespace {
-
-using platform::AutostartFormat;
 
 TEST(DesktopExecValue, QuotesThePathAndEscapesItTwice) {
   struct Case {
@@ -73,21 +71,12 @@ TEST(DesktopEntry, HiddenTrueInTheMainGroupTurnsItOff) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(desktop_entry_is_hidden(c.text), c.hidden);
-    EXPECT_EQ(autostart_entry_counts(AutostartFormat::desktop_entry, c.text), !c.hidden);
-    // A Run value counts whatever it holds.
-    EXPECT_TRUE(autostart_entry_counts(AutostartFormat::command_line, c.text));
   }
-  EXPECT_FALSE(autostart_entry_counts(AutostartFormat::command_line, std::nullopt));
-  EXPECT_FALSE(autostart_entry_counts(AutostartFormat::desktop_entry, std::nullopt));
 }
 
-TEST(AutostartEntry, TextForEachFormat) {
+TEST(AutostartEntry, RunsTheProgramAndIsNotHidden) {
   const auto program = platform::path_from_text("/opt/Tallow Mere/bin/tallowmere-tray");
-  const auto command = autostart_entry_text(AutostartFormat::command_line, program);
-  ASSERT_TRUE(command.ok()) << command.error().message;
-  EXPECT_EQ(command.value(), "\"" + platform::path_text(program) + "\"");
-
-  const auto entry = autostart_entry_text(AutostartFormat::desktop_entry, program);
+  const auto entry = desktop_entry_text(program);
   ASSERT_TRUE(entry.ok()) << entry.error().message;
   const std::string& text = entry.value();
   EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
@@ -102,13 +91,11 @@ TEST(AutostartEntry, TextForEachFormat) {
 
 TEST(AutostartEntry, RefusesWhatADesktopEntryCannotHold) {
   for (const char* path : {"/a\x01" "b", "/a\x1F", "/a\x7F"}) {
-    const auto entry = autostart_entry_text(AutostartFormat::desktop_entry, platform::path_from_text(path));
+    const auto entry = desktop_entry_text(platform::path_from_text(path));
     ASSERT_FALSE(entry.ok()) << path;
     EXPECT_NE(entry.error().message.find("control character"), std::string::npos);
   }
-  // The command line has no such limits.
-  EXPECT_TRUE(autostart_entry_text(AutostartFormat::command_line, platform::path_from_text("/a\x01")).ok());
 }
 
 }  // namespace
-}  // namespace tallow
+}  // namespace tallow::platform::posix
