@@ -52,7 +52,7 @@ TEST(NotificationText, TooltipsAreCutBetweenCharactersAndLabelsKeepTheirAmpersan
 
 TEST(IconBitmaps, PixelsMustFillTheirSizeAndBecomeBgraAndAMaskOfClearPixels) {
   const auto check = [](std::uint32_t width, std::uint32_t height, std::size_t bytes) {
-    const auto checked = check_rgba_pixels(RgbaPixels{width, height, Bytes(bytes)});
+    const auto checked = check_icon_image(IconImage{width, height, Bytes(bytes)});
     return checked.ok() ? std::string("ok") : checked.error().message;
   };
   EXPECT_EQ(check(36, 36, 5184), "ok");
@@ -80,8 +80,8 @@ TEST(IconBitmaps, PixelsMustFillTheirSizeAndBecomeBgraAndAMaskOfClearPixels) {
            {"rows_padded_to_words", 17, 2, clear_row, clear_row_bgra, {0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0}},
        }) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(icon_colour_bits(RgbaPixels{c.width, c.height, c.rgba}), c.colour);
-    EXPECT_EQ(icon_mask_bits(RgbaPixels{c.width, c.height, c.rgba}), c.mask);
+    EXPECT_EQ(icon_colour_bits(IconImage{c.width, c.height, c.rgba}), c.colour);
+    EXPECT_EQ(icon_mask_bits(IconImage{c.width, c.height, c.rgba}), c.mask);
   }
   EXPECT_EQ(icon_mask_stride(16), 2u);
   EXPECT_EQ(icon_mask_stride(36), 6u);
@@ -206,9 +206,9 @@ TEST(UnderscoreLabelText, ShowsEveryUnderscoreAsWritten) {
 
 TEST(StatusNotifierPixmap, IsArgbInNetworkOrder) {
   const Bytes rgba = {1, 2, 3, 4, 245, 158, 11, 255, 0, 0, 0, 0};
-  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{3, 1, rgba}), (Bytes{4, 1, 2, 3, 255, 245, 158, 11, 0, 0, 0, 0}));
-  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{1, 1, Bytes{9, 8, 7, 89}}), (Bytes{89, 9, 8, 7}));
-  EXPECT_EQ(status_notifier_pixmap(RgbaPixels{2, 1, Bytes{255, 255, 255, 0, 255, 255, 255, 1}}),
+  EXPECT_EQ(status_notifier_pixmap(IconImage{3, 1, rgba}), (Bytes{4, 1, 2, 3, 255, 245, 158, 11, 0, 0, 0, 0}));
+  EXPECT_EQ(status_notifier_pixmap(IconImage{1, 1, Bytes{9, 8, 7, 89}}), (Bytes{89, 9, 8, 7}));
+  EXPECT_EQ(status_notifier_pixmap(IconImage{2, 1, Bytes{255, 255, 255, 0, 255, 255, 255, 1}}),
             (Bytes{0, 0, 0, 0, 1, 255, 255, 255}));
 }
 

@@ -1,5 +1,6 @@
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace tallow {
@@ -191,6 +192,27 @@ std::vector<std::string_view> split_white_space(std::string_view text) {
   }
   if (token_begin != std::string_view::npos) tokens.push_back(text.substr(token_begin));
   return tokens;
+}
+
+namespace {
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size()) return false;
+  return std::equal(lower_prefix.begin(), lower_prefix.end(), text.begin(), [](char p, char c) {
+    return p == ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+  });
+}
+
+}  // namespace
+
+bool is_web_url(std::string_view url) {
+  if (!starts_with_ignoring_case(url, "http://") && !starts_with_ignoring_case(url, "https://")) {
+    return false;
+  }
+  return std::none_of(url.begin(), url.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F || c == '"';
+  });
 }
 
 }  // namespace tallow

@@ -27,4 +27,9 @@ std::string_view trim_white_space(std::string_view text);
 // The non-empty runs of text between white space.
 std::vector<std::string_view> split_white_space(std::string_view text);
 
+// True when the shell may be handed `url` as a web page: it begins with "http://" or
+// "https://" (in any letter case) and holds no control character, space or double
+// quote, any of which could end or split the argument the browser is started with.
+bool is_web_url(std::string_view url);
+
 }  // namespace tallow

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tallow::platform {
 
 // `width` × `height` pixels of 4 bytes each: red, green, blue and straight (not
@@ -26,5 +28,10 @@ struct IconPicture {
 
   bool operator==(const IconPicture&) const = default;
 };
+
+// Fails unless both sides are at least 1 and `rgba` holds exactly width × height × 4 bytes.
+Result<void> check_icon_image(const IconImage& image);
+// Fails unless the picture has an image and every image passes check_icon_image.
+Result<void> check_icon_picture(const IconPicture& picture);
 
 }  // namespace tallow::platform

@@ -1,26 +1,10 @@
-// The parts of the notification icon that every platform shares: the pixel check and the
-// add-retry rule.
+// The add-retry rule every platform's notification icon follows.
 
 #include "platform/notification_icon.h"
 
 #include <cstdio>
 
 namespace tallow::platform {
-
-Result<void> check_rgba_pixels(const RgbaPixels& pixels) {
-  if (pixels.width == 0 || pixels.height == 0) {
-    return Error{"an icon needs at least one pixel, not " + std::to_string(pixels.width) + "\u00D7" +
-                 std::to_string(pixels.height)};
-  }
-  // 64-bit arithmetic: two 32-bit sides times 4 cannot overflow it.
-  const std::uint64_t expected = std::uint64_t{pixels.width} * pixels.height * 4;
-  if (pixels.bytes.size() != expected) {
-    return Error{std::to_string(pixels.width) + "\u00D7" + std::to_string(pixels.height) +
-                 " RGBA pixels take " + std::to_string(expected) + " bytes, not " +
-                 std::to_string(pixels.bytes.size())};
-  }
-  return {};
-}
 
 bool IconAddRetry::begin(Clock::time_point now) {
   if (stage_ == Stage::removed || failure_) return false;
@@ -56,14 +40,6 @@ bool IconAddRetry::time_to_tell_user(Clock::time_point now) {
   if (now - since_ < timing_.tell_user_after) return false;
   told_user_ = true;
   return true;
-}
-
-Result<void> check_icon_picture(const IconPicture& picture) {
-  if (picture.images.empty()) return Error{"an icon needs at least one image"};
-  for (const IconImage& image : picture.images) {
-    if (auto checked = check_rgba_pixels({image.width, image.height, image.rgba}); !checked) return checked;
-  }
-  return {};
 }
 
 }  // namespace tallow::platform

@@ -17,19 +17,6 @@
 
 namespace tallow::platform {
 
-// Icon pixels: `width` × `height`, 4 bytes each in the order red, green, blue, alpha
-// (straight, not premultiplied), row-major, top row first. The bytes are only borrowed.
-struct RgbaPixels {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::span<const std::uint8_t> bytes;
-};
-
-// Fails unless both sides are at least 1 and `bytes` holds exactly width × height × 4 bytes.
-Result<void> check_rgba_pixels(const RgbaPixels& pixels);
-// Fails unless the picture has an image and every image passes check_rgba_pixels.
-Result<void> check_icon_picture(const IconPicture& picture);
-
 // The sizes, in pixels, at which this platform's notification areas take an icon's
 // picture, smallest first: the sizes the tray paints.
 std::span<const std::uint32_t> notification_icon_sizes();

@@ -6,30 +6,11 @@
 
 #include "common/failure.h"
 #include "common/text.h"
+#include "agent/enrollment.h"
 #include "agent/enrollment_input.h"
 #include "platform/environment.h"
 
 namespace tallow {
-namespace {
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size()) return false;
-  return std::equal(lower_prefix.begin(), lower_prefix.end(), text.begin(), [](char p, char c) {
-    return p == ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
-  });
-}
-
-}  // namespace
-
-bool is_web_url(std::string_view url) {
-  if (!starts_with_ignoring_case(url, "http://") && !starts_with_ignoring_case(url, "https://")) {
-    return false;
-  }
-  return std::none_of(url.begin(), url.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte <= 0x20 || byte == 0x7F || c == '"';
-  });
-}
 
 std::string tray_tooltip(const AgentStatus& status) { return "tallowmered: " + status_label(status); }
 
@@ -116,7 +97,7 @@ void TrayController::request_enrollment() {
   const std::string default_hub = agent_.hub_url().value_or(std::string(kDefaultHubUrl));
   const std::optional<EnrollmentRequest> request = parse_enrollment_input(*text, default_hub);
   if (!request) {
-    host_.show_message("Enrollment failed",
+    host_.show_message(kEnrollmentFailedCaption,
                        "No enrollment code in \u201C" + std::string(trim_white_space(*text)) + "\u201D.",
                        true);
     return;
@@ -138,7 +119,7 @@ void TrayController::quit() {
 
 void TrayController::show_notice() {
   const std::optional<Notice> notice = agent_.take_notice();
-  if (notice) host_.show_message(notice->caption, notice->text, notice->caption != "Enrolled");
+  if (notice) host_.show_message(notice->caption, notice->text, notice->caption != kEnrolledCaption);
 }
 
 void TrayController::refresh() {

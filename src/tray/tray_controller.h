@@ -20,11 +20,6 @@ inline constexpr std::chrono::milliseconds kTrayInputWait{200};
 // Where a computer enrolls when no hub is known yet.
 inline constexpr std::string_view kDefaultHubUrl = "https://hub.tallowmere.net";
 
-// True when the shell may be handed `url` as a web page: it begins with "http://" or
-// "https://" (in any letter case) and holds no control character, space or double
-// quote, any of which could end or split the argument the browser is started with.
-bool is_web_url(std::string_view url);
-
 // What the failure hook is told when the tray has no icon to show, before the reason.
 inline constexpr std::string_view kIconFailure = "failed to add the notification area icon: ";
 

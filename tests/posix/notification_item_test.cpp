@@ -6,9 +6,9 @@
 
 #include <tuple>
 
-#include "platform/posix/icon/display_session.h"
+#include "platform/posix/display_session.h"
 #include "platform/posix/icon/icon_lookup.h"
-#include "platform/posix/icon/popup_rows.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 #include "platform/posix/icon/status_notifier_watcher.h"
 #include "support/test_support.h"
 

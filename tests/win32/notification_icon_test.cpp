@@ -16,7 +16,7 @@
 #include "platform/notification_icon_access.h"
 #include "platform/os_error.h"
 #include "platform/win32/icon/notification_icon_win32.h"
-#include "platform/win32/scoped_gui_object.h"
+#include "platform/win32/scoped_handle.h"
 #include "support/test_support.h"
 #include "support/win32/notification_icon_driver.h"
 

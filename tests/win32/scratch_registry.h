@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/kept_registry_key.h"
 
 namespace tallow::test {
 
@@ -28,12 +27,11 @@ class ScratchCurrentUser {
                               nullptr, &key_, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, key_), ERROR_SUCCESS);
-    // Keys the code under test keeps open belong to the real HKEY_CURRENT_USER.
-    platform::win32::forget_kept_registry_keys();
   }
+  // Keys the code under test keeps open lead into this one, which goes: their next read
+  // finds it deleted and opens the key afresh, wherever HKEY_CURRENT_USER leads then.
   ~ScratchCurrentUser() {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    platform::win32::forget_kept_registry_keys();
     RegCloseKey(key_);
     RegDeleteTreeW(HKEY_CURRENT_USER, name_.c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tallowmere-tests");  // only when empty

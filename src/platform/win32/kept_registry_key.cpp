@@ -1,35 +1,6 @@
 #include "platform/win32/kept_registry_key.h"
 
-#include <algorithm>
-#include <vector>
-
 namespace tallow::platform::win32 {
-namespace {
-
-struct KeptKeys {
-  std::mutex mutex;
-  std::vector<KeptRegistryKey*> keys;
-};
-
-KeptKeys& kept_keys() {
-  static KeptKeys instance;
-  return instance;
-}
-
-}  // namespace
-
-KeptRegistryKey::KeptRegistryKey(std::wstring subkey) : subkey_(std::move(subkey)) {
-  const std::lock_guard lock(kept_keys().mutex);
-  kept_keys().keys.push_back(this);
-}
-
-KeptRegistryKey::~KeptRegistryKey() {
-  {
-    const std::lock_guard lock(kept_keys().mutex);
-    std::erase(kept_keys().keys, this);
-  }
-  forget();
-}
 
 LSTATUS KeptRegistryKey::get_value(const wchar_t* name, DWORD flags, void* data, DWORD* size) {
   const std::lock_guard lock(mutex_);
@@ -57,11 +28,6 @@ void KeptRegistryKey::forget() {
   const std::lock_guard lock(mutex_);
   if (key_ != nullptr) RegCloseKey(key_);
   key_ = nullptr;
-}
-
-void forget_kept_registry_keys() {
-  const std::lock_guard lock(kept_keys().mutex);
-  for (KeptRegistryKey* key : kept_keys().keys) key->forget();
 }
 
 }  // namespace tallow::platform::win32

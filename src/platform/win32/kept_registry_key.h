@@ -13,8 +13,8 @@ namespace tallow::platform::win32 {
 
 class KeptRegistryKey {
  public:
-  explicit KeptRegistryKey(std::wstring subkey);
-  ~KeptRegistryKey();
+  explicit KeptRegistryKey(std::wstring subkey) : subkey_(std::move(subkey)) {}
+  ~KeptRegistryKey() { forget(); }
   KeptRegistryKey(const KeptRegistryKey&) = delete;
   KeptRegistryKey& operator=(const KeptRegistryKey&) = delete;
 
@@ -29,9 +29,5 @@ class KeptRegistryKey {
   std::wstring subkey_;
   HKEY key_ = nullptr;
 };
-
-// Forgets every kept key, for code that maps HKEY_CURRENT_USER elsewhere
-// (RegOverridePredefKey) and wants the next reads to follow.
-void forget_kept_registry_keys();
 
 }  // namespace tallow::platform::win32

@@ -1,5 +1,7 @@
 #pragma once
-// A move-only owner of one kernel HANDLE, closed when the owner goes away.
+// Move-only owners of the system's objects, each released with its own function when the
+// owner goes away: kernel handles, and the window system's icons, menus, bitmaps, fonts
+// and windows.
 
 #include <windows.h>
 
@@ -9,50 +11,70 @@
 
 namespace tallow::platform::win32 {
 
-class ScopedHandle {
+template <typename Traits>
+class Scoped {
  public:
-  ScopedHandle() = default;
-  // Takes ownership; both failure values of the API (null and INVALID_HANDLE_VALUE)
-  // become the empty state, so callers need not know which one a function returns.
-  explicit ScopedHandle(HANDLE handle) : handle_(normalize(handle)) {}
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.release()) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+  using Handle = typename Traits::Handle;
+
+  Scoped() = default;
+  // Takes ownership; a kernel handle's other failure value, INVALID_HANDLE_VALUE, becomes
+  // the empty state as null does, so callers need not know which one a function returns.
+  explicit Scoped(Handle handle) : handle_(Traits::normalize(handle)) {}
+  Scoped(Scoped&& other) noexcept : handle_(other.release()) {}
+  Scoped& operator=(Scoped&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { reset(); }
+  Scoped(const Scoped&) = delete;
+  Scoped& operator=(const Scoped&) = delete;
+  ~Scoped() { reset(); }
 
   bool valid() const { return handle_ != nullptr; }
   explicit operator bool() const { return valid(); }
-  HANDLE get() const { return handle_; }
+  Handle get() const { return handle_; }
 
-  HANDLE release() {
-    HANDLE handle = handle_;
+  Handle release() {
+    Handle handle = handle_;
     handle_ = nullptr;
     return handle;
   }
 
-  // Closes the owned handle and takes `handle` instead. The calling thread's last
+  // Releases the owned object and takes `handle` instead. The calling thread's last
   // error survives, so an error can still be read after clean-up on a failure path.
-  void reset(HANDLE handle = nullptr) {
-    handle = normalize(handle);
+  void reset(Handle handle = nullptr) {
+    handle = Traits::normalize(handle);
     if (handle_ != nullptr && handle_ != handle) {
       const DWORD saved = GetLastError();
-      CloseHandle(handle_);
+      Traits::release(handle_);
       SetLastError(saved);
     }
     handle_ = handle;
   }
 
  private:
-  static HANDLE normalize(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-  }
-
-  HANDLE handle_ = nullptr;
+  Handle handle_ = nullptr;
 };
+
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static HANDLE normalize(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+  static void release(HANDLE handle) { CloseHandle(handle); }
+};
+
+template <typename H, auto Release>
+struct GuiObjectTraits {
+  using Handle = H;
+  static H normalize(H handle) { return handle; }
+  static void release(H handle) { Release(handle); }
+};
+
+using ScopedHandle = Scoped<KernelHandleTraits>;
+using ScopedIcon = Scoped<GuiObjectTraits<HICON, &DestroyIcon>>;
+using ScopedMenu = Scoped<GuiObjectTraits<HMENU, &DestroyMenu>>;
+using ScopedBitmap = Scoped<GuiObjectTraits<HBITMAP, &DeleteObject>>;
+using ScopedFont = Scoped<GuiObjectTraits<HFONT, &DeleteObject>>;
+// Destroying a window also destroys its child windows.
+using ScopedWindow = Scoped<GuiObjectTraits<HWND, &DestroyWindow>>;
 
 // The handle a File holds, or null for an invalid File. The File keeps ownership.
 inline HANDLE handle_of(const File& file) {

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <string>
 
+#include "common/text.h"
 #include "platform/posix/dialog/dialog_helper.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform {
@@ -24,19 +26,12 @@ void write_message_line(std::string_view caption, std::string_view text, bool is
   std::fflush(stderr);
 }
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size()) return false;
-  for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
-    if (g_ascii_tolower(text[i]) != lower_prefix[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void show_message(std::string_view caption, std::string_view text, bool is_error) {
   const auto shown = posix::run_dialog_helper(
-      {"message", is_error ? "error" : "information", std::string(caption), posix::cut_for_argument(text)});
+      {std::string(posix::kMessageMode), std::string(is_error ? posix::kErrorKind : posix::kInformationKind),
+       std::string(caption), posix::cut_for_argument(text)});
   if (shown && shown->exit_status == 0) return;
   write_message_line(caption, text, is_error);
 }
@@ -47,7 +42,7 @@ void open_with_shell(std::string_view target) {
   if (!text.empty() && text.front() == '/') {
     // A path is its own bytes here, whatever they are; the URI escapes them.
     uri.reset(g_filename_to_uri(text.c_str(), nullptr, nullptr));
-  } else if (starts_with_ignoring_case(text, "http://") || starts_with_ignoring_case(text, "https://")) {
+  } else if (is_web_url(text)) {
     uri.reset(g_strdup(text.c_str()));
   }
   // Anything else would be a scheme or a relative name some handler might run.

@@ -5,13 +5,14 @@
 #include "platform/dialog.h"
 
 #include "platform/posix/dialog/dialog_helper.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 
 namespace tallow::platform {
 
 std::optional<std::string> ask_text(std::string_view caption, std::string_view prompt,
                                     std::string_view hint, std::string_view accept_label) {
   const auto outcome = posix::run_dialog_helper(
-      {"ask", std::string(caption), std::string(prompt), std::string(hint), std::string(accept_label)});
+      {std::string(posix::kAskMode), std::string(caption), std::string(prompt), std::string(hint), std::string(accept_label)});
   // Exit 0 is an accepted answer, the text exactly as typed; anything else is none.
   if (!outcome || outcome->exit_status != 0) return std::nullopt;
   return outcome->output;

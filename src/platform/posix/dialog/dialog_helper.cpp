@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/environment.h"
+#include "platform/posix/display_session.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/loop_quit.h"
 
@@ -21,15 +22,11 @@ const std::thread::id main_thread = std::this_thread::get_id();
 
 std::atomic<bool> dialogs_closed{false};
 
-bool has_display() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 && *x11) || (wayland && *wayland);
-}
-
 // The dialog program started with `arguments`, its standard output a pipe to the tray.
 Result<GObjectPtr<GSubprocess>> start_helper(const std::vector<std::string>& arguments) {
-  if (!has_display()) return Error{"there is no display"};
+  if (const DisplaySession session = current_display_session(); !session.x11 && !session.wayland) {
+    return Error{"there is no display"};
+  }
   if (dialogs_closed.load()) return Error{"the tray is closing"};
   const auto self = executable_path_or_error();
   if (!self) return self.error();

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/notification_text.h"
-#include "platform/posix/icon/popup_rows.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void keep_in_front(GtkWindow* window, const char* caption) {
 }
 
 int show_message(const char* kind, const char* caption, const char* text) {
-  const bool is_error = std::strcmp(kind, "error") == 0;
+  const bool is_error = kind == tallow::platform::posix::kErrorKind;
   // "%s": the text is shown as it is, never read as a format.
   GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, is_error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
                                           GTK_BUTTONS_OK, "%s", text);
@@ -190,7 +190,8 @@ int popup_menu(const std::vector<std::string>& arguments, std::FILE* answer) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  if (!(mode == "message" && argc == 5) && !(mode == "ask" && argc == 6) &&
+  if (!(mode == tallow::platform::posix::kMessageMode && argc == 5) &&
+      !(mode == tallow::platform::posix::kAskMode && argc == 6) &&
       !(mode == tallow::platform::posix::kPopupMode && argc >= 3)) {
     return 2;
   }
@@ -202,7 +203,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tallowmere-dialog: cannot open the display %s\n", display ? display : "(none)");
     return 3;
   }
-  if (mode == "message") return show_message(argv[2], argv[3], argv[4]);
+  if (mode == tallow::platform::posix::kMessageMode) return show_message(argv[2], argv[3], argv[4]);
   if (mode == tallow::platform::posix::kPopupMode) return popup_menu({argv + 2, argv + argc}, answer);
   return ask(argv[2], argv[3], argv[4], argv[5], answer);
 }

@@ -16,7 +16,7 @@
 #include "platform/notification_text.h"
 #include "platform/posix/icon/dbus_menu.h"
 #include "platform/posix/icon/desktop_notification.h"
-#include "platform/posix/icon/display_session.h"
+#include "platform/posix/display_session.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/icon/icon_lookup.h"
 #include "platform/posix/icon/own_popup_menu.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/posix/icon/display_session.h"
-#include "platform/posix/icon/popup_rows.h"
+#include "platform/posix/display_session.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 
 namespace tallow::platform::posix {
 

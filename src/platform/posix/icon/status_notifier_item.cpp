@@ -63,7 +63,7 @@ std::vector<ItemPixmap> item_pixmaps(const std::vector<IconImage>& images) {
   pixmaps.reserve(images.size());
   for (const IconImage& image : images) {
     pixmaps.push_back({static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height),
-                       status_notifier_pixmap({image.width, image.height, image.rgba})});
+                       status_notifier_pixmap(image)});
   }
   return pixmaps;
 }

@@ -13,7 +13,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/dialog_result.h"
-#include "platform/win32/scoped_gui_object.h"
+#include "platform/win32/scoped_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace tallow::platform {

@@ -8,8 +8,8 @@
 
 namespace tallow::platform::win32 {
 
-Result<ScopedIcon> create_icon_from_rgba(const RgbaPixels& pixels) {
-  if (auto checked = check_rgba_pixels(pixels); !checked) return checked.error();
+Result<ScopedIcon> create_icon_from_rgba(const IconImage& pixels) {
+  if (auto checked = check_icon_image(pixels); !checked) return checked.error();
   if (pixels.width > INT_MAX || pixels.height > INT_MAX) return Error{"the icon is too large"};
   const auto width = static_cast<LONG>(pixels.width);
   const auto height = static_cast<LONG>(pixels.height);

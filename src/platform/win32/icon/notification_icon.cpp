@@ -18,7 +18,8 @@
 #include "platform/win32/icon/icon_handle.h"
 #include "platform/win32/icon/notification_icon_win32.h"
 #include "platform/win32/icon/popup_menu.h"
-#include "platform/win32/scoped_gui_object.h"
+#include "platform/win32/owner_window.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tallow::platform {
 namespace {
@@ -49,12 +50,10 @@ struct NotificationIcon::Impl {
   ~Impl() {
     remove();
     // Messages sent while the window is destroyed must not reach this half-gone object.
-    if (window) SetWindowLongPtrW(window.get(), GWLP_USERDATA, 0);
+    if (window) win32::detach_owner(window.get());
     window.reset();
   }
 
-  static Result<void> register_window_class();
-  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam);
 
   Result<void> create_window();
@@ -92,31 +91,6 @@ struct NotificationIcon::Impl {
   DWORD last_add_error = 0;
 };
 
-Result<void> NotificationIcon::Impl::register_window_class() {
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = &Impl::procedure;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = kNotificationIconClass;
-  if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    return last_os_error();
-  }
-  return {};
-}
-
-LRESULT CALLBACK NotificationIcon::Impl::procedure(HWND window, UINT message, WPARAM wparam,
-                                                   LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Impl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self != nullptr) {
-    if (const std::optional<LRESULT> result = self->handle(message, wparam, lparam)) return *result;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
-
 std::optional<LRESULT> NotificationIcon::Impl::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == taskbar_created_message()) {
     start_adding();
@@ -139,12 +113,9 @@ std::optional<LRESULT> NotificationIcon::Impl::handle(UINT message, WPARAM wpara
 }
 
 Result<void> NotificationIcon::Impl::create_window() {
-  if (auto registered = register_window_class(); !registered) return registered;
-  // Top-level rather than message-only: only top-level windows hear the broadcast
-  // "TaskbarCreated". A tool window is never shown and has no taskbar button.
-  window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, kNotificationIconClass, L"", WS_POPUP, 0, 0, 0, 0,
-                               nullptr, nullptr, GetModuleHandleW(nullptr), this));
-  if (!window) return last_os_error();
+  auto made = create_owner_window(kNotificationIconClass, this);
+  if (!made) return made.error();
+  window = std::move(made).value();
   // A process running with higher integrity than Explorer would otherwise never hear
   // its broadcast, nor its notices about the icon.
   ChangeWindowMessageFilterEx(window.get(), taskbar_created_message(), MSGFLT_ALLOW, nullptr);
@@ -167,7 +138,7 @@ Result<void> NotificationIcon::Impl::set_picture(const IconPicture& picture) {
   // The notification area shows one image, at the one size the tray paints here.
   const IconImage& image = picture.images.front();
   if (image == image_shown) return {};
-  auto made = create_icon_from_rgba({image.width, image.height, image.rgba});
+  auto made = create_icon_from_rgba(image);
   if (!made) return made.error();
   // The old icon goes only after the shell has been handed the new one.
   const ScopedIcon old = std::exchange(icon, std::move(made.value()));

@@ -10,7 +10,7 @@
 
 #include "common/result.h"
 #include "platform/notification_icon.h"
-#include "platform/win32/scoped_gui_object.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tallow::platform::win32 {
 

@@ -1,6 +1,10 @@
 #pragma once
-// How the tray hands its menu to tallowmere-dialog's popup, and how the pick comes
-// back: written by the tray and read by the dialog program, defined here once.
+// How the tray speaks to tallowmere-dialog, the program that shows its GTK windows:
+// written by the tray and read by the dialog program, defined here once. The program's
+// first argument says what it shows:
+//   message KIND CAPTION TEXT            a message box; KIND is kErrorKind or kInformationKind
+//   ask CAPTION PROMPT HINT ACCEPT       the one-line dialog; the text on standard output
+//   menu ROW...                          the tray's own popup menu at the pointer
 
 #include <cstddef>
 #include <optional>
@@ -13,8 +17,11 @@
 
 namespace tallow::platform::posix {
 
-// The program's first argument for a popup; the rows follow it, one argument each.
+inline constexpr std::string_view kMessageMode = "message";
+inline constexpr std::string_view kAskMode = "ask";
 inline constexpr std::string_view kPopupMode = "menu";
+inline constexpr std::string_view kErrorKind = "error";
+inline constexpr std::string_view kInformationKind = "information";
 
 // How the popup ends: a row picked (its index on standard output), closed without a
 // pick, or never shown because another program holds the pointer or the keyboard.

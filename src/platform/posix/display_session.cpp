@@ -1,4 +1,4 @@
-#include "platform/posix/icon/display_session.h"
+#include "platform/posix/display_session.h"
 
 #include "platform/environment.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/icon/popup_rows.h"
+#include "platform/posix/dialog/dialog_protocol.h"
 
 #include <algorithm>
 #include <charconv>
