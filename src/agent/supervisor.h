@@ -142,7 +142,26 @@ class Supervisor final : public AgentControl {
     // Last, so it ends first: its thread asks for refreshes.
     std::unique_ptr<platform::StateDirectoryWatch> watch;
   };
-  class Hold;
+
+  // A hold of the record's lock that, once released, wakes the tray if anything it shows
+  // changed meanwhile: the tray's loop sleeps until then.
+  class Hold {
+   public:
+    explicit Hold(const Supervisor& supervisor) : context_(*supervisor.context_), lock_(supervisor.state_->mutex) {}
+    ~Hold() {
+      lock_.unlock();
+      if (changed_ && context_.on_change) context_.on_change();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+    void changed() { changed_ = true; }
+
+   private:
+    const Context& context_;
+    std::unique_lock<std::mutex> lock_;
+    bool changed_ = false;
+  };
 
   // Each changes one field of the record in a hold of its lock, and notes a change.
   void set_status(Hold& hold, AgentStatus status) const;

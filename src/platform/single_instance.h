@@ -3,7 +3,7 @@
 // owned and held until the process ends. Linux: an exclusive lock on a file in the
 // session's runtime directory ($XDG_RUNTIME_DIR, else the user's cache directory).
 
-#include <memory>
+#include "platform/file.h"
 
 namespace tallow::platform {
 
@@ -19,18 +19,13 @@ class SingleInstance {
   // object is meant to live until the process ends.
   static SingleInstance claim();
 
-  SingleInstance(SingleInstance&&) noexcept;
-  SingleInstance& operator=(SingleInstance&&) noexcept;
-  ~SingleInstance();
-
   Claim state() const { return state_; }
 
  private:
-  struct Guard;
-  SingleInstance(Claim state, std::unique_ptr<Guard> guard);
+  SingleInstance(Claim state, File guard) : state_(state), guard_(std::move(guard)) {}
 
   Claim state_;
-  std::unique_ptr<Guard> guard_;
+  File guard_;  // the lock file (Linux) or the mutex (Windows), held while it lives
 };
 
 }  // namespace tallow::platform

@@ -33,35 +33,21 @@ std::optional<std::filesystem::path> lock_directory() {
 
 }  // namespace
 
-struct SingleInstance::Guard {
-  explicit Guard(int descriptor) : fd(descriptor) {}
-  ~Guard() { ::close(fd); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-  int fd;
-};
-
-SingleInstance::SingleInstance(Claim state, std::unique_ptr<Guard> guard)
-    : state_(state), guard_(std::move(guard)) {}
-SingleInstance::SingleInstance(SingleInstance&&) noexcept = default;
-SingleInstance& SingleInstance::operator=(SingleInstance&&) noexcept = default;
-SingleInstance::~SingleInstance() = default;
-
 SingleInstance SingleInstance::claim() {
   const auto directory = lock_directory();
-  if (!directory) return SingleInstance(Claim::unguarded, nullptr);
+  if (!directory) return SingleInstance(Claim::unguarded, {});
   // Close-on-exec: the agent and the shell's programs must not inherit the claim.
   const int fd = ::open((*directory / kLockName).c_str(),
                         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-  if (fd < 0) return SingleInstance(Claim::unguarded, nullptr);
-  auto guard = std::make_unique<Guard>(fd);
+  File guard(fd);
+  if (!guard.valid()) return SingleInstance(Claim::unguarded, {});
   int locked;
   do {
     locked = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (locked != 0 && errno == EINTR);
   if (locked == 0) return SingleInstance(Claim::claimed, std::move(guard));
-  if (errno == EWOULDBLOCK) return SingleInstance(Claim::already_running, nullptr);
-  return SingleInstance(Claim::unguarded, nullptr);
+  if (errno == EWOULDBLOCK) return SingleInstance(Claim::already_running, {});
+  return SingleInstance(Claim::unguarded, {});
 }
 
 }  // namespace tallow::platform

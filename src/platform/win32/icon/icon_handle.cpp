@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/icon_bitmaps.h"
+#include "platform/notification_icon.h"
 #include "platform/os_error.h"
 
 namespace tallow::platform::win32 {
@@ -42,3 +43,13 @@ Result<ScopedIcon> create_icon_from_rgba(const IconImage& pixels) {
 }
 
 }  // namespace tallow::platform::win32
+
+namespace tallow::platform {
+
+std::span<const std::uint32_t> notification_icon_sizes() {
+  // The tray's icon was drawn for this size, which the shell scales to its own.
+  static constexpr std::uint32_t kSizes[] = {36};
+  return kSizes;
+}
+
+}  // namespace tallow::platform

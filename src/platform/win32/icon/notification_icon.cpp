@@ -35,10 +35,6 @@ UINT taskbar_created_message() {
   return message;
 }
 
-BOOL real_shell_notify(DWORD message, NOTIFYICONDATAW* data) {
-  return Shell_NotifyIconW(message, data);
-}
-
 }  // namespace
 
 struct NotificationIcon::Impl {
@@ -56,7 +52,6 @@ struct NotificationIcon::Impl {
 
   std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam);
 
-  Result<void> create_window();
   Result<void> set_menu(Menu items);
   Result<void> set_picture(const IconPicture& picture);
   Result<void> set_tooltip(std::string_view text);
@@ -110,17 +105,6 @@ std::optional<LRESULT> NotificationIcon::Impl::handle(UINT message, WPARAM wpara
     default:
       return std::nullopt;
   }
-}
-
-Result<void> NotificationIcon::Impl::create_window() {
-  auto made = create_owner_window(kNotificationIconClass, this);
-  if (!made) return made.error();
-  window = std::move(made).value();
-  // A process running with higher integrity than Explorer would otherwise never hear
-  // its broadcast, nor its notices about the icon.
-  ChangeWindowMessageFilterEx(window.get(), taskbar_created_message(), MSGFLT_ALLOW, nullptr);
-  ChangeWindowMessageFilterEx(window.get(), kNotificationIconMessage, MSGFLT_ALLOW, nullptr);
-  return {};
 }
 
 Result<void> NotificationIcon::Impl::set_menu(Menu items) {
@@ -245,47 +229,26 @@ void NotificationIcon::Impl::open_menu(POINT at) {
   if (menu_open || !popup) return;
   const std::shared_ptr<const PopupMenu> shown = popup;
   menu_open = true;
-  // Without being the foreground window, the menu would not close when the user
-  // clicks elsewhere.
-  SetForegroundWindow(window.get());
-  const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
-  const BOOL picked = TrackPopupMenuEx(shown->handle(),
-                                       TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | align,
-                                       at.x, at.y, window.get(), nullptr);
-  // Lets the menu's own loop finish the switch of foreground, so the next click on the
-  // icon opens it again instead of being swallowed.
-  PostMessageW(window.get(), WM_NULL, 0, 0);
+  const std::optional<std::string> command = shown->show(window.get(), at);
   menu_open = false;
-  if (std::optional<std::string> command = shown->command_for(static_cast<UINT_PTR>(picked))) picks.add(*command);
+  if (command) picks.add(*command);
 }
-
-// ---------------------------------------------------------------------------
 
 NotificationIcon::NotificationIcon(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 NotificationIcon::NotificationIcon(NotificationIcon&&) noexcept = default;
 NotificationIcon& NotificationIcon::operator=(NotificationIcon&&) noexcept = default;
 NotificationIcon::~NotificationIcon() = default;
 
-std::span<const std::uint32_t> notification_icon_sizes() {
-  // The tray's icon was drawn for this size, which the shell scales to its own.
-  static constexpr std::uint32_t kSizes[] = {36};
-  return kSizes;
-}
-
 Result<NotificationIcon> NotificationIcon::create(Menu menu, IconPicture picture,
                                                   std::string_view tooltip,
                                                   NotificationIconTiming timing) {
   return NotificationIconAccess::Platform::create(std::move(menu), std::move(picture), tooltip, timing,
-                                                  &real_shell_notify);
+                                                  &Shell_NotifyIconW);
 }
 
-Result<void> NotificationIcon::set_menu(Menu menu) {
-  return impl_->set_menu(std::move(menu));
-}
+Result<void> NotificationIcon::set_menu(Menu menu) { return impl_->set_menu(std::move(menu)); }
 Result<void> NotificationIcon::set_picture(IconPicture picture) { return impl_->set_picture(picture); }
-Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) {
-  return impl_->set_tooltip(tooltip);
-}
+Result<void> NotificationIcon::set_tooltip(std::string_view tooltip) { return impl_->set_tooltip(tooltip); }
 std::optional<Error> NotificationIcon::add_failure() const { return impl_->retry.failure(); }
 std::optional<std::string> NotificationIcon::next_picked_command() { return impl_->picks.take_oldest(); }
 std::optional<bool> NotificationIcon::panel_light() const { return std::nullopt; }
@@ -306,21 +269,23 @@ Result<NotificationIcon> NotificationIconAccess::Platform::create(Menu menu, Ico
   if (auto made = impl->set_menu(std::move(menu)); !made) return made.error();
   if (auto made = impl->set_picture(picture); !made) return made.error();
   if (auto made = impl->set_tooltip(tooltip); !made) return made.error();
-  if (auto made = impl->create_window(); !made) return made.error();
+  auto window = create_owner_window(kNotificationIconClass, impl.get());
+  if (!window) return window.error();
+  impl->window = std::move(window).value();
+  // A process running with higher integrity than Explorer would otherwise never hear
+  // its broadcast, nor its notices about the icon.
+  ChangeWindowMessageFilterEx(impl->window.get(), taskbar_created_message(), MSGFLT_ALLOW, nullptr);
+  ChangeWindowMessageFilterEx(impl->window.get(), kNotificationIconMessage, MSGFLT_ALLOW, nullptr);
   impl->start_adding();
   return NotificationIcon(std::move(impl));
 }
 
-HWND NotificationIconAccess::Platform::window(const NotificationIcon& icon) {
-  return icon.impl_->window.get();
-}
+HWND NotificationIconAccess::Platform::window(const NotificationIcon& icon) { return icon.impl_->window.get(); }
 HICON NotificationIconAccess::Platform::icon(const NotificationIcon& icon) { return icon.impl_->icon.get(); }
 HMENU NotificationIconAccess::Platform::menu(const NotificationIcon& icon) {
   return icon.impl_->popup ? icon.impl_->popup->handle() : nullptr;
 }
-bool NotificationIconAccess::Platform::uses_version_4(const NotificationIcon& icon) {
-  return icon.impl_->version_4;
-}
+bool NotificationIconAccess::Platform::uses_version_4(const NotificationIcon& icon) { return icon.impl_->version_4; }
 bool NotificationIconAccess::Platform::retrying(const NotificationIcon& icon) {
   return icon.impl_->retry.stage() == IconAddRetry::Stage::adding;
 }

@@ -28,7 +28,17 @@ Result<PopupMenu> PopupMenu::build(const Menu& items) {
   return PopupMenu(std::move(menu), std::move(commands));
 }
 
-std::optional<std::string> PopupMenu::command_for(UINT_PTR id) const {
+std::optional<std::string> PopupMenu::show(HWND owner, POINT at) const {
+  // Without being the foreground window, the menu would not close when the user
+  // clicks elsewhere.
+  SetForegroundWindow(owner);
+  const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+  const auto id = static_cast<UINT_PTR>(
+      TrackPopupMenuEx(menu_.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | align, at.x, at.y, owner, nullptr));
+  // Lets the menu's own loop finish the switch of foreground, so the next click on the
+  // icon opens it again instead of being swallowed.
+  PostMessageW(owner, WM_NULL, 0, 0);
+  // 0 is nothing picked.
   if (id == 0 || id > commands_.size()) return std::nullopt;
   return commands_[id - 1];
 }

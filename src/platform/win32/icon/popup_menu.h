@@ -22,8 +22,9 @@ class PopupMenu {
 
   HMENU handle() const { return menu_.get(); }
 
-  // The command of the item with `id`; none for 0, unknown ids and items without one.
-  std::optional<std::string> command_for(UINT_PTR id) const;
+  // Opens the menu at `at` for `owner`'s thread and returns once it has closed, with the
+  // command of the item picked, if any.
+  std::optional<std::string> show(HWND owner, POINT at) const;
 
  private:
   PopupMenu(ScopedMenu menu, std::vector<std::optional<std::string>> commands)
