@@ -2,7 +2,9 @@
 // How other programs and the session reach the running tray. Windows: the hidden
 // top-level window of class "tallowmereTrayControl", never shown and without a taskbar
 // button, which answers WM_CLOSE (a close request), WM_QUERYENDSESSION (always allowing
-// the session to end) and WM_ENDSESSION (the session ends). Linux: SIGTERM and SIGINT
+// the session to end) and WM_ENDSESSION (the session ends; with ENDSESSION_CLOSEAPP,
+// Restart Manager's close before an update, also a close request). The tray is
+// registered with Restart Manager to be started again after such an update. Linux: SIGTERM and SIGINT
 // are a close request, SIGHUP the end of the session; they arrive through the main
 // thread's message loop, never with work done in a signal handler.
 

@@ -16,7 +16,7 @@ struct SessionControl::Impl {
   bool close_requested = false;
   win32::ScopedWindow window;
 
-  std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM) {
+  std::optional<LRESULT> handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
       case WM_CLOSE:
         // The window stays: the tray's loop decides what a close request does.
@@ -27,6 +27,9 @@ struct SessionControl::Impl {
       case WM_ENDSESSION:
         if (wparam != TRUE) return std::nullopt;
         if (on_session_end) on_session_end();
+        // Restart Manager closing the tray for an update: its session goes on, so the
+        // tray ends itself once the agent is stopped, and is started again afterwards.
+        if (lparam & ENDSESSION_CLOSEAPP) close_requested = true;
         return 0;
       default:
         return std::nullopt;
@@ -51,6 +54,9 @@ Result<SessionControl> SessionControl::create(std::function<void()> on_session_e
   auto window = win32::create_owner_window(kControlClassName, impl.get());
   if (!window) return Error{"the control window could not be created"};
   impl->window = std::move(window).value();
+  // Restart Manager starts the tray again, as it was, after an update that closed it; a
+  // crash, a hang or a reboot starts none (at login the Run value does).
+  RegisterApplicationRestart(nullptr, RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
   return SessionControl(std::move(impl));
 }
 

@@ -383,25 +383,40 @@ TEST_F(TrayApp, ASecondTrayIsRefusedAndTheControlWindowEndsTheFirst) {
   EXPECT_FALSE(test::is_process_running(agent));
 }
 
-TEST_F(TrayApp, TheSessionsEndStopsTheAgentWithinFourSeconds) {
-  allow_listen();
-  TrayProcess& tray = start_tray();
-  wait_for_status("Running");
-  const std::uint32_t agent = agent_pid();
-  const HWND control = control_window(tray.pid());
-  ASSERT_NE(control, nullptr);
+// Log-off ends the process after WM_ENDSESSION; Restart Manager's close before an update
+// (ENDSESSION_CLOSEAPP) leaves the session running, so the tray must end itself.
+TEST_F(TrayApp, TheSessionsEndStopsTheAgentWithinFourSecondsAndACloseForAnUpdateEndsTheTray) {
+  struct Case {
+    const char* name;
+    LPARAM reason;
+    bool tray_ends;
+  };
+  for (const Case& c : {Case{"log-off", ENDSESSION_LOGOFF, false}, Case{"closed for an update", ENDSESSION_CLOSEAPP, true}}) {
+    SCOPED_TRACE(c.name);
+    allow_listen();
+    TrayProcess& tray = start_tray();
+    wait_for_status("Running");
+    const std::uint32_t agent = agent_pid();
+    const HWND control = control_window(tray.pid());
+    ASSERT_NE(control, nullptr);
 
-  DWORD_PTR answer = 0;
-  ASSERT_NE(SendMessageTimeoutW(control, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 20000, &answer), 0);
-  EXPECT_EQ(answer, DWORD_PTR{TRUE}) << "the tray vetoed the session's end";
-  const auto sent = std::chrono::steady_clock::now();
-  ASSERT_NE(SendMessageTimeoutW(control, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 20000, &answer), 0);
-  const auto took = std::chrono::steady_clock::now() - sent;
-  EXPECT_LT(took, 4500ms);
-  EXPECT_FALSE(test::is_process_running(agent)) << "the agent outlived the session's end";
-  // Windows would end the process now; here the tray lives on until asked to close.
-  PostMessageW(control, WM_CLOSE, 0, 0);
-  EXPECT_EQ(tray.wait_exit(), DWORD{0});
+    DWORD_PTR answer = 0;
+    ASSERT_NE(SendMessageTimeoutW(control, WM_QUERYENDSESSION, 0, c.reason, SMTO_BLOCK, 20000, &answer), 0);
+    EXPECT_EQ(answer, DWORD_PTR{TRUE}) << "the tray vetoed the session's end";
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_NE(SendMessageTimeoutW(control, WM_ENDSESSION, TRUE, c.reason, SMTO_BLOCK, 20000, &answer), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 4500ms);
+    EXPECT_FALSE(test::is_process_running(agent)) << "the agent outlived the session's end";
+    if (c.tray_ends) {
+      EXPECT_EQ(tray.wait_exit(5s), DWORD{0});
+      EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
+    } else {
+      // Windows would end the process now; here the tray lives on until asked to close.
+      EXPECT_TRUE(tray.running());
+      PostMessageW(control, WM_CLOSE, 0, 0);
+      EXPECT_EQ(tray.wait_exit(), DWORD{0});
+    }
+  }
 }
 
 TEST_F(TrayApp, EachAgentStateShowsItsMenu) {
