@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "agent_side/agent_side.h"
 #include "platform/file.h"
 #include "platform/state_directory_watch.h"
 #include "agent/state_files.h"
@@ -249,7 +250,7 @@ TEST_F(SupervisorTest, FollowingTheStateDirectorySeesEachChangeWithoutAClock) {
   timings.safety_refresh = 1h;
   timings.lock_settle = 50ms;
   auto& supervisor = make_supervisor(timings);
-  std::optional<platform::FileLock> lock;
+  std::optional<agent_side::FileLock> lock;
   struct Step {
     const char* name;
     std::function<void()> change;
@@ -342,7 +343,7 @@ TEST_F(SupervisorTest, RefreshWithoutChildFollowsTheTable) {
   const auto state = supervisor.state();
   for (const Case& c : cases) {
     SCOPED_TRACE(status_label(c.before) + (c.lock_held ? " held" : " free"));
-    std::optional<platform::FileLock> lock;
+    std::optional<agent_side::FileLock> lock;
     if (c.lock_held) {
       lock = test::hold_lock(dir_ / "tallowmered.lock");
       ASSERT_TRUE(lock);

@@ -1,5 +1,5 @@
 #pragma once
-// Owned file handles, whole-file reads, directories and the agent's lock file.
+// Owned file handles, whole-file reads, directories, the agent's lock file and its log.
 
 #include <cstdint>
 #include <filesystem>
@@ -45,31 +45,11 @@ std::optional<std::string> read_regular_file(const std::filesystem::path& path,
 // flock(LOCK_EX | LOCK_NB), the kind of lock the agent takes there.
 bool is_file_locked_elsewhere(const std::filesystem::path& path);
 
-// An exclusive lock on a file, held until destroyed (the agent's side of the probe).
-class FileLock {
- public:
-  FileLock() = default;
-  explicit FileLock(File file) : file_(std::move(file)) {}
-  FileLock(FileLock&&) noexcept = default;
-  FileLock& operator=(FileLock&&) noexcept = default;
-  ~FileLock() = default;  // closing the file releases the lock
-
- private:
-  File file_;
-};
-
-// Creates `path` if needed and locks it exclusively without waiting.
-Result<FileLock> lock_file_exclusively(const std::filesystem::path& path);
-
 // Creates the directory and every missing parent; an existing directory is fine.
 Result<void> create_directories(const std::filesystem::path& path);
 
 // Opens (creating if missing, never truncating) a log for appending only, sharing
 // read, write and delete access. Not inheritable.
 Result<File> open_log_for_append(const std::filesystem::path& path);
-
-// Writes all of `bytes` to the file whose whole content it replaces, atomically where the
-// platform allows (write to a temporary file beside it, then rename over).
-Result<void> replace_file_atomically(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace tallow::platform

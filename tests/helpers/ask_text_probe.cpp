@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_side/agent_side.h"
 #include "platform/arguments.h"
 #include "platform/dialog.h"
 #include "platform/environment.h"
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
                            "Paste the command the hub's web UI shows, or just its code.",
                            "tallowmered enroll \u2026 --hub=\u2026", "Enroll");
     const auto path = directory / ("answer-" + std::to_string(n));
-    if (!platform::replace_file_atomically(path, answer ? "text:" + *answer : "none")) return 3;
+    if (!tallow::agent_side::replace_file_atomically(path, answer ? "text:" + *answer : "none")) return 3;
   }
   return 0;
 }

@@ -70,7 +70,7 @@ int family(const std::filesystem::path& ready, bool exit_at_once) {
   const auto child_ready = with_suffix(ready, ".child");
   const auto child = tallow::agent_side::spawn_detached(*self, {"idle", platform::path_text(child_ready)});
   if (!child || !wait_for_file(child_ready)) return 3;
-  if (!platform::replace_file_atomically(ready, own_pid() + " " + std::to_string(child.value()))) {
+  if (!tallow::agent_side::replace_file_atomically(ready, own_pid() + " " + std::to_string(child.value()))) {
     return 4;
   }
   return exit_at_once ? 0 : idle();
@@ -80,12 +80,12 @@ int await_stop(const std::filesystem::path& ready, const std::filesystem::path& 
                const std::string& ready_text, const std::filesystem::path* mate_mark) {
   auto stop_request = tallow::agent_side::stop_request_event();
   if (!stop_request) return 2;
-  if (!platform::replace_file_atomically(ready, ready_text)) return 4;
+  if (!tallow::agent_side::replace_file_atomically(ready, ready_text)) return 4;
   if (!stop_request.value()->wait_for(kGiveUp)) return 5;
   // The keeper ends the whole family once this process has ended, so the mate must
   // have left its mark before.
   if (mate_mark && !wait_for_file(*mate_mark)) return 6;
-  if (!platform::replace_file_atomically(mark, "stopped")) return 7;
+  if (!tallow::agent_side::replace_file_atomically(mark, "stopped")) return 7;
   return code;
 }
 
@@ -111,7 +111,7 @@ int replaced_self(const std::filesystem::path& out) {
   if (!error) std::filesystem::rename(fresh, *self, error);
   if (error) return 3;
   const auto after = platform::executable_path();
-  return after && platform::replace_file_atomically(out, platform::path_text(*after)) ? 0 : 4;
+  return after && tallow::agent_side::replace_file_atomically(out, platform::path_text(*after)) ? 0 : 4;
 }
 
 }  // namespace
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   const auto path = [&](std::size_t i) { return platform::path_from_text(args.at(i)); };
   const std::string mode = args.empty() ? "" : args[0];
   if (mode == "idle" && args.size() <= 2) {
-    if (args.size() == 2 && !platform::replace_file_atomically(path(1), own_pid())) return 4;
+    if (args.size() == 2 && !tallow::agent_side::replace_file_atomically(path(1), own_pid())) return 4;
     return idle();
   }
   if (mode == "exit" && args.size() == 2) return std::atoi(args[1].c_str());

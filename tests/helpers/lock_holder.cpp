@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "agent_side/agent_side.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 
@@ -22,14 +23,14 @@ int main(int argc, char** argv) {
   const std::filesystem::path release_path = platform::path_from_text(argv[3]);
 
   // A tray beside it probes the lock by taking it for an instant; a few tries pass that.
-  auto lock = platform::lock_file_exclusively(lock_path);
+  auto lock = tallow::agent_side::lock_file_exclusively(lock_path);
   for (int tries = 1; !lock && tries < 200; ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    lock = platform::lock_file_exclusively(lock_path);
+    lock = tallow::agent_side::lock_file_exclusively(lock_path);
   }
   if (!lock) return 3;
   // Atomic, so the test never sees the ready file before the lock is held.
-  if (!platform::replace_file_atomically(ready_path, "ready\n")) return 4;
+  if (!tallow::agent_side::replace_file_atomically(ready_path, "ready\n")) return 4;
 
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(10);
   std::error_code error;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_side/agent_side.h"
 #include "notification_icon_demo.h"
 #include "platform/arguments.h"
 #include "platform/desktop.h"
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     while (const auto command = icon->next_picked_command()) {
       picked += *command + "\n";
       // Whole each time, so a reader never sees half a line.
-      (void)platform::replace_file_atomically(out, picked);
+      (void)tallow::agent_side::replace_file_atomically(out, picked);
       if (*command == "quit") return 0;
     }
     if (const auto failure = icon->add_failure()) {

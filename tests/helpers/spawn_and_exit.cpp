@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_side/agent_side.h"
 #include "platform/arguments.h"
 #include "platform/environment.h"
 #include "platform/file.h"
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "spawn_and_exit: %s\n", child.error().message.c_str());
     return 3;
   }
-  if (!platform::replace_file_atomically(platform::path_from_text(args[0]),
+  if (!tallow::agent_side::replace_file_atomically(platform::path_from_text(args[0]),
                                          std::to_string(child.value()->pid()))) {
     return 4;
   }

@@ -59,7 +59,7 @@ int report(const std::filesystem::path& file, const std::vector<std::string>& ar
   };
   const auto probe = platform::environment_variable("TALLOW_PROBE");
   document["probe"] = probe ? nlohmann::json(*probe) : nlohmann::json();
-  return platform::replace_file_atomically(file, document.dump()) ? 0 : 2;
+  return tallow::agent_side::replace_file_atomically(file, document.dump()) ? 0 : 2;
 }
 
 int family(const std::filesystem::path& pid_file) {
@@ -67,14 +67,14 @@ int family(const std::filesystem::path& pid_file) {
   if (!self) return 2;
   const auto child = tallow::agent_side::spawn_detached(*self, {"wait"});
   if (!child) return 2;
-  if (!platform::replace_file_atomically(pid_file, std::to_string(child.value()))) return 2;
+  if (!tallow::agent_side::replace_file_atomically(pid_file, std::to_string(child.value()))) return 2;
   return wait_for_stop_request();
 }
 
 int await(const std::filesystem::path& go, const std::filesystem::path& done) {
   std::error_code error;
   while (!std::filesystem::exists(go, error)) std::this_thread::sleep_for(5ms);
-  return platform::replace_file_atomically(done, "done") ? 0 : 2;
+  return tallow::agent_side::replace_file_atomically(done, "done") ? 0 : 2;
 }
 
 }  // namespace

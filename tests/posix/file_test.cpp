@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "support/test_support.h"
@@ -19,6 +20,8 @@
 namespace tallow::platform {
 namespace {
 
+using agent_side::lock_file_exclusively;
+using agent_side::replace_file_atomically;
 using namespace std::chrono_literals;
 using test::read_file;
 using test::TempDir;

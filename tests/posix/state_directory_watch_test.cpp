@@ -2,6 +2,7 @@
 // other processes holding the lock, and the tray's own probes and reads, which must call
 // for nothing (each refresh makes them).
 
+#include "agent_side/agent_side.h"
 #include "platform/state_directory_watch.h"
 
 #include <fcntl.h>
@@ -139,7 +140,7 @@ TEST(StateDirectoryWatch, EachChangeCallsForTheRefreshItNeedsAndTheTraysOwnReads
       {"status.json written where it was", write(kStatusFileName), write(kStatusFileName), RefreshCall::now,
        Change::written, kStatusFileName},
       {"config.json renamed over", write(kConfigFileName),
-       [](const fs::path& dir) { ASSERT_TRUE(platform::replace_file_atomically(dir / kConfigFileName, "{}")); },
+       [](const fs::path& dir) { ASSERT_TRUE(agent_side::replace_file_atomically(dir / kConfigFileName, "{}")); },
        RefreshCall::now, Change::moved_in, kConfigFileName},
       {"status.json removed", write(kStatusFileName), [](const fs::path& dir) { fs::remove(dir / kStatusFileName); },
        RefreshCall::now, Change::removed, kStatusFileName},
@@ -147,7 +148,7 @@ TEST(StateDirectoryWatch, EachChangeCallsForTheRefreshItNeedsAndTheTraysOwnReads
        [](const fs::path& dir) { fs::rename(dir / kStatusFileName, dir / "old"); }, RefreshCall::now, Change::moved_out,
        kStatusFileName},
       {"the lock made by an agent", nullptr,
-       [](const fs::path& dir) { ASSERT_TRUE(platform::lock_file_exclusively(dir / kLockFileName)); },
+       [](const fs::path& dir) { ASSERT_TRUE(agent_side::lock_file_exclusively(dir / kLockFileName)); },
        RefreshCall::once_the_lock_settles, Change::created, kLockFileName},
       {"the lock opened by another process to write", lock_file, hold(O_RDWR), RefreshCall::once_the_lock_settles,
        Change::opened, kLockFileName},

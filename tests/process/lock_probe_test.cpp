@@ -54,7 +54,7 @@ class LockHolder {
   std::uint32_t pid_ = 0;
 };
 
-bool can_lock(const fs::path& path) { return platform::lock_file_exclusively(path).ok(); }
+bool can_lock(const fs::path& path) { return agent_side::lock_file_exclusively(path).ok(); }
 
 TEST(LockProbe, MissingLockFileIsNotHeldAndNotCreated) {
   test::TempDir dir("lock-missing");
@@ -87,7 +87,7 @@ TEST(LockProbe, HolderThroughAnotherHandleInThisProcess) {
   test::TempDir dir("lock-here");
   const fs::path lock = dir / "tallowmered.lock";
   {
-    auto held = platform::lock_file_exclusively(lock);
+    auto held = agent_side::lock_file_exclusively(lock);
     ASSERT_TRUE(held.ok()) << held.error().message;
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(is_agent_lock_held(dir.path())) << "probe " << i;
     EXPECT_FALSE(can_lock(lock));

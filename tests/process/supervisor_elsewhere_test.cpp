@@ -26,7 +26,7 @@ using Kind = AgentStatus::Kind;
 class SupervisorElsewhereTest : public AgentFixture {
  protected:
   // Holds the agent's lock the way a running agent does, through a file of its own.
-  std::optional<platform::FileLock> hold_agent_lock() { return hold_lock(state_dir() / kLockFileName); }
+  std::optional<agent_side::FileLock> hold_agent_lock() { return hold_lock(state_dir() / kLockFileName); }
 
   // A pid that is certainly not the tray's child: the test process itself.
   static std::uint32_t some_other_pid() { return platform::current_process_id(); }

@@ -1,3 +1,4 @@
+#include "agent_side/agent_side.h"
 #include "support/fake_agent.h"
 
 #include <chrono>
@@ -78,7 +79,7 @@ AgentLauncher FakeAgents::launcher() {
       children_.push_back(child);
     }
     if (confirm) {
-      (void)platform::replace_file_atomically(
+      (void)agent_side::replace_file_atomically(
           state_directory_ / "status.json",
           "{\"pid\": " + std::to_string(child->pid) + ", \"hub\": {\"connected\": true}}");
     }

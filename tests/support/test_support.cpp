@@ -1,3 +1,4 @@
+#include "agent_side/agent_side.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -52,10 +53,10 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
   return true;
 }
 
-std::optional<platform::FileLock> hold_lock(const std::filesystem::path& path) {
-  std::optional<platform::FileLock> held;
+std::optional<agent_side::FileLock> hold_lock(const std::filesystem::path& path) {
+  std::optional<agent_side::FileLock> held;
   wait_until([&] {
-    auto lock = platform::lock_file_exclusively(path);
+    auto lock = agent_side::lock_file_exclusively(path);
     if (lock) held.emplace(std::move(lock).value());
     return held.has_value();
   });

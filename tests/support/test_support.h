@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent_side/agent_side.h"
 #include "platform/file.h"
 
 namespace tallow::test {
@@ -39,7 +40,7 @@ bool wait_until(const std::function<bool()>& condition,
 
 // Locks `path` as a running agent does, trying again while a tray's probe holds it for
 // its instant: a supervisor probes from its own thread whenever that thread runs.
-std::optional<platform::FileLock> hold_lock(const std::filesystem::path& path);
+std::optional<agent_side::FileLock> hold_lock(const std::filesystem::path& path);
 
 // Encodes one Unicode scalar value as UTF-8, independently of the code under test.
 std::string encode_utf8(char32_t c);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/win32/scoped_handle.h"
@@ -18,6 +19,8 @@
 namespace tallow::platform {
 namespace {
 
+using agent_side::lock_file_exclusively;
+using agent_side::replace_file_atomically;
 using test::TempDir;
 using test::read_file;
 using test::write_file;

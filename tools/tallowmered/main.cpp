@@ -53,6 +53,7 @@
 namespace {
 
 namespace platform = tallow::platform;
+namespace agent_side = tallow::agent_side;
 using namespace std::chrono_literals;
 
 std::string setting(const char* name, const std::string& fallback = "") {
@@ -73,7 +74,7 @@ void say(std::FILE* stream, const std::string& text) {
 bool write_json(const std::filesystem::path& path, const nlohmann::json& document) {
   // A state directory whose name is not UTF-8 shows up in the recorded arguments.
   const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  if (auto written = platform::replace_file_atomically(path, text); !written) {
+  if (auto written = agent_side::replace_file_atomically(path, text); !written) {
     say(stderr, "tallowmered: cannot write " + platform::path_text(path) + ": " +
                     written.error().message);
     return false;
@@ -102,9 +103,9 @@ void record_launch(const std::filesystem::path& state_directory, const std::vect
 
 void start_grandchild(const std::filesystem::path& state_directory) {
   const auto self = platform::executable_path();
-  auto grandchild = tallow::agent_side::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
+  auto grandchild = agent_side::spawn_detached(self.value_or("tallowmered"), {"--grandchild"});
   if (grandchild) {
-    (void)platform::replace_file_atomically(state_directory / "grandchild.pid",
+    (void)agent_side::replace_file_atomically(state_directory / "grandchild.pid",
                                             std::to_string(grandchild.value()));
   } else {
     say(stderr, "tallowmered: no grandchild: " + grandchild.error().message);
@@ -189,12 +190,12 @@ bool write_status(const std::filesystem::path& state_directory) {
 }
 
 int run_agent(const std::filesystem::path& state_directory) {
-  auto stop_request = tallow::agent_side::stop_request_event();
+  auto stop_request = agent_side::stop_request_event();
   if (!stop_request) {
     say(stderr, "tallowmered: " + stop_request.error().message);
     return 1;
   }
-  auto lock = platform::lock_file_exclusively(state_directory / "tallowmered.lock");
+  auto lock = agent_side::lock_file_exclusively(state_directory / "tallowmered.lock");
   if (!lock) {
     say(stderr, "tallowmered: another agent holds this state directory: " + lock.error().message);
     return 3;
@@ -250,7 +251,7 @@ int run_agent(const std::filesystem::path& state_directory) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
   if (args.size() == 1 && args[0] == "--grandchild") {
-    auto stop_request = tallow::agent_side::stop_request_event();
+    auto stop_request = agent_side::stop_request_event();
     for (;;) {
       if (stop_request && stop_request.value()->wait_for(1h)) return 0;
       if (!stop_request) std::this_thread::sleep_for(1h);

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "platform/posix/desktop_entry.h"
+#include "platform/posix/replace_file.h"
 #include "platform/posix/followed_directory.h"
 #include "platform/posix/glib_ptr.h"
 #include "platform/posix/user_directories.h"
@@ -52,7 +53,7 @@ Result<void> enable_autostart(const std::filesystem::path& program) {
   const auto directory = autostart_directory();
   if (!directory) return no_directory();
   if (auto made = platform::create_directories(*directory); !made) return made;
-  return replace_file_atomically(*directory / kEntryName, text.value());
+  return posix::replace_file_atomically(*directory / kEntryName, text.value());
 }
 
 Result<void> disable_autostart() {

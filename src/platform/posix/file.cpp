@@ -13,6 +13,7 @@
 #include "platform/environment.h"
 #include "platform/os_error.h"
 #include "platform/posix/process/descriptors.h"
+#include "platform/posix/replace_file.h"
 #include "platform/posix/lock_probe_count.h"
 
 namespace tallow::platform {
@@ -105,15 +106,6 @@ bool is_file_locked_elsewhere(const std::filesystem::path& path) {
   return locked;
 }
 
-Result<FileLock> lock_file_exclusively(const std::filesystem::path& path) {
-  File file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-  if (!file.valid()) return last_os_error();
-  for (;;) {
-    if (::flock(fd_of(file), LOCK_EX | LOCK_NB) == 0) return FileLock(std::move(file));
-    if (errno != EINTR) return last_os_error();
-  }
-}
-
 Result<void> create_directories(const std::filesystem::path& path) {
   if (::mkdir(path.c_str(), 0777) == 0) return {};
   int error = errno;
@@ -152,7 +144,7 @@ Result<File> open_log_for_append(const std::filesystem::path& path) {
   return file;
 }
 
-Result<void> replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
+Result<void> posix::replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
   static std::atomic<unsigned> counter{0};
   const auto directory = path.parent_path();
   std::filesystem::path temporary;

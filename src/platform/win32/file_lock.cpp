@@ -30,12 +30,4 @@ bool is_file_locked_elsewhere(const std::filesystem::path& path) {
   return GetLastError() == ERROR_LOCK_VIOLATION;
 }
 
-Result<FileLock> lock_file_exclusively(const std::filesystem::path& path) {
-  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, win32::kShareAll,
-                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return last_os_error();
-  if (!try_lock_whole_file(file.get())) return last_os_error();
-  return FileLock(win32::to_file(std::move(file)));
-}
-
 }  // namespace tallow::platform

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_side/agent_side.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "process/posix/probe_support.h"
@@ -62,7 +63,7 @@ TEST(PosixContainedStart, OnlyStandardStreamsReachTheAgentAndNoTrayDescriptorThe
   const int inheritable = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(inheritable, 0);
   // A held lock must not be kept alive by the keeper once the tray releases it.
-  auto lock = platform::lock_file_exclusively(dir / "tray.lock");
+  auto lock = agent_side::lock_file_exclusively(dir / "tray.lock");
   ASSERT_TRUE(lock.ok());
 
   IdleProbe probe(dir);
