@@ -82,10 +82,8 @@ AutostartWatch AutostartWatch::start() {
                                                    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE);
   if (!followed) return AutostartWatch(nullptr);
   auto impl = std::make_unique<Impl>(std::move(followed).value());
-  impl->source.reset(g_unix_fd_source_new(impl->followed.descriptor(), G_IO_IN));
-  g_source_set_callback(impl->source.get(), reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&Impl::on_ready)),
-                        impl.get(), nullptr);
-  g_source_attach(impl->source.get(), g_main_context_default());
+  impl->source = posix::on_main_context(g_unix_fd_source_new(impl->followed.descriptor(), G_IO_IN),
+                                        G_SOURCE_FUNC(&Impl::on_ready), impl.get());
   return AutostartWatch(std::move(impl));
 }
 

@@ -207,13 +207,13 @@ bool FollowedDirectory::is_link_change(int wd, const std::string& name, std::uin
   return false;
 }
 
-void FollowedDirectory::follow_again(std::uint32_t mask, const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::follow_again(std::uint32_t mask, const NoticeListener& notice) {
   const bool back = arm();
   notice({DirectoryNotice::Kind::gone, mask, {}});
   if (back) notice({DirectoryNotice::Kind::appeared, 0, {}});
 }
 
-void FollowedDirectory::read(const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::read(const NoticeListener& notice) {
   alignas(inotify_event) char buffer[8 * 1024];
   for (;;) {
     const ssize_t got = ::read(descriptor(), buffer, sizeof buffer);
@@ -227,8 +227,7 @@ void FollowedDirectory::read(const std::function<void(const DirectoryNotice&)>& 
   }
 }
 
-void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& name,
-                               const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& name, const NoticeListener& notice) {
   using Kind = DirectoryNotice::Kind;
   if (mask & IN_Q_OVERFLOW) {
     // Whatever the lost notices said, the watches are set up afresh.

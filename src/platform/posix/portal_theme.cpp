@@ -52,17 +52,19 @@ PortalTheme::PortalTheme() : bus_(session_bus()) {
 
 void PortalTheme::on_read(GObject* source, GAsyncResult* result, gpointer data) {
   auto* self = static_cast<PortalTheme*>(data);
-  GError* raw_error = nullptr;
-  GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
-  const GErrorPtr error(raw_error);
+  const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
   // A change that came first is newer than what the read found.
   if (!reply || self->changed_) return;
   self->take_reply(reply.get());
 }
 
 void PortalTheme::take_reply(GVariant* reply) {
-  GVariantPtr value(g_variant_get_child_value(reply, 0));
-  light_ = is_light_value(value.get()).value_or(false);
+  const GVariantPtr value(g_variant_get_child_value(reply, 0));
+  take(value.get());
+}
+
+void PortalTheme::take(GVariant* value) {
+  light_ = is_light_value(value).value_or(false);
   known_ = true;
 }
 
@@ -77,8 +79,7 @@ void PortalTheme::on_setting_changed(GDBusConnection*, const gchar*, const gchar
   const GVariantPtr value(raw_value);
   if (g_strcmp0(name_space, kNamespace) != 0 || g_strcmp0(key, kKey) != 0) return;
   self->changed_ = true;
-  self->light_ = is_light_value(value.get()).value_or(false);
-  self->known_ = true;
+  self->take(value.get());
 }
 
 }  // namespace tallow::platform::posix

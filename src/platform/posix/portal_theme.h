@@ -29,6 +29,7 @@ class PortalTheme {
  private:
   static void on_read(GObject* source, GAsyncResult* result, gpointer data);
   void take_reply(GVariant* reply);
+  void take(GVariant* value);
   static void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                                  GVariant* parameters, gpointer data);
 

@@ -72,8 +72,6 @@ struct NotificationIcon::Impl {
   std::string item_icon_name() const;
   void start_retrying();
   gboolean retry_add();
-  std::string why_not_added() const;
-  void tell_user_there_is_no_notification_area();
 
   NotificationIconTiming timing;
   PickedCommands picks;
@@ -183,23 +181,18 @@ gboolean NotificationIcon::Impl::retry_add() {
   if (!host_draws_items()) show_in_xembed_tray();
   if (stop_retrying_once_added()) return G_SOURCE_REMOVE;
   const auto now = Clock::now();
-  if (retry.time_to_tell_user(now)) tell_user_there_is_no_notification_area();
+  if (retry.time_to_tell_user(now)) {
+    const std::string text(kNoNotificationAreaText);
+    std::fprintf(stderr, "tallowmered: %s\n", text.c_str());
+    posix::send_desktop_notification(bus, {"tallowmered", "tallowmere-tray", "tallowmered", text});
+  }
+  const std::string why_not = (watcher ? watcher->why_not() : "there is no session bus") + "; " + xembed_why_not;
   // Once the user knows, the timer has nothing left to do: a watcher or an XEmbed tray
   // that comes later announces itself (under XWayland to the trays' watch), and an idle
   // tray does not wake for nothing.
-  if (retry.refused(now, why_not_added()) && !retry.told_user()) return G_SOURCE_CONTINUE;
+  if (retry.refused(now, why_not) && !retry.told_user()) return G_SOURCE_CONTINUE;
   retry_timer.reset();
   return G_SOURCE_REMOVE;
-}
-
-std::string NotificationIcon::Impl::why_not_added() const {
-  return (watcher ? watcher->why_not() : std::string("there is no session bus")) + "; " + xembed_why_not;
-}
-
-void NotificationIcon::Impl::tell_user_there_is_no_notification_area() {
-  std::fprintf(stderr, "tallowmered: %s\n", std::string(kNoNotificationAreaText).c_str());
-  posix::send_desktop_notification(
-      bus, {"tallowmered", "tallowmere-tray", "tallowmered", std::string(kNoNotificationAreaText)});
 }
 
 void NotificationIcon::Impl::remove() {

@@ -16,15 +16,9 @@ void OwnPopupMenu::clicked() {
   if (!own_popup_possible(current_display_session())) return;
   popup_.reset();
   clicked_at_ = Clock::now();
-  host_wait_timer_ = main_context_timer(
-      host_wait_,
-      [](gpointer data) {
-        auto* self = static_cast<OwnPopupMenu*>(data);
-        if (self->host_opened_() < self->clicked_at_) self->open();
-        self->host_wait_timer_.reset();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  host_wait_timer_ = main_context_once(host_wait_, [this] {
+    if (host_opened_() < clicked_at_) open();
+  });
 }
 
 void OwnPopupMenu::open() {

@@ -1,11 +1,10 @@
 #include "platform/posix/icon/xembed_icon.h"
 
-#include "platform/posix/icon/gtk_library.h"
-
 #include <cstdlib>
 #include <numeric>
 #include <vector>
 
+#include "platform/posix/icon/gtk_library.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -61,10 +60,7 @@ std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const IconPictu
 XembedIcon::~XembedIcon() {
   g_signal_handlers_disconnect_by_data(icon_.get(), this);
   gtk_.gtk_status_icon_set_visible(icon_.get(), FALSE);
-  if (popup_) {
-    gtk_.gtk_widget_destroy(popup_);
-    g_object_unref(popup_);
-  }
+  if (popup_) gtk_.gtk_widget_destroy(popup_.get());
 }
 
 void XembedIcon::set_picture(const IconPicture& picture) {
@@ -103,15 +99,7 @@ void XembedIcon::set_visible(bool visible) {
 }
 
 void XembedIcon::look_at_panel_soon() {
-  panel_look_ = main_context_timer(
-      kPanelLookDelay,
-      [](gpointer data) {
-        auto* self = static_cast<XembedIcon*>(data);
-        self->look_at_panel();
-        self->panel_look_.reset();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  panel_look_ = main_context_once(kPanelLookDelay, [this] { look_at_panel(); });
 }
 
 void XembedIcon::look_at_panel() {
@@ -169,35 +157,26 @@ void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {
 
 void XembedIcon::open_menu(guint button, guint32 time) {
   // The menu shown last has closed by the time the icon is clicked again.
-  if (popup_) {
-    gtk_.gtk_widget_destroy(popup_);
-    g_object_unref(popup_);
-  }
-  popup_ = gtk_.gtk_menu_new();
-  g_object_ref_sink(popup_);
+  if (popup_) gtk_.gtk_widget_destroy(popup_.get());
+  popup_.reset(static_cast<GtkWidget*>(g_object_ref_sink(gtk_.gtk_menu_new())));
+  GtkWidget* menu = popup_.get();
   for (const MenuItem& item : menu_) {
     GtkWidget* row = nullptr;
     // These labels take no access-key marker: the text shows as written.
     switch (item.kind) {
-      case MenuItem::Kind::separator:
-        row = gtk_.gtk_separator_menu_item_new();
-        break;
+      case MenuItem::Kind::separator: row = gtk_.gtk_separator_menu_item_new(); break;
       case MenuItem::Kind::check:
         row = gtk_.gtk_check_menu_item_new_with_label(item.text.c_str());
         gtk_.gtk_check_menu_item_set_active(gtk_cast<GtkCheckMenuItem>(row), item.checked);
         break;
-      case MenuItem::Kind::text:
-        row = gtk_.gtk_menu_item_new_with_label(item.text.c_str());
-        break;
+      case MenuItem::Kind::text: row = gtk_.gtk_menu_item_new_with_label(item.text.c_str()); break;
     }
     if (item.kind != MenuItem::Kind::separator) gtk_.gtk_widget_set_sensitive(row, item.enabled);
-    if (const auto command = item.picked_command()) {
-      connect_pick(row, "activate", picks_, *command);
-    }
-    gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(popup_), row);
+    if (const auto command = item.picked_command()) connect_pick(row, "activate", picks_, *command);
+    gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(menu), row);
   }
-  gtk_.gtk_widget_show_all(popup_);
-  gtk_.gtk_menu_popup(gtk_cast<GtkMenu>(popup_), nullptr, nullptr, gtk_.gtk_status_icon_position_menu, icon_.get(),
+  gtk_.gtk_widget_show_all(menu);
+  gtk_.gtk_menu_popup(gtk_cast<GtkMenu>(menu), nullptr, nullptr, gtk_.gtk_status_icon_position_menu, icon_.get(),
                       button, time);
 }
 

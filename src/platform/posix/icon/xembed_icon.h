@@ -78,7 +78,7 @@ class XembedIcon {
   Menu menu_;
   IconPicture picture_;
   GObjectPtr<GtkStatusIcon> icon_;
-  GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
+  GObjectPtr<GtkWidget> popup_;  // the last menu shown, ref-sunk, until the next
   bool visible_ = true;
   std::optional<bool> panel_light_;
   GSourcePtr panel_look_;

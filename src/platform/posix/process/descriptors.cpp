@@ -4,12 +4,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace tallow::platform::posix {
-
 namespace {
 
 constexpr int kMaxPlacedDescriptors = 8;
@@ -50,6 +50,18 @@ void write_record(int fd, RecordKind kind, std::int32_t value) noexcept {
   const int saved = errno;
   write_all(fd, &record, sizeof record);
   errno = saved;
+}
+
+void fail_child(int fd, int error) noexcept {
+  write_record(fd, kRecordFailed, error);
+  ::_exit(127);
+}
+
+pid_t wait_for(pid_t pid, int* status) noexcept {
+  pid_t reaped;
+  while ((reaped = ::waitpid(pid, status, 0)) < 0 && errno == EINTR) {
+  }
+  return reaped;
 }
 
 void close_descriptors_from(int first) noexcept {

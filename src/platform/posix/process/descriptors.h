@@ -8,7 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/file.h"
+
 namespace tallow::platform::posix {
+
+inline int fd_of(const File& file) { return static_cast<int>(file.native()); }
 
 // A fixed-size message through a pipe from a forked child to its parent. Small enough
 // (below PIPE_BUF) that each write is atomic.
@@ -33,6 +37,11 @@ ssize_t read_full(int fd, void* data, std::size_t size) noexcept;
 
 // Writes one record; failures are ignored (the reader treats a missing record itself).
 void write_record(int fd, RecordKind kind, std::int32_t value) noexcept;
+// In a forked child that cannot go on: reports kRecordFailed(error) on `fd`, exits 127.
+[[noreturn]] void fail_child(int fd, int error) noexcept;
+
+// waitpid(pid, status, 0), retried after interruptions.
+pid_t wait_for(pid_t pid, int* status) noexcept;
 
 // Closes every descriptor from `first` up.
 void close_descriptors_from(int first) noexcept;

@@ -3,6 +3,7 @@
 // ready-made arrays to execve (nothing may allocate after fork in a threaded process).
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "common/result.h"
 #include "platform/environment.h"
+#include "platform/file.h"
 
 namespace tallow::platform::posix {
 
@@ -49,9 +51,10 @@ struct ExecPlan {
   int stdout_fd = -1;
   int stderr_fd = -1;
   int report_fd = -1;  // gets a kRecordFailed record if the program cannot be started
+  bool own_group = false;  // a process group of its own, which can be ended whole
 };
 
-// In a forked child: resets signal dispositions, installs the standard streams, closes
+// In a forked child: enters a group of its own if asked, resets signal dispositions, installs the standard streams, closes
 // every other descriptor, empties the signal mask, enters the directory and execs.
 // On failure writes the errno to plan.report_fd and exits with 127. Async-signal-safe.
 [[noreturn]] void exec_prepared(const ExecPlan& plan) noexcept;
@@ -68,5 +71,24 @@ class AllSignalsBlocked {
  private:
   sigset_t previous_;
 };
+
+// fork() with every signal blocked around it; the child runs `child`, which never
+// returns. The parent gets the pid, or -1 with errno set.
+template <typename Child>
+pid_t fork_with_signals_blocked(Child&& child) {
+  AllSignalsBlocked blocked;  // restores errno as it ends
+  const pid_t pid = ::fork();
+  if (pid == 0) child();
+  return pid;
+}
+
+struct Pipe {
+  File read;
+  File write;
+};
+Result<Pipe> open_pipe();
+
+// A pidfd for the child `pid`, not yet reaped (so the pid names it); invalid on failure.
+File open_pidfd(pid_t pid);
 
 }  // namespace tallow::platform::posix
