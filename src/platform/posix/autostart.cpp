@@ -4,10 +4,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
-#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "platform/posix/desktop_entry.h"
@@ -29,20 +27,13 @@ std::optional<std::filesystem::path> autostart_directory() {
   return std::nullopt;
 }
 
-Error no_directory() {
-  return Error{"There is no home directory to keep the autostart entry in."};
-}
-
-std::optional<std::string> read_entry() {
-  const auto directory = autostart_directory();
-  if (!directory) return std::nullopt;
-  return read_regular_file(*directory / kEntryName, kMaxEntryBytes);
-}
+Error no_directory() { return Error{"There is no home directory to keep the autostart entry in."}; }
 
 }  // namespace
 
 bool is_autostart_enabled() {
-  const auto entry = read_entry();
+  const auto directory = autostart_directory();
+  const auto entry = directory ? read_regular_file(*directory / kEntryName, kMaxEntryBytes) : std::nullopt;
   return entry && !posix::desktop_entry_is_hidden(*entry);
 }
 

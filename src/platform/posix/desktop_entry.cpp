@@ -15,18 +15,6 @@ bool fits_desktop_entry(std::string_view text) {
   return true;
 }
 
-std::string entry_for(const std::string& program) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Version=1.5\n"
-         "Name=tallowmered\n"
-         "Comment=Shows the tallowmered agent in the notification area\n"
-         "Exec=" + desktop_exec_value(program) + "\n"
-         "Icon=tallowmere-tray\n"
-         "Terminal=false\n"
-         "X-GNOME-Autostart-enabled=true\n";
-}
-
 }  // namespace
 
 Result<std::string> desktop_entry_text(const std::filesystem::path& program) {
@@ -35,7 +23,15 @@ Result<std::string> desktop_entry_text(const std::filesystem::path& program) {
   if (!fits_desktop_entry(text.value())) {
     return Error{"The program's path holds a control character, which an autostart entry cannot hold."};
   }
-  return entry_for(text.value());
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Version=1.5\n"
+         "Name=tallowmered\n"
+         "Comment=Shows the tallowmered agent in the notification area\n"
+         "Exec=" + desktop_exec_value(text.value()) + "\n"
+         "Icon=tallowmere-tray\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
 }
 
 std::string desktop_exec_value(std::string_view program) {

@@ -42,12 +42,6 @@ inline GSourcePtr on_main_context(GSource* source, GSourceFunc callback, gpointe
   return owned;
 }
 
-// A timer on the main context: `callback(data)` after `interval`, and after each further
-// interval while it returns G_SOURCE_CONTINUE. It never fires once its owner lets it go.
-inline GSourcePtr main_context_timer(std::chrono::milliseconds interval, GSourceFunc callback, gpointer data) {
-  return on_main_context(g_timeout_source_new(static_cast<guint>(interval.count())), callback, data);
-}
-
 // `action` once, on the main context after `interval`, unless the owner lets the timer
 // go first. GLib keeps `action` alive while it runs, even should it end its own timer.
 inline GSourcePtr main_context_once(std::chrono::milliseconds interval, std::function<void()> action) {

@@ -28,15 +28,16 @@ std::optional<bool> PortalTheme::is_light_value(GVariant* value) {
   return g_variant_get_uint32(held.get()) == 2;
 }
 
-PortalTheme::PortalTheme() : bus_(session_bus()) {
-  if (!bus_) return;  // no bus, no portal: dark
-  subscription_ = g_dbus_connection_signal_subscribe(
-      bus_, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
+PortalTheme::PortalTheme() {
+  GDBusConnection* bus = session_bus();
+  if (!bus) return;  // no bus, no portal: dark
+  g_dbus_connection_signal_subscribe(
+      bus, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
       G_DBUS_SIGNAL_FLAGS_NONE, &PortalTheme::on_setting_changed, this, nullptr);
   // Asked at once, for a moment, so the first picture has the right colour and needs
   // no second one; a portal that is still starting answers later.
   GError* raw_error = nullptr;
-  const GVariantPtr reply(g_dbus_connection_call_sync(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+  const GVariantPtr reply(g_dbus_connection_call_sync(bus, kPortalName, kPortalPath, kSettingsInterface, "Read",
                                                       g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
                                                       G_DBUS_CALL_FLAGS_NONE, kFirstAnswerMs, nullptr, &raw_error));
   const GErrorPtr error(raw_error);
@@ -45,7 +46,7 @@ PortalTheme::PortalTheme() : bus_(session_bus()) {
     return;
   }
   if (!g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return;
-  g_dbus_connection_call(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+  g_dbus_connection_call(bus, kPortalName, kPortalPath, kSettingsInterface, "Read",
                          g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
                          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &PortalTheme::on_read, this);
 }

@@ -33,8 +33,6 @@ class PortalTheme {
   static void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                                  GVariant* parameters, gpointer data);
 
-  GDBusConnection* bus_;
-  guint subscription_ = 0;
   bool changed_ = false;
   bool known_ = false;
   bool light_ = false;

@@ -26,10 +26,7 @@ void WakeEvent::raise() const {
   }
 }
 
-bool WakeEvent::is_raised() const {
-  struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
-  return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
-}
+bool WakeEvent::is_raised() const { return wait_for(std::chrono::nanoseconds(0)); }
 
 bool WakeEvent::wait_for(std::chrono::nanoseconds timeout) const {
   using Clock = std::chrono::steady_clock;

@@ -6,26 +6,29 @@
 #include "platform/posix/dialog/dialog_protocol.h"
 
 namespace tallow::platform::posix {
+namespace {
 
-OwnPopupMenu::OwnPopupMenu(std::function<const Menu&()> menu, std::function<Clock::time_point()> host_opened,
-                           std::chrono::milliseconds host_wait, PickedCommands& picks)
-    : menu_(std::move(menu)), host_opened_(std::move(host_opened)), host_wait_(host_wait), picks_(picks) {}
+// How long a host that was told the item is only a menu has to open it before the
+// tray opens it itself.
+constexpr std::chrono::milliseconds kHostMenuWait{300};
+
+}  // namespace
 
 void OwnPopupMenu::clicked() {
   // Wayland gives no program a place on the screen of its own choosing.
   if (!own_popup_possible(current_display_session())) return;
   popup_.reset();
-  clicked_at_ = Clock::now();
-  host_wait_timer_ = main_context_once(host_wait_, [this] {
-    if (host_opened_() < clicked_at_) open();
+  clicked_at_ = std::chrono::steady_clock::now();
+  host_wait_timer_ = main_context_once(kHostMenuWait, [this] {
+    if (host_menu_.last_opened() < clicked_at_) open();
   });
 }
 
 void OwnPopupMenu::open() {
   std::vector<std::string> arguments{std::string(kPopupMode)};
-  for (std::string& row : popup_row_arguments(menu_())) arguments.push_back(std::move(row));
+  for (std::string& row : popup_row_arguments(menu_)) arguments.push_back(std::move(row));
   // Picks are taken from the menu as it was opened, whatever has replaced it since.
-  auto started = HelperRun::start(arguments, [shown = menu_(), &picks = picks_](const HelperOutcome& outcome) {
+  auto started = HelperRun::start(arguments, [shown = menu_, &picks = picks_](const HelperOutcome& outcome) {
     if (outcome.exit_status != kPopupPicked) return;
     const auto row = popup_pick_from_text(outcome.output, shown.size());
     if (!row) return;

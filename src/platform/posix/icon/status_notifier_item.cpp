@@ -2,6 +2,7 @@
 
 #include "platform/icon_bitmaps.h"
 #include "platform/posix/glib_ptr.h"
+#include "platform/posix/icon/dbus_menu.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -61,17 +62,11 @@ GVariantPtr pixmap_array(const std::vector<IconImage>& images) {
 
 }  // namespace
 
-StatusNotifierItem::StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                                       std::string icon_theme_path, std::function<void()> on_menu_wanted)
-    : bus_(bus), title_(std::move(title)), menu_path_(std::move(menu_path)),
-      icon_theme_path_(std::move(icon_theme_path)), on_menu_wanted_(std::move(on_menu_wanted)) {}
-
-Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConnection* bus, std::string title,
-                                                                       std::string menu_path,
+Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConnection* bus,
                                                                        std::string icon_theme_path,
                                                                        std::function<void()> on_menu_wanted) {
-  std::unique_ptr<StatusNotifierItem> item(new StatusNotifierItem(
-      bus, std::move(title), std::move(menu_path), std::move(icon_theme_path), std::move(on_menu_wanted)));
+  std::unique_ptr<StatusNotifierItem> item(
+      new StatusNotifierItem(bus, std::move(icon_theme_path), std::move(on_menu_wanted)));
   static const GDBusInterfaceVTable vtable = {
       [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant*,
          GDBusMethodInvocation* invocation, gpointer self) {
@@ -121,14 +116,13 @@ void StatusNotifierItem::set_status(std::string status) {
 }
 
 void StatusNotifierItem::emit(const char* signal, GVariant* parameters) {
-  g_dbus_connection_emit_signal(bus_, nullptr, kStatusNotifierItemPath, kInterface, signal, parameters,
-                                nullptr);
+  g_dbus_connection_emit_signal(bus_, nullptr, kStatusNotifierItemPath, kInterface, signal, parameters, nullptr);
 }
 
 GVariant* StatusNotifierItem::property(std::string_view wanted) const {
   if (wanted == "Category") return g_variant_new_string("ApplicationStatus");
   if (wanted == "Id") return g_variant_new_string("tallowmere-tray");
-  if (wanted == "Title") return g_variant_new_string(title_.c_str());
+  if (wanted == "Title") return g_variant_new_string("tallowmered");
   if (wanted == "Status") return g_variant_new_string(status_.c_str());
   if (wanted == "WindowId") return g_variant_new_int32(0);
   if (wanted == "IconName") return g_variant_new_string(icon_name_.c_str());
@@ -139,7 +133,7 @@ GVariant* StatusNotifierItem::property(std::string_view wanted) const {
   if (wanted == "ToolTip") return g_variant_new("(sa(iiay)ss)", "", nullptr, tooltip_.c_str(), "");
   // Every click shows the menu, as on Windows; hosts open it themselves.
   if (wanted == "ItemIsMenu") return g_variant_new_boolean(TRUE);
-  if (wanted == "Menu") return g_variant_new_object_path(menu_path_.c_str());
+  if (wanted == "Menu") return g_variant_new_object_path(kDbusMenuPath);
   // No overlay, attention icon or movie.
   return g_variant_new_string("");
 }

@@ -4,7 +4,6 @@
 
 #include <gio/gio.h>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,13 +20,12 @@ inline constexpr char kStatusNotifierItemPath[] = "/StatusNotifierItem";
 
 class StatusNotifierItem {
  public:
-  // Exports the item on `bus`.
+  // Exports the item on `bus`, with the menu DbusMenu exports there.
   // `icon_theme_path` is where hosts look for the icon's name before the installed
   // themes (empty: only there). A click the host passes on (Activate, SecondaryActivate,
   // ContextMenu) is answered with an error, which tells hosts to show the menu themselves,
   // and `on_menu_wanted` runs, for hosts that do not.
-  static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
-                                                            std::string menu_path, std::string icon_theme_path,
+  static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string icon_theme_path,
                                                             std::function<void()> on_menu_wanted);
   ~StatusNotifierItem();  // unexports the item
   StatusNotifierItem(const StatusNotifierItem&) = delete;
@@ -44,15 +42,13 @@ class StatusNotifierItem {
   void set_status(std::string status);  // "Active", "Passive" or "NeedsAttention"
 
  private:
-  StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                     std::string icon_theme_path, std::function<void()> on_menu_wanted);
+  StatusNotifierItem(GDBusConnection* bus, std::string icon_theme_path, std::function<void()> on_menu_wanted)
+      : bus_(bus), icon_theme_path_(std::move(icon_theme_path)), on_menu_wanted_(std::move(on_menu_wanted)) {}
   void call(std::string_view method, GDBusMethodInvocation* invocation);
   GVariant* property(std::string_view wanted) const;
   void emit(const char* signal, GVariant* parameters = nullptr);
 
   GDBusConnection* bus_;
-  std::string title_;
-  std::string menu_path_;
   std::string icon_theme_path_;
   std::function<void()> on_menu_wanted_;
   std::string bus_name_;

@@ -118,18 +118,17 @@ void XwaylandTrays::connect() {
   // Detached: a display that never answers (xcb_connect waits for its reply) must not
   // hold up the tray's end. What it found reaches the main context as an idle source.
   std::thread([x = &xcb_, way_back = way_back_] {
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, &XwaylandTrays::deliver, new Delivery{way_back, connect_and_listen(*x), x},
+    const auto deliver = [](gpointer data) {
+      auto* delivery = static_cast<Delivery*>(data);
+      if (XwaylandTrays* self = *delivery->way_back) {
+        self->way_back_.reset();
+        self->on_connected(std::exchange(delivery->made, {}));
+      }
+      return G_SOURCE_REMOVE;
+    };
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, deliver, new Delivery{way_back, connect_and_listen(*x), x},
                     [](gpointer data) { delete static_cast<Delivery*>(data); });
   }).detach();
-}
-
-gboolean XwaylandTrays::deliver(gpointer data) {
-  auto* delivery = static_cast<Delivery*>(data);
-  if (XwaylandTrays* self = *delivery->way_back) {
-    self->way_back_.reset();
-    self->on_connected(std::exchange(delivery->made, {}));
-  }
-  return G_SOURCE_REMOVE;
 }
 
 void XwaylandTrays::on_connected(Listening made) {
@@ -138,14 +137,13 @@ void XwaylandTrays::on_connected(Listening made) {
     return;
   }
   listening_ = std::make_unique<Listening>(made);
+  const GUnixFDSourceFunc on_readable = [](gint, GIOCondition, gpointer self) -> gboolean {
+    static_cast<XwaylandTrays*>(self)->read_events();
+    return G_SOURCE_CONTINUE;
+  };
   readable_ = on_main_context(g_unix_fd_source_new(xcb_.xcb_get_file_descriptor(made.connection), G_IO_IN),
-                              G_SOURCE_FUNC(&on_readable), this);
+                              G_SOURCE_FUNC(on_readable), this);
   if (made.tray_there) tell_of_tray();
-}
-
-gboolean XwaylandTrays::on_readable(gint, GIOCondition, gpointer data) {
-  static_cast<XwaylandTrays*>(data)->read_events();
-  return G_SOURCE_CONTINUE;
 }
 
 void XwaylandTrays::read_events() {

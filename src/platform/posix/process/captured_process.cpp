@@ -51,9 +51,7 @@ class GroupLeader {
     int status = 0;
     const pid_t reaped = posix::wait_for(std::exchange(pid_, -1), &status);
     if (reaped < 0) return last_os_error();
-    if (WIFSIGNALED(status)) {
-      return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(WTERMSIG(status))};
-    }
+    if (WIFSIGNALED(status)) return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(WTERMSIG(status))};
     return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(WEXITSTATUS(status))};
   }
 
@@ -77,8 +75,7 @@ Result<std::unique_ptr<GroupLeader>> start(const posix::ExecImage& image, const 
   // step that failed.
   report->write.reset();
   posix::ChildRecord failure;
-  if (posix::read_full(fd_of(report->read), &failure, sizeof failure) ==
-      static_cast<ssize_t>(sizeof failure)) {
+  if (posix::read_full(fd_of(report->read), &failure, sizeof failure) == static_cast<ssize_t>(sizeof failure)) {
     (void)leader->reap();
     return os_error(static_cast<std::uint32_t>(failure.value));
   }
@@ -105,16 +102,10 @@ Result<void> read_some(Stream& stream, char* buffer, std::size_t limit) {
   return {};
 }
 
-timespec to_timespec(std::chrono::nanoseconds duration) {
-  const auto count = std::max<std::int64_t>(duration.count(), 0);
-  return timespec{static_cast<time_t>(count / 1000000000), static_cast<long>(count % 1000000000)};
-}
-
 // Serves both streams until the program has exited and both have ended, the deadline
 // has passed or a wake is raised; says which (the exit status is not known yet).
-Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
-                          Clock::time_point deadline, std::span<const WakeEvent* const> wake,
-                          std::size_t limit) {
+Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams, Clock::time_point deadline,
+                          std::span<const WakeEvent* const> wake, std::size_t limit) {
   const auto buffer = std::make_unique<char[]>(kReadSize);
   bool exited = false;
   std::vector<pollfd> watched;
@@ -135,7 +126,8 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
     for (const Stream& stream : streams) {
       watched.push_back({stream.fd.valid() ? fd_of(stream.fd) : -1, POLLIN, 0});
     }
-    const timespec timeout = to_timespec(left);
+    const auto left_ns = std::chrono::nanoseconds(left).count();
+    const timespec timeout{static_cast<time_t>(left_ns / 1000000000), static_cast<long>(left_ns % 1000000000)};
     if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0) {
       if (errno == EINTR) continue;
       return last_os_error();
@@ -162,10 +154,8 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
                                  std::span<const WakeEvent* const> wake) {
   posix::ExecImage image;
-  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
-      !prepared) {
-    return prepared.error();
-  }
+  const auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
+  if (!prepared) return prepared.error();
   const int null_device = ::open("/dev/null", O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (null_device < 0) return last_os_error();
   const File input(null_device);
@@ -175,8 +165,7 @@ Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLim
   if (!error_output) return error_output.error();
 
   // A century is as good as no limit, and keeps the deadline from overflowing.
-  const auto time_limit =
-      std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
+  const auto time_limit = std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
   auto started = start(image, input, output->write, error_output->write);
   if (!started) return started.error();
   const std::unique_ptr<GroupLeader> leader = std::move(started).value();

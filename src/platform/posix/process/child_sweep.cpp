@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +41,12 @@ int signal_pid(std::uint64_t pid, int signal) noexcept {
 void number_path(char (&out)[64], const char* prefix, std::uint32_t number, const char* suffix) noexcept {
   std::size_t length = std::strlen(prefix);
   std::memcpy(out, prefix, length);
-  length += format_decimal(number, out + length);
+  char* const digits = out + length;
+  do {
+    out[length++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  std::reverse(digits, out + length);
   std::memcpy(out + length, suffix, std::strlen(suffix) + 1);
 }
 
@@ -126,14 +132,10 @@ int signal_scanned_children(int signal) noexcept {
   return signalled;
 }
 
-int signal_all_children(int signal) noexcept {
-  const int listed = signal_listed_children(signal);
-  return listed >= 0 ? listed : signal_scanned_children(signal);
-}
-
 void end_all_children() noexcept {
   for (;;) {
-    const int signalled = signal_all_children(SIGKILL);
+    const int listed = signal_listed_children(SIGKILL);
+    const int signalled = listed >= 0 ? listed : signal_scanned_children(SIGKILL);
     // With a child signalled, one of them is about to end, so the wait is bounded.
     // Otherwise only ended ones are reaped: the listing can miss a child that is
     // being orphaned at this very moment, and that one is found in a later round.

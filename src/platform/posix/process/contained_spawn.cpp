@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -38,10 +37,8 @@ Result<std::optional<siginfo_t>> reap_keeper(const File& keeper_pidfd, bool bloc
   for (;;) {
     siginfo_t info{};
     const int options = WEXITED | (block ? 0 : WNOHANG);
-    if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(keeper_pidfd.native()), &info,
-                 options) == 0) {
-      if (info.si_pid == 0) return std::optional<siginfo_t>{};  // still running
-      return std::optional<siginfo_t>{info};
+    if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(keeper_pidfd.native()), &info, options) == 0) {
+      return info.si_pid == 0 ? std::nullopt : std::optional<siginfo_t>{info};  // 0: still running
     }
     if (errno == EINTR) continue;
     if (errno == ECHILD) return std::optional<siginfo_t>{};
@@ -67,9 +64,7 @@ std::optional<ExitStatus> status_of_wait(const siginfo_t& info) {
 class ContainedChild final : public ChildProcess {
  public:
   ContainedChild(pid_t agent, File keeper_pidfd, File status, std::shared_ptr<const File> control)
-      : agent_(agent),
-        keeper_pidfd_(std::move(keeper_pidfd)),
-        status_(std::move(status)),
+      : agent_(agent), keeper_pidfd_(std::move(keeper_pidfd)), status_(std::move(status)),
         control_(std::move(control)) {}
 
   // The agent and the keeper run on: the tray may be shutting down while the agent
@@ -84,8 +79,7 @@ class ContainedChild final : public ChildProcess {
     return [control = control_] { return send_command(*control, posix::kGracefulStop); };
   }
 
-  Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const WakeEvent* const> wake) override {
+  Result<std::optional<std::size_t>> wait_exit_or(std::span<const WakeEvent* const> wake) override {
     if (exit_status_) return std::optional<std::size_t>{};
     std::vector<struct pollfd> watched;
     watched.reserve(wake.size() + 1);
@@ -164,11 +158,9 @@ Result<Channels> open_channels() {
 
 Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   posix::ExecImage image;
-  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment,
-                                    command.working_directory);
-      !prepared) {
-    return prepared.error();
-  }
+  const auto prepared =
+      image.prepare(command.program, command.arguments, &command.environment, command.working_directory);
+  if (!prepared) return prepared.error();
 
   auto channels = open_channels();
   if (!channels) return channels.error();
@@ -196,10 +188,9 @@ Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   ChildRecord first;
   const ssize_t got = posix::read_full(fd_of(channels->status.read), &first, sizeof first);
   if (got == static_cast<ssize_t>(sizeof first) && first.kind == posix::kRecordStarted) {
-    auto control = std::make_shared<const File>(std::move(channels->control_tray));
-    return std::unique_ptr<ChildProcess>(std::make_unique<ContainedChild>(
-        first.value, std::move(keeper_pidfd), std::move(channels->status.read),
-        std::move(control)));
+    return std::unique_ptr<ChildProcess>(
+        std::make_unique<ContainedChild>(first.value, std::move(keeper_pidfd), std::move(channels->status.read),
+                                         std::make_shared<const File>(std::move(channels->control_tray))));
   }
 
   auto keeper_end = reap_keeper(keeper_pidfd, true);

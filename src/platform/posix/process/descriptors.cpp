@@ -14,6 +14,17 @@ namespace {
 
 constexpr int kMaxPlacedDescriptors = 8;
 
+void close_descriptors_from(int first) noexcept {
+  // close_range needs Linux 5.9; the loop covers older kernels.
+  if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0U) == 0) return;
+  int limit = 65536;
+  struct rlimit rl;
+  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+    limit = rl.rlim_cur > (1U << 20) ? (1 << 20) : static_cast<int>(rl.rlim_cur);
+  }
+  for (int fd = first; fd < limit; ++fd) ::close(fd);
+}
+
 }  // namespace
 
 bool write_all(int fd, const void* data, std::size_t size) noexcept {
@@ -64,17 +75,6 @@ pid_t wait_for(pid_t pid, int* status) noexcept {
   return reaped;
 }
 
-void close_descriptors_from(int first) noexcept {
-  // close_range needs Linux 5.9; the loop covers older kernels.
-  if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0U) == 0) return;
-  int limit = 65536;
-  struct rlimit rl;
-  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
-    limit = rl.rlim_cur > (1U << 20) ? (1 << 20) : static_cast<int>(rl.rlim_cur);
-  }
-  for (int fd = first; fd < limit; ++fd) ::close(fd);
-}
-
 int place_descriptors(const int* sources, int count, int first_close_on_exec) noexcept {
   if (count > kMaxPlacedDescriptors) return EINVAL;
   // Copies land at `count` or above, so writing the targets below cannot clobber them.
@@ -106,18 +106,6 @@ void reset_signal_dispositions() noexcept {
     if (sig == SIGKILL || sig == SIGSTOP) continue;
     ::sigaction(sig, &action, nullptr);  // glibc refuses its reserved signals: fine
   }
-}
-
-std::size_t format_decimal(std::uint32_t value, char* out) noexcept {
-  char reversed[10];
-  std::size_t length = 0;
-  do {
-    reversed[length++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (std::size_t i = 0; i < length; ++i) out[i] = reversed[length - 1 - i];
-  out[length] = '\0';
-  return length;
 }
 
 }  // namespace tallow::platform::posix

@@ -43,9 +43,6 @@ void write_record(int fd, RecordKind kind, std::int32_t value) noexcept;
 // waitpid(pid, status, 0), retried after interruptions.
 pid_t wait_for(pid_t pid, int* status) noexcept;
 
-// Closes every descriptor from `first` up.
-void close_descriptors_from(int first) noexcept;
-
 // Puts sources[i] at descriptor i for every i < count and closes every other descriptor
 // from 0 up. Descriptors from `first_close_on_exec` on keep close-on-exec, those below
 // lose it. A source may sit on any descriptor, a target included: every source is copied
@@ -57,8 +54,5 @@ int place_descriptors(const int* sources, int count, int first_close_on_exec) no
 // Sets every signal's disposition to the default (signals the C library reserves are
 // left alone; execve resets their handlers anyway).
 void reset_signal_dispositions() noexcept;
-
-// Writes `value` in decimal into `out` (at least 11 bytes); returns the length.
-std::size_t format_decimal(std::uint32_t value, char* out) noexcept;
 
 }  // namespace tallow::platform::posix

@@ -22,8 +22,7 @@ bool holds_nul(std::string_view text) { return text.find('\0') != std::string_vi
 
 }  // namespace
 
-Result<void> ExecImage::prepare(const std::filesystem::path& program,
-                                const std::vector<std::string>& arguments,
+Result<void> ExecImage::prepare(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                                 const std::vector<EnvironmentVariable>* environment,
                                 const std::filesystem::path& directory) {
   // The child changes directory before execve, so a relative program path would be

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,10 +24,8 @@ class ExecImage {
   // Fills the image: argv[0] is the program path, made absolute. Without `environment`, the child
   // gets a copy of this process's environment. An empty `directory` keeps the current
   // one. Text holding a NUL byte cannot reach execve and is refused.
-  Result<void> prepare(const std::filesystem::path& program,
-                       const std::vector<std::string>& arguments,
-                       const std::vector<EnvironmentVariable>* environment,
-                       const std::filesystem::path& directory);
+  Result<void> prepare(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                       const std::vector<EnvironmentVariable>* environment, const std::filesystem::path& directory);
 
   const char* program() const { return program_.c_str(); }
   char* const* argv() const { return argv_.data(); }
@@ -54,9 +51,10 @@ struct ExecPlan {
   bool own_group = false;  // a process group of its own, which can be ended whole
 };
 
-// In a forked child: enters a group of its own if asked, resets signal dispositions, installs the standard streams, closes
-// every other descriptor, empties the signal mask, enters the directory and execs.
-// On failure writes the errno to plan.report_fd and exits with 127. Async-signal-safe.
+// In a forked child: enters a group of its own if asked, resets signal dispositions,
+// installs the standard streams, closes every other descriptor, empties the signal mask,
+// enters the directory and execs. On failure writes the errno to plan.report_fd and
+// exits with 127. Async-signal-safe.
 [[noreturn]] void exec_prepared(const ExecPlan& plan) noexcept;
 
 // Blocks every signal in the calling thread while alive. Around fork, it keeps the

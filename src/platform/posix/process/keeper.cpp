@@ -45,15 +45,11 @@ bool reap_ended_children(pid_t agent, AgentEnd& end) noexcept {
   for (;;) {
     int status = 0;
     const pid_t reaped = ::waitpid(-1, &status, WNOHANG);
-    if (reaped > 0) {
-      if (reaped == agent) {
-        end.wait_status = status;
-        agent_reaped = true;
-      }
-      continue;
+    if (reaped == agent) {
+      end.wait_status = status;
+      agent_reaped = true;
     }
-    if (reaped < 0 && errno == EINTR) continue;
-    return agent_reaped;
+    if (reaped == 0 || (reaped < 0 && errno != EINTR)) return agent_reaped;
   }
 }
 
