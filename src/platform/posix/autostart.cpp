@@ -4,10 +4,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
-#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "platform/posix/desktop_entry.h"
@@ -30,20 +28,13 @@ std::optional<std::filesystem::path> autostart_directory() {
   return std::nullopt;
 }
 
-Error no_directory() {
-  return Error{"There is no home directory to keep the autostart entry in."};
-}
-
-std::optional<std::string> read_entry() {
-  const auto directory = autostart_directory();
-  if (!directory) return std::nullopt;
-  return read_regular_file(*directory / kEntryName, kMaxEntryBytes);
-}
+Error no_directory() { return Error{"There is no home directory to keep the autostart entry in."}; }
 
 }  // namespace
 
 bool is_autostart_enabled() {
-  const auto entry = read_entry();
+  const auto directory = autostart_directory();
+  const auto entry = directory ? read_regular_file(*directory / kEntryName, kMaxEntryBytes) : std::nullopt;
   return entry && !posix::desktop_entry_is_hidden(*entry);
 }
 
@@ -83,10 +74,8 @@ AutostartWatch AutostartWatch::start() {
                                                    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE);
   if (!followed) return AutostartWatch(nullptr);
   auto impl = std::make_unique<Impl>(std::move(followed).value());
-  impl->source.reset(g_unix_fd_source_new(impl->followed.descriptor(), G_IO_IN));
-  g_source_set_callback(impl->source.get(), reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&Impl::on_ready)),
-                        impl.get(), nullptr);
-  g_source_attach(impl->source.get(), g_main_context_default());
+  impl->source = posix::on_main_context(g_unix_fd_source_new(impl->followed.descriptor(), G_IO_IN),
+                                        G_SOURCE_FUNC(&Impl::on_ready), impl.get());
   return AutostartWatch(std::move(impl));
 }
 

@@ -15,18 +15,6 @@ bool fits_desktop_entry(std::string_view text) {
   return true;
 }
 
-std::string entry_for(const std::string& program) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Version=1.5\n"
-         "Name=tallowmered\n"
-         "Comment=Shows the tallowmered agent in the notification area\n"
-         "Exec=" + desktop_exec_value(program) + "\n"
-         "Icon=tallowmere-tray\n"
-         "Terminal=false\n"
-         "X-GNOME-Autostart-enabled=true\n";
-}
-
 }  // namespace
 
 Result<std::string> desktop_entry_text(const std::filesystem::path& program) {
@@ -35,38 +23,35 @@ Result<std::string> desktop_entry_text(const std::filesystem::path& program) {
   if (!fits_desktop_entry(text.value())) {
     return Error{"The program's path holds a control character, which an autostart entry cannot hold."};
   }
-  return entry_for(text.value());
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Version=1.5\n"
+         "Name=tallowmered\n"
+         "Comment=Shows the tallowmered agent in the notification area\n"
+         "Exec=" + desktop_exec_value(text.value()) + "\n"
+         "Icon=tallowmere-tray\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
 }
 
 std::string desktop_exec_value(std::string_view program) {
+  // Inside the quotes ", `, $ and \ take a backslash, and the string value's own escaping
+  // then doubles every backslash, so a literal "\" ends up as four.
   std::string value = "\"";
   for (const char c : program) {
     switch (c) {
-      // Inside the quotes these four take a backslash; the string escaping below
-      // then doubles every backslash, so a literal "\" ends up as four.
       case '"':
       case '`':
-      case '$':
-      case '\\':
-        value += '\\';
-        value += c;
-        break;
+      case '$': value += "\\\\" + std::string(1, c); break;
+      case '\\': value += "\\\\\\\\"; break;
       case '%': value += "%%"; break;  // "%" starts a field code
+      case '\n': value += "\\n"; break;
+      case '\t': value += "\\t"; break;
+      case '\r': value += "\\r"; break;
       default: value += c; break;
     }
   }
-  value += '"';
-  std::string escaped;
-  for (const char c : value) {
-    switch (c) {
-      case '\\': escaped += "\\\\"; break;
-      case '\n': escaped += "\\n"; break;
-      case '\t': escaped += "\\t"; break;
-      case '\r': escaped += "\\r"; break;
-      default: escaped += c; break;
-    }
-  }
-  return escaped;
+  return value + '"';
 }
 
 bool desktop_entry_is_hidden(std::string_view text) {

@@ -21,6 +21,19 @@ const char* raw_variable(std::string_view name) {
   return std::getenv(std::string(name).c_str());
 }
 
+// A program replaced while it runs (a package upgrade renames the new file over it)
+// reads back as "PATH (deleted)"; the path names the new program, which is the one
+// Launch at Login and the agent's lookup mean.
+std::string without_deleted_mark(std::string link) {
+  constexpr std::string_view kMark = " (deleted)";
+  if (link.size() > kMark.size() && link.ends_with(kMark)) {
+    std::string plain = link.substr(0, link.size() - kMark.size());
+    struct stat status {};
+    if (::lstat(link.c_str(), &status) != 0 && ::lstat(plain.c_str(), &status) == 0) return plain;
+  }
+  return link;
+}
+
 }  // namespace
 
 std::optional<std::string> environment_variable(std::string_view name) {
@@ -48,23 +61,6 @@ std::vector<EnvironmentVariable> inherited_environment() {
 }
 
 std::string variable_key(std::string_view name) { return std::string(name); }
-
-namespace {
-
-// A program replaced while it runs (a package upgrade renames the new file over it)
-// reads back as "PATH (deleted)"; the path names the new program, which is the one
-// Launch at Login and the agent's lookup mean.
-std::string without_deleted_mark(std::string link) {
-  constexpr std::string_view kMark = " (deleted)";
-  if (link.size() > kMark.size() && link.ends_with(kMark)) {
-    std::string plain = link.substr(0, link.size() - kMark.size());
-    struct stat status {};
-    if (::lstat(link.c_str(), &status) != 0 && ::lstat(plain.c_str(), &status) == 0) return plain;
-  }
-  return link;
-}
-
-}  // namespace
 
 Result<std::filesystem::path> executable_path_or_error() {
   std::string buffer(256, '\0');

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
 
 #include "platform/environment.h"
 #include "platform/os_error.h"
@@ -45,11 +46,6 @@ bool is_flocked_elsewhere(const File& file) {
   }
 }
 
-bool names_directory(const std::filesystem::path& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 }  // namespace
 
 File& File::operator=(File&& other) noexcept {
@@ -67,8 +63,7 @@ void File::reset() {
   native_ = kInvalid;
 }
 
-std::optional<std::string> read_regular_file(const std::filesystem::path& path,
-                                             std::size_t max_bytes) {
+std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t max_bytes) {
   const File file = open_for_probe(path);
   if (!file.valid() || !is_regular(file)) return std::nullopt;
   // One byte beyond the limit tells an oversized file, also one that grows meanwhile.
@@ -118,7 +113,7 @@ Result<void> create_directories(const std::filesystem::path& path) {
     }
   }
   if (error == EEXIST) {
-    if (names_directory(path)) return {};
+    if (std::error_code ignored; std::filesystem::is_directory(path, ignored)) return {};
     error = ENOTDIR;
   }
   return os_error(static_cast<std::uint32_t>(error));
@@ -127,8 +122,7 @@ Result<void> create_directories(const std::filesystem::path& path) {
 Result<File> open_log_for_append(const std::filesystem::path& path) {
   // O_NONBLOCK: a FIFO without a reader (or a device) in the log's place must fail the
   // launch, not stall it and, with it, the tray's quit.
-  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                   0644));
+  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
   const auto not_a_file = [&] { return Error{path_text(path) + " is not a regular file"}; };
   if (!file.valid()) {
     // A FIFO without a reader refuses a non-blocking writer with ENXIO; say what it is.

@@ -38,11 +38,6 @@ int add_watch(int inotify, const fs::path& path, std::uint32_t mask) {
 // A path that does not name a directory yet, as opposed to one the system will not watch.
 bool is_missing(int error) { return error == ENOENT || error == ENOTDIR; }
 
-bool names_directory(const fs::path& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Where an absolute path leads, resolved as the kernel does, one component at a time:
 // the place it names (as far as it exists, with the rest appended as written), and each
 // symbolic link met on the way, as its own directory and name there.
@@ -150,7 +145,7 @@ bool FollowedDirectory::arm() {
     fs::path next_step;
     if (arm_once(next_step)) return true;
     // A step made between looking and watching sent no notice: look again.
-    if (ancestor_wd_ < 0 || !names_directory(next_step)) return false;
+    if (std::error_code ignored; ancestor_wd_ < 0 || !fs::is_directory(next_step, ignored)) return false;
     unwatch_all();
   }
   return false;
@@ -207,13 +202,13 @@ bool FollowedDirectory::is_link_change(int wd, const std::string& name, std::uin
   return false;
 }
 
-void FollowedDirectory::follow_again(std::uint32_t mask, const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::follow_again(std::uint32_t mask, const NoticeListener& notice) {
   const bool back = arm();
   notice({DirectoryNotice::Kind::gone, mask, {}});
   if (back) notice({DirectoryNotice::Kind::appeared, 0, {}});
 }
 
-void FollowedDirectory::read(const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::read(const NoticeListener& notice) {
   alignas(inotify_event) char buffer[8 * 1024];
   for (;;) {
     const ssize_t got = ::read(descriptor(), buffer, sizeof buffer);
@@ -227,8 +222,7 @@ void FollowedDirectory::read(const std::function<void(const DirectoryNotice&)>& 
   }
 }
 
-void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& name,
-                               const std::function<void(const DirectoryNotice&)>& notice) {
+void FollowedDirectory::handle(std::uint32_t mask, int wd, const std::string& name, const NoticeListener& notice) {
   using Kind = DirectoryNotice::Kind;
   if (mask & IN_Q_OVERFLOW) {
     // Whatever the lost notices said, the watches are set up afresh.

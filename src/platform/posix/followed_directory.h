@@ -34,6 +34,7 @@ struct DirectoryNotice {
   std::uint32_t mask = 0;
   std::string name;
 };
+using NoticeListener = std::function<void(const DirectoryNotice&)>;
 
 class FollowedDirectory {
  public:
@@ -49,7 +50,7 @@ class FollowedDirectory {
   // Reads every notice waiting, without blocking, and passes each on in order. The
   // watches follow what the notices tell (a directory gone, a file replaced, a link
   // pointed elsewhere).
-  void read(const std::function<void(const DirectoryNotice&)>& notice);
+  void read(const NoticeListener& notice);
 
   // Whether every change the owner asked for is reported: the directory (or, while it
   // is missing, the ancestor its making will show in), each link on its path, and the
@@ -82,9 +83,8 @@ class FollowedDirectory {
   void unwatch_all();
   void unwatch(int& wd);
   bool is_link_change(int wd, const std::string& name, std::uint32_t mask) const;
-  void handle(std::uint32_t mask, int wd, const std::string& name,
-              const std::function<void(const DirectoryNotice&)>& notice);
-  void follow_again(std::uint32_t mask, const std::function<void(const DirectoryNotice&)>& notice);
+  void handle(std::uint32_t mask, int wd, const std::string& name, const NoticeListener& notice);
+  void follow_again(std::uint32_t mask, const NoticeListener& notice);
 
   File inotify_;
   std::filesystem::path directory_;

@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,44 +13,46 @@
 
 namespace tallow::platform::posix {
 
-struct GObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
+// Calls `release` on the pointer an owner below lets go.
+template <auto release>
+struct GRelease {
+  void operator()(auto* pointer) const { release(pointer); }
 };
 // A GObject reference of type T (GDBusConnection, DbusmenuServer, GdkPixbuf...).
 template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GVariantUnref {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
-
-struct GErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
-
-struct GFree {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFree>;
+using GObjectPtr = std::unique_ptr<T, GRelease<g_object_unref>>;
+using GVariantPtr = std::unique_ptr<GVariant, GRelease<g_variant_unref>>;
+using GErrorPtr = std::unique_ptr<GError, GRelease<g_error_free>>;
+using GCharPtr = std::unique_ptr<gchar, GRelease<g_free>>;
 
 // A source attached to a context: destroyed (so it never fires again) and released.
-struct GSourceDestroy {
-  void operator()(GSource* source) const {
-    g_source_destroy(source);
-    g_source_unref(source);
-  }
-};
-using GSourcePtr = std::unique_ptr<GSource, GSourceDestroy>;
+inline void destroy_source(GSource* source) {
+  g_source_destroy(source);
+  g_source_unref(source);
+}
+using GSourcePtr = std::unique_ptr<GSource, GRelease<destroy_source>>;
 
-// A timer on the main context: `callback(data)` after `interval`, and after each further
-// interval while it returns G_SOURCE_CONTINUE. It never fires once its owner lets it go.
-inline GSourcePtr main_context_timer(std::chrono::milliseconds interval, GSourceFunc callback, gpointer data) {
-  GSourcePtr timer(g_timeout_source_new(static_cast<guint>(interval.count())));
-  g_source_set_callback(timer.get(), callback, data, nullptr);
-  g_source_attach(timer.get(), g_main_context_default());
-  return timer;
+// `source` attached to the main context with `callback(data)` (a source of another kind
+// takes its own callback through G_SOURCE_FUNC); `forget(data)` once it is gone.
+inline GSourcePtr on_main_context(GSource* source, GSourceFunc callback, gpointer data,
+                                  GDestroyNotify forget = nullptr) {
+  GSourcePtr owned(source);
+  g_source_set_callback(source, callback, data, forget);
+  g_source_attach(source, g_main_context_default());
+  return owned;
+}
+
+// `action` once, on the main context after `interval`, unless the owner lets the timer
+// go first. GLib keeps `action` alive while it runs, even should it end its own timer.
+inline GSourcePtr main_context_once(std::chrono::milliseconds interval, std::function<void()> action) {
+  using Action = std::function<void()>;
+  return on_main_context(
+      g_timeout_source_new(static_cast<guint>(interval.count())),
+      [](gpointer data) {
+        (*static_cast<Action*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      new Action(std::move(action)), [](gpointer data) { delete static_cast<Action*>(data); });
 }
 
 // Connects `signal` of `item` (a menu row's activation) to adding `command` to `picks`,

@@ -20,10 +20,7 @@ namespace {
 constexpr int kMostDispatchesAtOnce = 1000;
 
 // The descriptors of one wait, kept between waits; the main thread's alone.
-std::vector<GPollFD>& poll_fds() {
-  static std::vector<GPollFD> fds(16);
-  return fds;
-}
+std::vector<GPollFD> poll_fds(16);
 
 std::atomic<bool> quit_posted{false};
 
@@ -53,19 +50,19 @@ void wait_for_events(std::chrono::milliseconds limit) {
   gint max_priority = 0;
   g_main_context_prepare(context, &max_priority);
   gint timeout = 0;
-  gint count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(),
-                                    static_cast<gint>(poll_fds().size()));
-  if (count > static_cast<gint>(poll_fds().size())) {
-    poll_fds().resize(static_cast<std::size_t>(count));
-    count = g_main_context_query(context, max_priority, &timeout, poll_fds().data(), count);
+  const auto room = static_cast<gint>(poll_fds.size());
+  gint count = g_main_context_query(context, max_priority, &timeout, poll_fds.data(), room);
+  if (count > room) {
+    poll_fds.resize(static_cast<std::size_t>(count));
+    count = g_main_context_query(context, max_priority, &timeout, poll_fds.data(), count);
   }
   // Unbounded, GLib's own timeout stands (-1 when no timer of the context is due).
   if (limit != kUnboundedInputWait) {
     const auto most = std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, G_MAXINT);
     if (timeout < 0 || timeout > most) timeout = static_cast<gint>(most);
   }
-  g_main_context_get_poll_func(context)(poll_fds().data(), static_cast<guint>(count), timeout);
-  if (g_main_context_check(context, max_priority, poll_fds().data(), count)) g_main_context_dispatch(context);
+  g_main_context_get_poll_func(context)(poll_fds.data(), static_cast<guint>(count), timeout);
+  if (g_main_context_check(context, max_priority, poll_fds.data(), count)) g_main_context_dispatch(context);
   g_main_context_release(context);
 }
 

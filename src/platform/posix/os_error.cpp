@@ -12,9 +12,8 @@ std::string os_error_text(std::uint32_t code) {
   // buffer, so it is safe from any thread.
   const char* description = ::strerrordesc_np(static_cast<int>(code));
   std::string text = description ? description : "Unknown error";
-  while (!text.empty()) {
-    const auto last = static_cast<unsigned char>(text.back());
-    if (last >= 0x80 || !is_white_space(last)) break;
+  // Bytes from 0x80 up belong to a UTF-8 sequence, never to a space of their own.
+  while (!text.empty() && static_cast<unsigned char>(text.back()) < 0x80 && is_white_space(text.back())) {
     text.pop_back();
   }
   return text + " (os error " + std::to_string(code) + ")";

@@ -28,15 +28,16 @@ std::optional<bool> PortalTheme::is_light_value(GVariant* value) {
   return g_variant_get_uint32(held.get()) == 2;
 }
 
-PortalTheme::PortalTheme() : bus_(session_bus()) {
-  if (!bus_) return;  // no bus, no portal: dark
-  subscription_ = g_dbus_connection_signal_subscribe(
-      bus_, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
+PortalTheme::PortalTheme() {
+  GDBusConnection* bus = session_bus();
+  if (!bus) return;  // no bus, no portal: dark
+  g_dbus_connection_signal_subscribe(
+      bus, kPortalName, kSettingsInterface, "SettingChanged", kPortalPath, kNamespace,
       G_DBUS_SIGNAL_FLAGS_NONE, &PortalTheme::on_setting_changed, this, nullptr);
   // Asked at once, for a moment, so the first picture has the right colour and needs
   // no second one; a portal that is still starting answers later.
   GError* raw_error = nullptr;
-  const GVariantPtr reply(g_dbus_connection_call_sync(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+  const GVariantPtr reply(g_dbus_connection_call_sync(bus, kPortalName, kPortalPath, kSettingsInterface, "Read",
                                                       g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
                                                       G_DBUS_CALL_FLAGS_NONE, kFirstAnswerMs, nullptr, &raw_error));
   const GErrorPtr error(raw_error);
@@ -45,24 +46,26 @@ PortalTheme::PortalTheme() : bus_(session_bus()) {
     return;
   }
   if (!g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return;
-  g_dbus_connection_call(bus_, kPortalName, kPortalPath, kSettingsInterface, "Read",
+  g_dbus_connection_call(bus, kPortalName, kPortalPath, kSettingsInterface, "Read",
                          g_variant_new("(ss)", kNamespace, kKey), G_VARIANT_TYPE("(v)"),
                          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &PortalTheme::on_read, this);
 }
 
 void PortalTheme::on_read(GObject* source, GAsyncResult* result, gpointer data) {
   auto* self = static_cast<PortalTheme*>(data);
-  GError* raw_error = nullptr;
-  GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error));
-  const GErrorPtr error(raw_error);
+  const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
   // A change that came first is newer than what the read found.
   if (!reply || self->changed_) return;
   self->take_reply(reply.get());
 }
 
 void PortalTheme::take_reply(GVariant* reply) {
-  GVariantPtr value(g_variant_get_child_value(reply, 0));
-  light_ = is_light_value(value.get()).value_or(false);
+  const GVariantPtr value(g_variant_get_child_value(reply, 0));
+  take(value.get());
+}
+
+void PortalTheme::take(GVariant* value) {
+  light_ = is_light_value(value).value_or(false);
   known_ = true;
 }
 
@@ -77,8 +80,7 @@ void PortalTheme::on_setting_changed(GDBusConnection*, const gchar*, const gchar
   const GVariantPtr value(raw_value);
   if (g_strcmp0(name_space, kNamespace) != 0 || g_strcmp0(key, kKey) != 0) return;
   self->changed_ = true;
-  self->light_ = is_light_value(value.get()).value_or(false);
-  self->known_ = true;
+  self->take(value.get());
 }
 
 }  // namespace tallow::platform::posix

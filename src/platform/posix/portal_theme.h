@@ -29,11 +29,10 @@ class PortalTheme {
  private:
   static void on_read(GObject* source, GAsyncResult* result, gpointer data);
   void take_reply(GVariant* reply);
+  void take(GVariant* value);
   static void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                                  GVariant* parameters, gpointer data);
 
-  GDBusConnection* bus_;
-  guint subscription_ = 0;
   bool changed_ = false;
   bool known_ = false;
   bool light_ = false;

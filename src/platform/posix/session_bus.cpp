@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <string>
 
 #include "platform/environment.h"
 
@@ -19,18 +18,14 @@ bool session_names_a_bus() {
   return ::stat((*runtime / "bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
-GDBusConnection* connect() {
-  if (!session_names_a_bus()) return nullptr;
-  // GLib's shared connection, the one libdbusmenu exports the menu on: the item and its
-  // menu must have the same bus name. Should the bus go away, GLib raises SIGTERM,
-  // which ends the tray in order: the session is ending anyway.
-  return g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-}
-
 }  // namespace
 
 GDBusConnection* session_bus() {
-  static GDBusConnection* const connection = connect();
+  // GLib's shared connection, the one libdbusmenu exports the menu on: the item and its
+  // menu must have the same bus name. Should the bus go away, GLib raises SIGTERM,
+  // which ends the tray in order: the session is ending anyway.
+  static GDBusConnection* const connection =
+      session_names_a_bus() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr) : nullptr;
   return connection;
 }
 

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
@@ -37,8 +36,7 @@ SingleInstance SingleInstance::claim() {
   const auto directory = lock_directory();
   if (!directory) return SingleInstance(Claim::unguarded, {});
   // Close-on-exec: the agent and the shell's programs must not inherit the claim.
-  const int fd = ::open((*directory / kLockName).c_str(),
-                        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+  const int fd = ::open((*directory / kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
   File guard(fd);
   if (!guard.valid()) return SingleInstance(Claim::unguarded, {});
   int locked;

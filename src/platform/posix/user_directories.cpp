@@ -23,8 +23,7 @@ std::optional<std::filesystem::path> home_directory() {
   return std::nullopt;
 }
 
-std::optional<std::filesystem::path> xdg_directory(std::string_view variable,
-                                                   std::string_view under_home) {
+std::optional<std::filesystem::path> xdg_directory(std::string_view variable, std::string_view under_home) {
   if (auto directory = environment_path(variable); directory && directory->is_absolute()) {
     return directory;
   }

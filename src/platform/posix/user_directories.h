@@ -12,7 +12,6 @@ std::optional<std::filesystem::path> home_directory();
 
 // An XDG base directory: the variable when it holds an absolute path (a relative one
 // is invalid and ignored), else `under_home` below the home directory.
-std::optional<std::filesystem::path> xdg_directory(std::string_view variable,
-                                                   std::string_view under_home);
+std::optional<std::filesystem::path> xdg_directory(std::string_view variable, std::string_view under_home);
 
 }  // namespace tallow::platform::posix

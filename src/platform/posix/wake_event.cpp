@@ -2,6 +2,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -25,10 +26,7 @@ void WakeEvent::raise() const {
   }
 }
 
-bool WakeEvent::is_raised() const {
-  struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
-  return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
-}
+bool WakeEvent::is_raised() const { return wait_for(std::chrono::nanoseconds(0)); }
 
 bool WakeEvent::wait_for(std::chrono::nanoseconds timeout) const {
   using Clock = std::chrono::steady_clock;
@@ -37,18 +35,11 @@ bool WakeEvent::wait_for(std::chrono::nanoseconds timeout) const {
   const auto deadline = Clock::now() + (unbounded ? Clock::duration::zero() : timeout);
   struct pollfd watched {static_cast<int>(handle_.native()), POLLIN, 0};
   for (;;) {
-    struct timespec remaining {};
-    if (!unbounded) {
-      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-      if (left.count() > 0) {
-        remaining.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-        remaining.tv_nsec = static_cast<long>(left.count() % 1000000000);
-      }
-    }
+    const auto left = std::max<std::chrono::nanoseconds>(deadline - Clock::now(), {}).count();
+    const timespec remaining{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
     const int ready = ::ppoll(&watched, 1, unbounded ? nullptr : &remaining, nullptr);
     if (ready > 0) return (watched.revents & POLLIN) != 0;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
+    if (ready == 0 || errno != EINTR) return false;
   }
 }
 

@@ -15,25 +15,18 @@
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform {
-namespace {
-
-// Without a display there is no box to show: the line goes to standard error, where a
-// terminal or the session's journal keeps it.
-void write_message_line(std::string_view caption, std::string_view text, bool is_error) {
-  const std::string line =
-      std::string(is_error ? "error: " : "") + std::string(caption) + ": " + std::string(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
-
-}  // namespace
 
 void show_message(std::string_view caption, std::string_view text, bool is_error) {
   const auto shown = posix::run_dialog_helper(
       {std::string(posix::kMessageMode), std::string(is_error ? posix::kErrorKind : posix::kInformationKind),
        std::string(caption), posix::cut_for_argument(text)});
   if (shown && shown->exit_status == 0) return;
-  write_message_line(caption, text, is_error);
+  // Without a display there is no box to show: the line goes to standard error, where a
+  // terminal or the session's journal keeps it.
+  const std::string line =
+      std::string(is_error ? "error: " : "") + std::string(caption) + ": " + std::string(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 void open_with_shell(std::string_view target) {

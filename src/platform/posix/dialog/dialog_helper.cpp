@@ -3,7 +3,6 @@
 #include <gio/gio.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 
 #include "platform/environment.h"

@@ -1,24 +1,21 @@
 #include "platform/posix/dialog/dialog_protocol.h"
 
-#include <algorithm>
 #include <charconv>
-#include <utility>
 
 namespace tallow::platform::posix {
 namespace {
 
-// Each kind's letter, both ways.
-constexpr std::pair<MenuItem::Kind, char> kKindLetters[] = {
-    {MenuItem::Kind::text, 't'}, {MenuItem::Kind::check, 'c'}, {MenuItem::Kind::separator, 's'}};
+// Each kind's letter, in the order of MenuItem::Kind.
+constexpr std::string_view kKindLetters = "tcs";
+static_assert(MenuItem::Kind{0} == MenuItem::Kind::text && MenuItem::Kind{1} == MenuItem::Kind::check &&
+              MenuItem::Kind{2} == MenuItem::Kind::separator);
 
-char kind_letter(MenuItem::Kind kind) {
-  return std::ranges::find(kKindLetters, kind, &std::pair<MenuItem::Kind, char>::first)->second;
-}
+char kind_letter(MenuItem::Kind kind) { return kKindLetters[static_cast<std::size_t>(kind)]; }
 
 std::optional<MenuItem::Kind> kind_of(char letter) {
-  const auto* found = std::ranges::find(kKindLetters, letter, &std::pair<MenuItem::Kind, char>::second);
-  if (found == std::end(kKindLetters)) return std::nullopt;
-  return found->first;
+  const std::size_t found = kKindLetters.find(letter);
+  if (found == std::string_view::npos) return std::nullopt;
+  return static_cast<MenuItem::Kind>(found);
 }
 
 std::optional<bool> flag(char c) {
@@ -47,12 +44,7 @@ std::optional<Menu> popup_rows_from_arguments(std::span<const std::string> argum
     const std::optional<bool> checked = flag(argument[2]);
     const std::optional<MenuItem::Kind> kind = kind_of(argument[0]);
     if (!enabled || !checked || !kind) return std::nullopt;
-    MenuItem row;
-    row.kind = *kind;
-    row.text = argument.substr(3);
-    row.enabled = *enabled;
-    row.checked = *checked;
-    rows.push_back(std::move(row));
+    rows.push_back({*kind, argument.substr(3), *enabled, *checked, std::nullopt});
   }
   return rows;
 }

@@ -1,25 +1,16 @@
 // The tray's windows on Linux, in a process of their own: GTK takes some twenty
 // megabytes that the tray would otherwise keep for the rest of its life after the first
-// dialog. The tray starts this program beside itself for each message box and each
-// input dialog, and goes on serving its notification item meanwhile.
-//
-//   tallowmere-dialog message error|information CAPTION TEXT
-//       A box with the icon, the text and "OK". Exits 0 once dismissed.
-//   tallowmere-dialog ask CAPTION PROMPT HINT ACCEPT
-//       The one-line input dialog. Accepted: the field's text on standard output,
-//       exactly as typed, and exit 0. Cancelled or closed: exit 1.
-//   tallowmere-dialog menu ROW...
-//       A popup menu at the pointer, for notification areas that leave the menu to the
-//       item; the rows as platform/posix/popup_rows.h writes them. Picked: the row's
-//       index on standard output and exit 0. Closed without a pick: exit 1. Not shown,
-//       because another program holds the pointer or the keyboard: exit 5.
-// Exit 2: bad arguments; 3: no display to open.
+// dialog. The tray starts this program beside itself for each message box, input dialog
+// and popup menu (the arguments in dialog_protocol.h), and goes on serving its
+// notification item meanwhile. A message box exits 0 once dismissed; the input dialog,
+// accepted, writes the field's text exactly as typed and exits 0, and cancelled exits 1;
+// the menu writes the picked row's index (kPopupPicked), or exits kPopupClosed or
+// kPopupNotShown. Exit 2: bad arguments; 3: no display to open; 4: no answer written.
 
 #include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,6 +18,8 @@
 #include "platform/posix/dialog/dialog_protocol.h"
 
 namespace {
+
+namespace posix = tallow::platform::posix;
 
 constexpr int kDialogWidth = 460;
 constexpr int kMargin = 16;
@@ -44,8 +37,14 @@ void keep_in_front(GtkWindow* window, const char* caption) {
   gtk_window_set_icon_name(window, "tallowmere-tray");
 }
 
+// `answer` is the tray's pipe: GLib and GTK log to standard output, which goes to
+// standard error instead, so nothing but the answer ever reaches the tray.
+int write_answer(std::FILE* answer, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), answer) == text.size() && std::fflush(answer) == 0 ? 0 : 4;
+}
+
 int show_message(const char* kind, const char* caption, const char* text) {
-  const bool is_error = kind == tallow::platform::posix::kErrorKind;
+  const bool is_error = kind == posix::kErrorKind;
   // "%s": the text is shown as it is, never read as a format.
   GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, is_error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
                                           GTK_BUTTONS_OK, "%s", text);
@@ -63,8 +62,6 @@ int show_message(const char* kind, const char* caption, const char* text) {
   return 0;
 }
 
-// `answer` is the tray's pipe: GLib and GTK log to standard output, which goes to
-// standard error instead, so nothing but the typed text ever reaches the tray.
 int ask(const char* caption, const char* prompt, const char* hint, const char* accept_label, std::FILE* answer) {
   GtkWidget* dialog = gtk_dialog_new();
   GtkWindow* window = GTK_WINDOW(dialog);
@@ -79,10 +76,7 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
 
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
   gtk_box_set_spacing(GTK_BOX(content), 10);
-  gtk_widget_set_margin_start(content, kMargin);
-  gtk_widget_set_margin_end(content, kMargin);
-  gtk_widget_set_margin_top(content, kMargin);
-  gtk_widget_set_margin_bottom(content, kMargin);
+  g_object_set(content, "margin", kMargin, nullptr);
 
   GtkWidget* label = gtk_label_new(prompt);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
@@ -118,8 +112,7 @@ int ask(const char* caption, const char* prompt, const char* hint, const char* a
   if (accepted) text = gtk_entry_get_text(GTK_ENTRY(entry));
   gtk_widget_destroy(dialog);
   settle();
-  if (!accepted) return 1;
-  return std::fwrite(text.data(), 1, text.size(), answer) == text.size() && std::fflush(answer) == 0 ? 0 : 4;
+  return accepted ? write_answer(answer, text) : 1;
 }
 
 // A menu asks for the pointer and the keyboard; when another program holds either (its
@@ -131,7 +124,6 @@ constexpr gulong kGrabRetryMicroseconds = 50000;
 
 int popup_menu(const std::vector<std::string>& arguments, std::FILE* answer) {
   using tallow::platform::MenuItem;
-  namespace posix = tallow::platform::posix;
   const auto rows = posix::popup_rows_from_arguments(arguments);
   if (!rows) return 2;
   GtkWidget* menu = gtk_menu_new();
@@ -181,8 +173,7 @@ int popup_menu(const std::vector<std::string>& arguments, std::FILE* answer) {
   settle();
   gtk_widget_destroy(menu);
   if (picked < 0) return posix::kPopupClosed;
-  const std::string pick = posix::popup_pick_text(static_cast<std::size_t>(picked));
-  return std::fwrite(pick.data(), 1, pick.size(), answer) == pick.size() && std::fflush(answer) == 0 ? 0 : 4;
+  return write_answer(answer, posix::popup_pick_text(static_cast<std::size_t>(picked)));
 }
 
 }  // namespace
@@ -190,9 +181,8 @@ int popup_menu(const std::vector<std::string>& arguments, std::FILE* answer) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  if (!(mode == tallow::platform::posix::kMessageMode && argc == 5) &&
-      !(mode == tallow::platform::posix::kAskMode && argc == 6) &&
-      !(mode == tallow::platform::posix::kPopupMode && argc >= 3)) {
+  if (!(mode == posix::kMessageMode && argc == 5) && !(mode == posix::kAskMode && argc == 6) &&
+      !(mode == posix::kPopupMode && argc >= 3)) {
     return 2;
   }
   const int answer_fd = ::dup(STDOUT_FILENO);
@@ -203,7 +193,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tallowmere-dialog: cannot open the display %s\n", display ? display : "(none)");
     return 3;
   }
-  if (mode == tallow::platform::posix::kMessageMode) return show_message(argv[2], argv[3], argv[4]);
-  if (mode == tallow::platform::posix::kPopupMode) return popup_menu({argv + 2, argv + argc}, answer);
+  if (mode == posix::kMessageMode) return show_message(argv[2], argv[3], argv[4]);
+  if (mode == posix::kPopupMode) return popup_menu({argv + 2, argv + argc}, answer);
   return ask(argv[2], argv[3], argv[4], argv[5], answer);
 }

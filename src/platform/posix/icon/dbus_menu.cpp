@@ -70,25 +70,24 @@ DbusMenu::DbusMenu(PickedCommands& picks) : picks_(picks), server_(dbusmenu_serv
 DbusMenu::~DbusMenu() { replace_root(nullptr); }
 
 void DbusMenu::replace_root(GObjectPtr<DbusmenuMenuitem> root) {
-  for (const gulong handler : root_handlers_) g_signal_handler_disconnect(root_.get(), handler);
-  root_handlers_.clear();
+  // The root's handlers point at this menu: they go with the root they watch.
+  if (root_) g_signal_handlers_disconnect_by_data(root_.get(), this);
   if (root) {
     // Both handlers leave the signal to libdbusmenu's own handling (FALSE: not handled).
-    root_handlers_.push_back(g_signal_connect(
-        root.get(), DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW, G_CALLBACK(+[](DbusmenuMenuitem*, gpointer self) -> gboolean {
-          static_cast<DbusMenu*>(self)->last_opened_ = std::chrono::steady_clock::now();
-          return FALSE;
-        }),
-        this));
-    root_handlers_.push_back(g_signal_connect(
+    g_signal_connect(root.get(), DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW,
+                     G_CALLBACK(+[](DbusmenuMenuitem*, DbusMenu* self) -> gboolean {
+                       self->last_opened_ = std::chrono::steady_clock::now();
+                       return FALSE;
+                     }),
+                     this);
+    g_signal_connect(
         root.get(), DBUSMENU_MENUITEM_SIGNAL_EVENT,
-        G_CALLBACK(+[](DbusmenuMenuitem*, const gchar* event, GVariant*, guint, gpointer self) -> gboolean {
-          if (g_strcmp0(event, DBUSMENU_MENUITEM_EVENT_OPENED) == 0) {
-            static_cast<DbusMenu*>(self)->last_opened_ = std::chrono::steady_clock::now();
-          }
+        G_CALLBACK(+[](DbusmenuMenuitem*, const gchar* event, GVariant*, guint, DbusMenu* self) -> gboolean {
+          if (g_strcmp0(event, DBUSMENU_MENUITEM_EVENT_OPENED) != 0) return FALSE;
+          self->last_opened_ = std::chrono::steady_clock::now();
           return FALSE;
         }),
-        this));
+        this);
     dbusmenu_server_set_root(server_.get(), root.get());
   }
   root_ = std::move(root);

@@ -45,8 +45,6 @@ class DbusMenu {
   PickedCommands& picks_;
   GObjectPtr<DbusmenuServer> server_;
   GObjectPtr<DbusmenuMenuitem> root_;
-  // The root's handlers, which point at this menu: gone with the root they watch.
-  std::vector<gulong> root_handlers_;
   Menu shown_;
   // Each row's key, and the rows by key: by command; the rows without one by kind and
   // the command row above them.

@@ -8,15 +8,8 @@
 
 namespace tallow::platform::posix {
 
-struct DesktopNotification {
-  std::string app_name;
-  std::string icon;     // a themed icon's name
-  std::string summary;
-  std::string body;
-};
-
-// Sends `notification` on `bus` and returns at once; a session without a notification
-// service simply shows nothing.
-void send_desktop_notification(GDBusConnection* bus, const DesktopNotification& notification);
+// Sends `body` on `bus` as a bubble from tallowmered, with the tray's icon, and returns
+// at once; a session without a notification service simply shows nothing.
+void send_desktop_notification(GDBusConnection* bus, const std::string& body);
 
 }  // namespace tallow::platform::posix

@@ -15,38 +15,17 @@
 
 namespace tallow::platform::posix {
 
-#define TALLOW_GTK_FUNCTIONS(X)                                                              \
-  X(gtk_disable_setlocale)                                                                  \
-  X(gdk_set_allowed_backends)                                                               \
-  X(gtk_init_check)                                                                         \
-  X(gtk_widget_destroy)                                                                     \
-  X(gtk_widget_show_all)                                                                    \
-  X(gtk_widget_set_sensitive)                                                               \
-  X(gtk_status_icon_new)                                                                    \
-  X(gtk_status_icon_get_size)                                                               \
-  X(gtk_status_icon_set_from_pixbuf)                                                        \
-  X(gtk_status_icon_set_tooltip_text)                                                       \
-  X(gtk_status_icon_set_title)                                                              \
-  X(gtk_status_icon_set_name)                                                               \
-  X(gtk_status_icon_set_visible)                                                            \
-  X(gtk_status_icon_is_embedded)                                                            \
-  X(gtk_status_icon_position_menu)                                                          \
-  X(gtk_status_icon_get_geometry)                                                           \
-  X(gtk_get_current_event_time)                                                             \
-  X(gtk_menu_new)                                                                           \
-  X(gtk_menu_popup)                                                                         \
-  X(gtk_menu_shell_append)                                                                  \
-  X(gtk_menu_item_new_with_label)                                                           \
-  X(gtk_check_menu_item_new_with_label)                                                     \
-  X(gtk_check_menu_item_set_active)                                                         \
-  X(gtk_separator_menu_item_new)                                                            \
-  X(gdk_pixbuf_new_from_bytes)                                                              \
-  X(gdk_get_default_root_window)                                                            \
-  X(gdk_pixbuf_get_from_window)                                                             \
-  X(gdk_pixbuf_get_pixels)                                                                  \
-  X(gdk_pixbuf_get_rowstride)                                                               \
-  X(gdk_pixbuf_get_n_channels)                                                              \
-  X(gdk_pixbuf_get_width)                                                                   \
+#define TALLOW_GTK_FUNCTIONS(X)                                                                      \
+  X(gtk_disable_setlocale) X(gdk_set_allowed_backends) X(gtk_init_check) X(gtk_widget_destroy)      \
+  X(gtk_widget_show_all) X(gtk_widget_set_sensitive) X(gtk_get_current_event_time)                 \
+  X(gtk_status_icon_new) X(gtk_status_icon_get_size) X(gtk_status_icon_set_from_pixbuf)             \
+  X(gtk_status_icon_set_tooltip_text) X(gtk_status_icon_set_title) X(gtk_status_icon_set_name)      \
+  X(gtk_status_icon_set_visible) X(gtk_status_icon_is_embedded) X(gtk_status_icon_position_menu)    \
+  X(gtk_status_icon_get_geometry) X(gtk_menu_new) X(gtk_menu_popup) X(gtk_menu_shell_append)        \
+  X(gtk_menu_item_new_with_label) X(gtk_check_menu_item_new_with_label)                            \
+  X(gtk_check_menu_item_set_active) X(gtk_separator_menu_item_new) X(gdk_pixbuf_new_from_bytes)     \
+  X(gdk_get_default_root_window) X(gdk_pixbuf_get_from_window) X(gdk_pixbuf_get_pixels)             \
+  X(gdk_pixbuf_get_rowstride) X(gdk_pixbuf_get_n_channels) X(gdk_pixbuf_get_width)                 \
   X(gdk_pixbuf_get_height)
 
 // The GTK functions the tray uses, looked up in libgtk-3.so.0 (and the libraries it

@@ -10,15 +10,12 @@
 namespace tallow::platform::posix {
 namespace {
 
-bool file_exists(const std::filesystem::path& path) {
+std::filesystem::file_type type_of(const std::filesystem::path& path) {
   std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
+  return std::filesystem::status(path, error).type();
 }
 
-bool directory_exists(const std::filesystem::path& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
+bool file_exists(const std::filesystem::path& path) { return type_of(path) == std::filesystem::file_type::regular; }
 
 }  // namespace
 
@@ -44,7 +41,7 @@ ItemIconPlaces item_icon_places(const std::filesystem::path& executable,
   ItemIconPlaces places;
   const std::filesystem::path bin = executable.parent_path();
   for (const std::filesystem::path& carried : {bin.parent_path() / "share" / "icons", bin.parent_path() / "icons"}) {
-    if (!directory_exists(carried)) continue;
+    if (type_of(carried) != std::filesystem::file_type::directory) continue;
     // Installed where the session looks anyway (/usr/bin beside /usr/share/icons): hosts
     // need no pointer there.
     const auto normal = carried.lexically_normal();

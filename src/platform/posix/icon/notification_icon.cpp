@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 
 #include "common/text.h"
 #include "platform/environment.h"
@@ -31,10 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using posix::WatcherLink;
-
-// How long a host that was told the item is only a menu has to open it before the
-// tray opens it itself.
-constexpr std::chrono::milliseconds kHostMenuWait{300};
 
 // The same cut as on Windows, so a tooltip reads alike everywhere.
 std::string item_tooltip(std::string_view text) { return utf16_to_utf8(tooltip_text(text)); }
@@ -64,16 +59,23 @@ struct NotificationIcon::Impl {
     return (watcher && watcher->state() == WatcherLink::State::registered) || (xembed && xembed->is_shown_in_tray());
   }
   bool removed() const { return retry.stage() == IconAddRetry::Stage::removed; }
+  bool stop_retrying_once_added() {
+    if (!is_added()) return false;
+    retry.added();
+    retry_timer.reset();
+    return true;
+  }
+  // The themed icon's name, where hosts will find it; none, and the pixmaps alone,
+  // where they would not.
+  std::string item_icon_name() const {
+    return posix::hosts_find_icon(icon_places.bases, picture.name) ? picture.name : std::string();
+  }
 
   void reconcile();
-  bool stop_retrying_once_added();
   void show_in_xembed_tray();
   void look_for_xwayland_trays();
-  std::string item_icon_name() const;
   void start_retrying();
   gboolean retry_add();
-  std::string why_not_added() const;
-  void tell_user_there_is_no_notification_area();
 
   NotificationIconTiming timing;
   PickedCommands picks;
@@ -101,10 +103,9 @@ Result<void> NotificationIcon::Impl::start() {
     if (const auto self = executable_path()) icon_places = posix::item_icon_places(*self, posix::session_icon_bases());
     dbus_menu = std::make_unique<posix::DbusMenu>(picks);
     dbus_menu->set(menu);
-    own_popup = std::make_unique<posix::OwnPopupMenu>(
-        [this]() -> const Menu& { return menu; }, [this] { return dbus_menu->last_opened(); }, kHostMenuWait, picks);
-    auto made = posix::StatusNotifierItem::create(bus, "tallowmered", posix::kDbusMenuPath,
-                                                  icon_places.theme_path.native(), [this] { own_popup->clicked(); });
+    own_popup = std::make_unique<posix::OwnPopupMenu>(menu, *dbus_menu, picks);
+    auto made =
+        posix::StatusNotifierItem::create(bus, icon_places.theme_path.native(), [this] { own_popup->clicked(); });
     if (!made) return made.error();
     item = std::move(made).value();
     // Every property is in place before any watcher hears of the item: a host reads
@@ -127,13 +128,6 @@ void NotificationIcon::Impl::reconcile() {
   // only when no host does.
   if (xembed) xembed->set_visible(!host_draws_items());
   if (!stop_retrying_once_added()) start_retrying();
-}
-
-bool NotificationIcon::Impl::stop_retrying_once_added() {
-  if (!is_added()) return false;
-  retry.added();
-  retry_timer.reset();
-  return true;
 }
 
 void NotificationIcon::Impl::show_in_xembed_tray() {
@@ -163,17 +157,12 @@ void NotificationIcon::Impl::look_for_xwayland_trays() {
       timing.look_again_after);
 }
 
-// The themed icon's name, where hosts will find it; none, and the pixmaps alone,
-// where they would not.
-std::string NotificationIcon::Impl::item_icon_name() const {
-  return posix::hosts_find_icon(icon_places.bases, picture.name) ? picture.name : std::string();
-}
-
 void NotificationIcon::Impl::start_retrying() {
   // The time runs from the first refusal, not from each one while the timer runs.
   if (retry_timer || !retry.begin(Clock::now())) return;
-  retry_timer = posix::main_context_timer(
-      timing.retry_interval, [](gpointer data) { return static_cast<Impl*>(data)->retry_add(); }, this);
+  // Every interval while retry_add says to go on; never once the timer is let go.
+  retry_timer = posix::on_main_context(g_timeout_source_new(static_cast<guint>(timing.retry_interval.count())),
+                                       [](gpointer data) { return static_cast<Impl*>(data)->retry_add(); }, this);
 }
 
 gboolean NotificationIcon::Impl::retry_add() {
@@ -183,23 +172,18 @@ gboolean NotificationIcon::Impl::retry_add() {
   if (!host_draws_items()) show_in_xembed_tray();
   if (stop_retrying_once_added()) return G_SOURCE_REMOVE;
   const auto now = Clock::now();
-  if (retry.time_to_tell_user(now)) tell_user_there_is_no_notification_area();
+  if (retry.time_to_tell_user(now)) {
+    const std::string text(kNoNotificationAreaText);
+    std::fprintf(stderr, "tallowmered: %s\n", text.c_str());
+    posix::send_desktop_notification(bus, text);
+  }
+  const std::string why_not = (watcher ? watcher->why_not() : "there is no session bus") + "; " + xembed_why_not;
   // Once the user knows, the timer has nothing left to do: a watcher or an XEmbed tray
   // that comes later announces itself (under XWayland to the trays' watch), and an idle
   // tray does not wake for nothing.
-  if (retry.refused(now, why_not_added()) && !retry.told_user()) return G_SOURCE_CONTINUE;
+  if (retry.refused(now, why_not) && !retry.told_user()) return G_SOURCE_CONTINUE;
   retry_timer.reset();
   return G_SOURCE_REMOVE;
-}
-
-std::string NotificationIcon::Impl::why_not_added() const {
-  return (watcher ? watcher->why_not() : std::string("there is no session bus")) + "; " + xembed_why_not;
-}
-
-void NotificationIcon::Impl::tell_user_there_is_no_notification_area() {
-  std::fprintf(stderr, "tallowmered: %s\n", std::string(kNoNotificationAreaText).c_str());
-  posix::send_desktop_notification(
-      bus, {"tallowmered", "tallowmere-tray", "tallowmered", std::string(kNoNotificationAreaText)});
 }
 
 void NotificationIcon::Impl::remove() {

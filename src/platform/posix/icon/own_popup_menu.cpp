@@ -6,32 +6,29 @@
 #include "platform/posix/dialog/dialog_protocol.h"
 
 namespace tallow::platform::posix {
+namespace {
 
-OwnPopupMenu::OwnPopupMenu(std::function<const Menu&()> menu, std::function<Clock::time_point()> host_opened,
-                           std::chrono::milliseconds host_wait, PickedCommands& picks)
-    : menu_(std::move(menu)), host_opened_(std::move(host_opened)), host_wait_(host_wait), picks_(picks) {}
+// How long a host that was told the item is only a menu has to open it before the
+// tray opens it itself.
+constexpr std::chrono::milliseconds kHostMenuWait{300};
+
+}  // namespace
 
 void OwnPopupMenu::clicked() {
   // Wayland gives no program a place on the screen of its own choosing.
   if (!own_popup_possible(current_display_session())) return;
   popup_.reset();
-  clicked_at_ = Clock::now();
-  host_wait_timer_ = main_context_timer(
-      host_wait_,
-      [](gpointer data) {
-        auto* self = static_cast<OwnPopupMenu*>(data);
-        if (self->host_opened_() < self->clicked_at_) self->open();
-        self->host_wait_timer_.reset();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  clicked_at_ = std::chrono::steady_clock::now();
+  host_wait_timer_ = main_context_once(kHostMenuWait, [this] {
+    if (host_menu_.last_opened() < clicked_at_) open();
+  });
 }
 
 void OwnPopupMenu::open() {
   std::vector<std::string> arguments{std::string(kPopupMode)};
-  for (std::string& row : popup_row_arguments(menu_())) arguments.push_back(std::move(row));
+  for (std::string& row : popup_row_arguments(menu_)) arguments.push_back(std::move(row));
   // Picks are taken from the menu as it was opened, whatever has replaced it since.
-  auto started = HelperRun::start(arguments, [shown = menu_(), &picks = picks_](const HelperOutcome& outcome) {
+  auto started = HelperRun::start(arguments, [shown = menu_, &picks = picks_](const HelperOutcome& outcome) {
     if (outcome.exit_status != kPopupPicked) return;
     const auto row = popup_pick_from_text(outcome.output, shown.size());
     if (!row) return;

@@ -5,24 +5,21 @@
 // command joins the icon's picks.
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include "platform/menu.h"
 #include "platform/posix/dialog/dialog_helper.h"
+#include "platform/posix/icon/dbus_menu.h"
 #include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
 
 class OwnPopupMenu {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  // `menu` gives the menu as it is now; `host_opened` when a host last opened the
-  // item's menu itself; `picks`, which must outlive the popup, takes the rows picked.
-  OwnPopupMenu(std::function<const Menu&()> menu, std::function<Clock::time_point()> host_opened,
-               std::chrono::milliseconds host_wait, PickedCommands& picks);
-  ~OwnPopupMenu() = default;
+  // `menu` is the menu as it is at any time, `host_menu` its copy that hosts open
+  // themselves; `picks` takes the rows picked. All three must outlive the popup.
+  OwnPopupMenu(const Menu& menu, const DbusMenu& host_menu, PickedCommands& picks)
+      : menu_(menu), host_menu_(host_menu), picks_(picks) {}
   OwnPopupMenu(const OwnPopupMenu&) = delete;
   OwnPopupMenu& operator=(const OwnPopupMenu&) = delete;
 
@@ -34,11 +31,10 @@ class OwnPopupMenu {
  private:
   void open();
 
-  std::function<const Menu&()> menu_;
-  std::function<Clock::time_point()> host_opened_;
-  std::chrono::milliseconds host_wait_;
+  const Menu& menu_;
+  const DbusMenu& host_menu_;
   PickedCommands& picks_;
-  Clock::time_point clicked_at_{};
+  std::chrono::steady_clock::time_point clicked_at_{};
   GSourcePtr host_wait_timer_;
   std::unique_ptr<HelperRun> popup_;
   bool told_failure_ = false;

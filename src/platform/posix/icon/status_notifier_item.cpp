@@ -2,6 +2,7 @@
 
 #include "platform/icon_bitmaps.h"
 #include "platform/posix/glib_ptr.h"
+#include "platform/posix/icon/dbus_menu.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -46,41 +47,36 @@ GDBusInterfaceInfo* interface_info() {
   return node->interfaces[0];
 }
 
-GVariant* pixmap_array(const std::vector<ItemPixmap>& pixmaps) {
+// Each image as the item's pixmap: ARGB32 in network byte order, width × height; held.
+GVariantPtr pixmap_array(const std::vector<IconImage>& images) {
   GVariantBuilder builder;
   g_variant_builder_init(&builder, G_VARIANT_TYPE("a(iiay)"));
-  for (const ItemPixmap& pixmap : pixmaps) {
-    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1);
-    g_variant_builder_add(&builder, "(ii@ay)", pixmap.width, pixmap.height, bytes);
+  for (const IconImage& image : images) {
+    const std::vector<std::uint8_t> argb = status_notifier_pixmap(image);
+    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, argb.data(), argb.size(), 1);
+    g_variant_builder_add(&builder, "(ii@ay)", static_cast<std::int32_t>(image.width),
+                          static_cast<std::int32_t>(image.height), bytes);
   }
-  return g_variant_builder_end(&builder);
+  return GVariantPtr(g_variant_ref_sink(g_variant_builder_end(&builder)));
 }
 
 }  // namespace
 
-std::vector<ItemPixmap> item_pixmaps(const std::vector<IconImage>& images) {
-  std::vector<ItemPixmap> pixmaps;
-  pixmaps.reserve(images.size());
-  for (const IconImage& image : images) {
-    pixmaps.push_back({static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height),
-                       status_notifier_pixmap(image)});
-  }
-  return pixmaps;
-}
-
-StatusNotifierItem::StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                                       std::string icon_theme_path, std::function<void()> on_menu_wanted)
-    : bus_(bus), title_(std::move(title)), menu_path_(std::move(menu_path)),
-      icon_theme_path_(std::move(icon_theme_path)), on_menu_wanted_(std::move(on_menu_wanted)) {}
-
-Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConnection* bus, std::string title,
-                                                                       std::string menu_path,
+Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConnection* bus,
                                                                        std::string icon_theme_path,
                                                                        std::function<void()> on_menu_wanted) {
-  std::unique_ptr<StatusNotifierItem> item(new StatusNotifierItem(
-      bus, std::move(title), std::move(menu_path), std::move(icon_theme_path), std::move(on_menu_wanted)));
-  static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::call_method,
-                                              &StatusNotifierItem::get_property, nullptr, {}};
+  std::unique_ptr<StatusNotifierItem> item(
+      new StatusNotifierItem(bus, std::move(icon_theme_path), std::move(on_menu_wanted)));
+  static const GDBusInterfaceVTable vtable = {
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant*,
+         GDBusMethodInvocation* invocation, gpointer self) {
+        static_cast<StatusNotifierItem*>(self)->call(method, invocation);
+      },
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property, GError**, gpointer self) {
+        return static_cast<const StatusNotifierItem*>(self)->property(property);
+      },
+      nullptr,
+      {}};
   GError* raw_error = nullptr;
   item->registration_ = g_dbus_connection_register_object(bus, kStatusNotifierItemPath, interface_info(),
                                                           &vtable, item.get(), nullptr, &raw_error);
@@ -100,8 +96,8 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::create(GDBusConn
 StatusNotifierItem::~StatusNotifierItem() { g_dbus_connection_unregister_object(bus_, registration_); }
 
 void StatusNotifierItem::set_icon(std::string name, const std::vector<IconImage>& images) {
-  std::vector<ItemPixmap> pixmaps = item_pixmaps(images);
-  if (name == icon_name_ && pixmaps == pixmaps_) return;
+  GVariantPtr pixmaps = pixmap_array(images);
+  if (name == icon_name_ && g_variant_equal(pixmaps.get(), pixmaps_.get())) return;
   icon_name_ = std::move(name);
   pixmaps_ = std::move(pixmaps);
   emit("NewIcon");
@@ -120,44 +116,31 @@ void StatusNotifierItem::set_status(std::string status) {
 }
 
 void StatusNotifierItem::emit(const char* signal, GVariant* parameters) {
-  g_dbus_connection_emit_signal(bus_, nullptr, kStatusNotifierItemPath, kInterface, signal, parameters,
-                                nullptr);
+  g_dbus_connection_emit_signal(bus_, nullptr, kStatusNotifierItemPath, kInterface, signal, parameters, nullptr);
 }
 
-GVariant* StatusNotifierItem::get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                           const gchar* property, GError**, gpointer data) {
-  return static_cast<const StatusNotifierItem*>(data)->property(property);
-}
-
-GVariant* StatusNotifierItem::property(const gchar* name) const {
-  const std::string_view wanted(name);
+GVariant* StatusNotifierItem::property(std::string_view wanted) const {
   if (wanted == "Category") return g_variant_new_string("ApplicationStatus");
   if (wanted == "Id") return g_variant_new_string("tallowmere-tray");
-  if (wanted == "Title") return g_variant_new_string(title_.c_str());
+  if (wanted == "Title") return g_variant_new_string("tallowmered");
   if (wanted == "Status") return g_variant_new_string(status_.c_str());
   if (wanted == "WindowId") return g_variant_new_int32(0);
   if (wanted == "IconName") return g_variant_new_string(icon_name_.c_str());
-  if (wanted == "IconPixmap") return pixmap_array(pixmaps_);
+  if (wanted == "IconPixmap") return g_variant_ref(pixmaps_.get());
   if (wanted == "IconThemePath") return g_variant_new_string(icon_theme_path_.c_str());
   if (wanted == "IconAccessibleDesc") return g_variant_new_string(tooltip_.c_str());
-  if (wanted == "OverlayIconPixmap" || wanted == "AttentionIconPixmap") return pixmap_array({});
-  if (wanted == "ToolTip") {
-    return g_variant_new("(s@a(iiay)ss)", "", pixmap_array({}), tooltip_.c_str(), "");
-  }
+  if (wanted == "OverlayIconPixmap" || wanted == "AttentionIconPixmap") return g_variant_new("a(iiay)", nullptr);
+  if (wanted == "ToolTip") return g_variant_new("(sa(iiay)ss)", "", nullptr, tooltip_.c_str(), "");
   // Every click shows the menu, as on Windows; hosts open it themselves.
   if (wanted == "ItemIsMenu") return g_variant_new_boolean(TRUE);
-  if (wanted == "Menu") return g_variant_new_object_path(menu_path_.c_str());
+  if (wanted == "Menu") return g_variant_new_object_path(kDbusMenuPath);
   // No overlay, attention icon or movie.
   return g_variant_new_string("");
 }
 
-void StatusNotifierItem::call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                     const gchar* method, GVariant*, GDBusMethodInvocation* invocation,
-                                     gpointer data) {
-  auto* self = static_cast<StatusNotifierItem*>(data);
-  const std::string_view name(method);
+void StatusNotifierItem::call(std::string_view method, GDBusMethodInvocation* invocation) {
   // Scrolling over the icon means nothing to the tray.
-  if (name == "Scroll") {
+  if (method == "Scroll") {
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return;
   }
@@ -165,7 +148,7 @@ void StatusNotifierItem::call_method(GDBusConnection*, const gchar*, const gchar
   // item answers that it has no action of its own, as items that are only a menu do.
   g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
                                              "tallowmered shows its menu on every click");
-  if (self->on_menu_wanted_) self->on_menu_wanted_();
+  if (on_menu_wanted_) on_menu_wanted_();
 }
 
 }  // namespace tallow::platform::posix

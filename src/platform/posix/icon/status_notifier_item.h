@@ -4,39 +4,28 @@
 
 #include <gio/gio.h>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
 #include "platform/icon_image.h"
+#include "platform/posix/glib_ptr.h"
 
 namespace tallow::platform::posix {
 
 inline constexpr char kStatusNotifierItemPath[] = "/StatusNotifierItem";
 
-// The item's pixmap: ARGB32 in network byte order, `width` × `height`.
-struct ItemPixmap {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint8_t> argb;
-  bool operator==(const ItemPixmap&) const = default;
-};
-
-// Each image as the item's pixmap.
-std::vector<ItemPixmap> item_pixmaps(const std::vector<IconImage>& images);
-
 class StatusNotifierItem {
  public:
-  // Exports the item on `bus`.
+  // Exports the item on `bus`, with the menu DbusMenu exports there.
   // `icon_theme_path` is where hosts look for the icon's name before the installed
   // themes (empty: only there). A click the host passes on (Activate, SecondaryActivate,
   // ContextMenu) is answered with an error, which tells hosts to show the menu themselves,
   // and `on_menu_wanted` runs, for hosts that do not.
-  static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string title,
-                                                            std::string menu_path, std::string icon_theme_path,
+  static Result<std::unique_ptr<StatusNotifierItem>> create(GDBusConnection* bus, std::string icon_theme_path,
                                                             std::function<void()> on_menu_wanted);
   ~StatusNotifierItem();  // unexports the item
   StatusNotifierItem(const StatusNotifierItem&) = delete;
@@ -53,25 +42,19 @@ class StatusNotifierItem {
   void set_status(std::string status);  // "Active", "Passive" or "NeedsAttention"
 
  private:
-  StatusNotifierItem(GDBusConnection* bus, std::string title, std::string menu_path,
-                     std::string icon_theme_path, std::function<void()> on_menu_wanted);
-  static GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                const gchar* property, GError**, gpointer data);
-  static void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                          const gchar* method, GVariant*, GDBusMethodInvocation* invocation,
-                          gpointer data);
-  GVariant* property(const gchar* name) const;
+  StatusNotifierItem(GDBusConnection* bus, std::string icon_theme_path, std::function<void()> on_menu_wanted)
+      : bus_(bus), icon_theme_path_(std::move(icon_theme_path)), on_menu_wanted_(std::move(on_menu_wanted)) {}
+  void call(std::string_view method, GDBusMethodInvocation* invocation);
+  GVariant* property(std::string_view wanted) const;
   void emit(const char* signal, GVariant* parameters = nullptr);
 
   GDBusConnection* bus_;
-  std::string title_;
-  std::string menu_path_;
   std::string icon_theme_path_;
   std::function<void()> on_menu_wanted_;
   std::string bus_name_;
   guint registration_ = 0;
   std::string icon_name_;
-  std::vector<ItemPixmap> pixmaps_;
+  GVariantPtr pixmaps_{g_variant_ref_sink(g_variant_new("a(iiay)", nullptr))};
   std::string tooltip_;
   std::string status_ = "Active";
 };

@@ -131,15 +131,9 @@ void WatcherLink::offer() {
 }
 
 void WatcherLink::lose(std::string why) {
-  offer_again_ = main_context_timer(
-      pace_.lost(RegistrationPace::Clock::now()),
-      [](gpointer data) {
-        auto* self = static_cast<WatcherLink*>(data);
-        self->offer_again_.reset();
-        if (self->state_ == State::lost) self->offer();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  offer_again_ = main_context_once(pace_.lost(RegistrationPace::Clock::now()), [this] {
+    if (state_ == State::lost) offer();
+  });
   become(State::lost, std::move(why));
 }
 

@@ -1,11 +1,10 @@
 #include "platform/posix/icon/xembed_icon.h"
 
-#include "platform/posix/icon/gtk_library.h"
-
 #include <cstdlib>
 #include <numeric>
 #include <vector>
 
+#include "platform/posix/icon/gtk_library.h"
 
 namespace tallow::platform::posix {
 namespace {
@@ -13,10 +12,9 @@ namespace {
 GObjectPtr<GdkPixbuf> pixbuf_of(const GtkFunctions& gtk, const IconImage& image) {
   // GdkPixbuf holds straight RGBA, rows top first: the pixels as they are.
   GBytes* bytes = g_bytes_new(image.rgba.data(), image.rgba.size());
-  GObjectPtr<GdkPixbuf> pixbuf(gtk.gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8,
-                                                             static_cast<int>(image.width),
-                                                             static_cast<int>(image.height),
-                                                             static_cast<int>(image.width) * 4));
+  const auto width = static_cast<int>(image.width);
+  GObjectPtr<GdkPixbuf> pixbuf(gtk.gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8, width,
+                                                             static_cast<int>(image.height), width * 4));
   g_bytes_unref(bytes);
   return pixbuf;
 }
@@ -46,25 +44,38 @@ std::unique_ptr<XembedIcon> XembedIcon::create(const Menu& menu, const IconPictu
   icon->menu_ = menu;
   icon->picture_ = picture;
   icon->icon_.reset(gtk->gtk_status_icon_new());
-  icon->show_image_for(gtk->gtk_status_icon_get_size(icon->icon_.get()));
-  gtk->gtk_status_icon_set_name(icon->icon_.get(), "tallowmere-tray");
-  gtk->gtk_status_icon_set_title(icon->icon_.get(), "tallowmered");
-  gtk->gtk_status_icon_set_tooltip_text(icon->icon_.get(), tooltip.c_str());
-  // A left click ("activate") and a right click ("popup-menu") both open the menu.
-  g_signal_connect(icon->icon_.get(), "activate", G_CALLBACK(&XembedIcon::on_activate), icon.get());
-  g_signal_connect(icon->icon_.get(), "popup-menu", G_CALLBACK(&XembedIcon::on_popup_menu), icon.get());
-  g_signal_connect(icon->icon_.get(), "notify::embedded", G_CALLBACK(&XembedIcon::on_embedded), icon.get());
-  g_signal_connect(icon->icon_.get(), "size-changed", G_CALLBACK(&XembedIcon::on_size_changed), icon.get());
+  GtkStatusIcon* status_icon = icon->icon_.get();
+  icon->show_image_for(gtk->gtk_status_icon_get_size(status_icon));
+  gtk->gtk_status_icon_set_name(status_icon, "tallowmere-tray");
+  gtk->gtk_status_icon_set_title(status_icon, "tallowmered");
+  gtk->gtk_status_icon_set_tooltip_text(status_icon, tooltip.c_str());
+  // A left click ("activate") and a right click ("popup-menu") both open the menu; the
+  // left one as of the press's own time: a menu opened as of "now" takes the release
+  // that follows for a pick outside it, and closes at once.
+  g_signal_connect(status_icon, "activate", G_CALLBACK(+[](GtkStatusIcon*, XembedIcon* self) {
+                     self->open_menu(1, self->gtk_.gtk_get_current_event_time());
+                   }),
+                   icon.get());
+  g_signal_connect(status_icon, "popup-menu",
+                   G_CALLBACK(+[](GtkStatusIcon*, guint button, guint time, XembedIcon* self) {
+                     self->open_menu(button, time);
+                   }),
+                   icon.get());
+  g_signal_connect(status_icon, "notify::embedded",
+                   G_CALLBACK(+[](GObject*, GParamSpec*, XembedIcon* self) { self->embedded_changed(); }), icon.get());
+  g_signal_connect(status_icon, "size-changed",
+                   G_CALLBACK(+[](GtkStatusIcon*, gint size, XembedIcon* self) -> gboolean {
+                     self->show_image_for(size);
+                     return TRUE;  // an image of that size, or the nearest, is shown: GTK need not scale
+                   }),
+                   icon.get());
   return icon;
 }
 
 XembedIcon::~XembedIcon() {
   g_signal_handlers_disconnect_by_data(icon_.get(), this);
   gtk_.gtk_status_icon_set_visible(icon_.get(), FALSE);
-  if (popup_) {
-    gtk_.gtk_widget_destroy(popup_);
-    g_object_unref(popup_);
-  }
+  if (popup_) gtk_.gtk_widget_destroy(popup_.get());
 }
 
 void XembedIcon::set_picture(const IconPicture& picture) {
@@ -103,15 +114,7 @@ void XembedIcon::set_visible(bool visible) {
 }
 
 void XembedIcon::look_at_panel_soon() {
-  panel_look_ = main_context_timer(
-      kPanelLookDelay,
-      [](gpointer data) {
-        auto* self = static_cast<XembedIcon*>(data);
-        self->look_at_panel();
-        self->panel_look_.reset();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  panel_look_ = main_context_once(kPanelLookDelay, [this] { look_at_panel(); });
 }
 
 void XembedIcon::look_at_panel() {
@@ -141,63 +144,37 @@ void XembedIcon::look_at_panel() {
 
 bool XembedIcon::is_shown_in_tray() const { return visible_ && gtk_.gtk_status_icon_is_embedded(icon_.get()); }
 
-void XembedIcon::on_activate(GtkStatusIcon*, gpointer data) {
-  auto* self = static_cast<XembedIcon*>(data);
-  // The press's own time: a menu opened as of "now" takes the release that follows
-  // for a pick outside it, and closes at once.
-  self->open_menu(1, self->gtk_.gtk_get_current_event_time());
-}
-
-void XembedIcon::on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data) {
-  static_cast<XembedIcon*>(data)->open_menu(button, time);
-}
-
-gboolean XembedIcon::on_size_changed(GtkStatusIcon*, gint size, gpointer data) {
-  static_cast<XembedIcon*>(data)->show_image_for(size);
-  return TRUE;  // an image of that size, or the nearest, is shown: GTK need not scale
-}
-
-void XembedIcon::on_embedded(GObject*, GParamSpec*, gpointer data) {
-  auto* self = static_cast<XembedIcon*>(data);
-  if (self->is_shown_in_tray()) {
-    self->look_at_panel_soon();
+void XembedIcon::embedded_changed() {
+  if (is_shown_in_tray()) {
+    look_at_panel_soon();
   } else {
-    self->panel_light_.reset();
+    panel_light_.reset();
   }
-  if (self->on_embedded_change_) self->on_embedded_change_();
+  if (on_embedded_change_) on_embedded_change_();
 }
 
 void XembedIcon::open_menu(guint button, guint32 time) {
   // The menu shown last has closed by the time the icon is clicked again.
-  if (popup_) {
-    gtk_.gtk_widget_destroy(popup_);
-    g_object_unref(popup_);
-  }
-  popup_ = gtk_.gtk_menu_new();
-  g_object_ref_sink(popup_);
+  if (popup_) gtk_.gtk_widget_destroy(popup_.get());
+  popup_.reset(static_cast<GtkWidget*>(g_object_ref_sink(gtk_.gtk_menu_new())));
+  GtkWidget* menu = popup_.get();
   for (const MenuItem& item : menu_) {
     GtkWidget* row = nullptr;
     // These labels take no access-key marker: the text shows as written.
     switch (item.kind) {
-      case MenuItem::Kind::separator:
-        row = gtk_.gtk_separator_menu_item_new();
-        break;
+      case MenuItem::Kind::separator: row = gtk_.gtk_separator_menu_item_new(); break;
       case MenuItem::Kind::check:
         row = gtk_.gtk_check_menu_item_new_with_label(item.text.c_str());
         gtk_.gtk_check_menu_item_set_active(gtk_cast<GtkCheckMenuItem>(row), item.checked);
         break;
-      case MenuItem::Kind::text:
-        row = gtk_.gtk_menu_item_new_with_label(item.text.c_str());
-        break;
+      case MenuItem::Kind::text: row = gtk_.gtk_menu_item_new_with_label(item.text.c_str()); break;
     }
     if (item.kind != MenuItem::Kind::separator) gtk_.gtk_widget_set_sensitive(row, item.enabled);
-    if (const auto command = item.picked_command()) {
-      connect_pick(row, "activate", picks_, *command);
-    }
-    gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(popup_), row);
+    if (const auto command = item.picked_command()) connect_pick(row, "activate", picks_, *command);
+    gtk_.gtk_menu_shell_append(gtk_cast<GtkMenuShell>(menu), row);
   }
-  gtk_.gtk_widget_show_all(popup_);
-  gtk_.gtk_menu_popup(gtk_cast<GtkMenu>(popup_), nullptr, nullptr, gtk_.gtk_status_icon_position_menu, icon_.get(),
+  gtk_.gtk_widget_show_all(menu);
+  gtk_.gtk_menu_popup(gtk_cast<GtkMenu>(menu), nullptr, nullptr, gtk_.gtk_status_icon_position_menu, icon_.get(),
                       button, time);
 }
 

@@ -62,10 +62,7 @@ class XembedIcon {
  private:
   XembedIcon(const GtkFunctions& gtk, PickedCommands& picks, std::function<void()> on_embedded_change);
   void open_menu(guint button, guint32 time);
-  static void on_activate(GtkStatusIcon*, gpointer data);
-  static void on_popup_menu(GtkStatusIcon*, guint button, guint time, gpointer data);
-  static void on_embedded(GObject*, GParamSpec*, gpointer data);
-  static gboolean on_size_changed(GtkStatusIcon*, gint size, gpointer data);
+  void embedded_changed();
   void show_image_for(int size);
   // Looks at the tray's background at the icon's corners, which every rook leaves clear,
   // once the tray has had a moment to draw it.
@@ -78,7 +75,7 @@ class XembedIcon {
   Menu menu_;
   IconPicture picture_;
   GObjectPtr<GtkStatusIcon> icon_;
-  GtkWidget* popup_ = nullptr;  // the last menu shown, owned (ref-sunk) until the next
+  GObjectPtr<GtkWidget> popup_;  // the last menu shown, ref-sunk, until the next
   bool visible_ = true;
   std::optional<bool> panel_light_;
   GSourcePtr panel_look_;

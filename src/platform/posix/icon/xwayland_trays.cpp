@@ -27,13 +27,9 @@ struct XcbFunctions {
 namespace {
 
 const XcbFunctions* xcb() {
-  static const XcbFunctions* const loaded = [] {
-    auto* functions = new XcbFunctions();
-    if (load_library("libxcb.so.1", {TALLOW_XCB_FUNCTIONS(TALLOW_LIBRARY_SYMBOL)})) return functions;
-    delete functions;
-    return static_cast<XcbFunctions*>(nullptr);
-  }();
-  return loaded;
+  static auto* const functions = new XcbFunctions();
+  static const bool loaded = load_library("libxcb.so.1", {TALLOW_XCB_FUNCTIONS(TALLOW_LIBRARY_SYMBOL)});
+  return loaded ? functions : nullptr;
 }
 
 }  // namespace
@@ -122,47 +118,32 @@ void XwaylandTrays::connect() {
   // Detached: a display that never answers (xcb_connect waits for its reply) must not
   // hold up the tray's end. What it found reaches the main context as an idle source.
   std::thread([x = &xcb_, way_back = way_back_] {
-    auto* delivery = new Delivery{way_back, connect_and_listen(*x), x};
-    GSource* idle = g_idle_source_new();
-    g_source_set_callback(idle, &XwaylandTrays::deliver, delivery, [](gpointer data) { delete static_cast<Delivery*>(data); });
-    g_source_attach(idle, g_main_context_default());
-    g_source_unref(idle);
+    const auto deliver = [](gpointer data) {
+      auto* delivery = static_cast<Delivery*>(data);
+      if (XwaylandTrays* self = *delivery->way_back) {
+        self->way_back_.reset();
+        self->on_connected(std::exchange(delivery->made, {}));
+      }
+      return G_SOURCE_REMOVE;
+    };
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, deliver, new Delivery{way_back, connect_and_listen(*x), x},
+                    [](gpointer data) { delete static_cast<Delivery*>(data); });
   }).detach();
-}
-
-gboolean XwaylandTrays::deliver(gpointer data) {
-  auto* delivery = static_cast<Delivery*>(data);
-  if (XwaylandTrays* self = *delivery->way_back) {
-    self->way_back_.reset();
-    self->on_connected(std::exchange(delivery->made, {}));
-  }
-  return G_SOURCE_REMOVE;
 }
 
 void XwaylandTrays::on_connected(Listening made) {
   if (!made.connection) {
-    retry_timer_ = main_context_timer(
-        retry_,
-        [](gpointer data) -> gboolean {
-          auto* self = static_cast<XwaylandTrays*>(data);
-          self->connect();
-          self->retry_timer_.reset();  // GLib holds the source while it runs
-          return G_SOURCE_REMOVE;
-        },
-        this);
+    retry_timer_ = main_context_once(retry_, [this] { connect(); });
     return;
   }
   listening_ = std::make_unique<Listening>(made);
-  readable_.reset(g_unix_fd_source_new(xcb_.xcb_get_file_descriptor(made.connection), G_IO_IN));
-  g_source_set_callback(readable_.get(), reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&on_readable)),
-                        this, nullptr);
-  g_source_attach(readable_.get(), g_main_context_default());
+  const GUnixFDSourceFunc on_readable = [](gint, GIOCondition, gpointer self) -> gboolean {
+    static_cast<XwaylandTrays*>(self)->read_events();
+    return G_SOURCE_CONTINUE;
+  };
+  readable_ = on_main_context(g_unix_fd_source_new(xcb_.xcb_get_file_descriptor(made.connection), G_IO_IN),
+                              G_SOURCE_FUNC(on_readable), this);
   if (made.tray_there) tell_of_tray();
-}
-
-gboolean XwaylandTrays::on_readable(gint, GIOCondition, gpointer data) {
-  static_cast<XwaylandTrays*>(data)->read_events();
-  return G_SOURCE_CONTINUE;
 }
 
 void XwaylandTrays::read_events() {

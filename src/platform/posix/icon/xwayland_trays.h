@@ -33,9 +33,7 @@ class XwaylandTrays {
  private:
   XwaylandTrays(const XcbFunctions& xcb, std::function<void()> on_tray, std::chrono::milliseconds retry);
   void connect();
-  static gboolean deliver(gpointer data);
   void on_connected(Listening made);
-  static gboolean on_readable(gint, GIOCondition, gpointer data);
   void read_events();
   void tell_of_tray();
 

@@ -6,13 +6,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/os_error.h"
@@ -26,19 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadSize = 64 * 1024;  // a whole pipe buffer per read
 
-int fd_of(const File& file) { return static_cast<int>(file.native()); }
-
-struct Pipe {
-  File read;
-  File write;
-};
-
-Result<Pipe> open_pipe() {
-  // Close-on-exec, so a program another thread starts meanwhile cannot hold an end open.
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return last_os_error();
-  return Pipe{File(ends[0]), File(ends[1])};
-}
+using posix::fd_of;
 
 // The started program until it is reaped. Whatever path leaves before that kills its
 // whole group and reaps it, so no run leaves a process or a zombie behind.
@@ -61,14 +49,9 @@ class GroupLeader {
 
   Result<ExitStatus> reap() {
     int status = 0;
-    pid_t reaped;
-    while ((reaped = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+    const pid_t reaped = posix::wait_for(std::exchange(pid_, -1), &status);
     if (reaped < 0) return last_os_error();
-    if (WIFSIGNALED(status)) {
-      return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(WTERMSIG(status))};
-    }
+    if (WIFSIGNALED(status)) return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(WTERMSIG(status))};
     return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(WEXITSTATUS(status))};
   }
 
@@ -76,40 +59,23 @@ class GroupLeader {
   pid_t pid_;
 };
 
-// In the forked child: a group of its own, so that giving up on the program can end
-// whatever it started along with it. Async-signal-safe, as all that follows fork.
-[[noreturn]] void exec_as_group_leader(const posix::ExecPlan& plan) noexcept {
-  if (::setpgid(0, 0) != 0) {
-    posix::write_record(plan.report_fd, posix::kRecordFailed, errno);
-    ::_exit(127);
-  }
-  posix::exec_prepared(plan);
-}
-
 Result<std::unique_ptr<GroupLeader>> start(const posix::ExecImage& image, const File& input,
                                            const File& output, const File& error_output) {
-  auto report = open_pipe();
+  auto report = posix::open_pipe();
   if (!report) return report.error();
-  pid_t pid;
-  int fork_error = 0;
-  {
-    posix::AllSignalsBlocked blocked;
-    pid = ::fork();
-    if (pid == 0) {
-      exec_as_group_leader(
-          {&image, fd_of(input), fd_of(output), fd_of(error_output), fd_of(report->write)});
-    }
-    fork_error = errno;
-  }
-  if (pid < 0) return os_error(static_cast<std::uint32_t>(fork_error));
+  // A group of its own, so that giving up on the program can end whatever it started
+  // along with it.
+  const pid_t pid = posix::fork_with_signals_blocked([&] {
+    posix::exec_prepared({&image, fd_of(input), fd_of(output), fd_of(error_output), fd_of(report->write), true});
+  });
+  if (pid < 0) return last_os_error();
   auto leader = std::make_unique<GroupLeader>(pid);
 
   // The report pipe closes when execve succeeds; before that it carries the errno of the
   // step that failed.
   report->write.reset();
   posix::ChildRecord failure;
-  if (posix::read_full(fd_of(report->read), &failure, sizeof failure) ==
-      static_cast<ssize_t>(sizeof failure)) {
+  if (posix::read_full(fd_of(report->read), &failure, sizeof failure) == static_cast<ssize_t>(sizeof failure)) {
     (void)leader->reap();
     return os_error(static_cast<std::uint32_t>(failure.value));
   }
@@ -136,16 +102,10 @@ Result<void> read_some(Stream& stream, char* buffer, std::size_t limit) {
   return {};
 }
 
-timespec to_timespec(std::chrono::nanoseconds duration) {
-  const auto count = std::max<std::int64_t>(duration.count(), 0);
-  return timespec{static_cast<time_t>(count / 1000000000), static_cast<long>(count % 1000000000)};
-}
-
 // Serves both streams until the program has exited and both have ended, the deadline
 // has passed or a wake is raised; says which (the exit status is not known yet).
-Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
-                          Clock::time_point deadline, std::span<const WakeEvent* const> wake,
-                          std::size_t limit) {
+Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams, Clock::time_point deadline,
+                          std::span<const WakeEvent* const> wake, std::size_t limit) {
   const auto buffer = std::make_unique<char[]>(kReadSize);
   bool exited = false;
   std::vector<pollfd> watched;
@@ -166,7 +126,8 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
     for (const Stream& stream : streams) {
       watched.push_back({stream.fd.valid() ? fd_of(stream.fd) : -1, POLLIN, 0});
     }
-    const timespec timeout = to_timespec(left);
+    const auto left_ns = std::chrono::nanoseconds(left).count();
+    const timespec timeout{static_cast<time_t>(left_ns / 1000000000), static_cast<long>(left_ns % 1000000000)};
     if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0) {
       if (errno == EINTR) continue;
       return last_os_error();
@@ -193,21 +154,18 @@ Result<CapturedRun> watch(const File& exit_watch, std::span<Stream, 2> streams,
 Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLimits& limits,
                                  std::span<const WakeEvent* const> wake) {
   posix::ExecImage image;
-  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
-      !prepared) {
-    return prepared.error();
-  }
+  const auto prepared = image.prepare(command.program, command.arguments, &command.environment, {});
+  if (!prepared) return prepared.error();
   const int null_device = ::open("/dev/null", O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (null_device < 0) return last_os_error();
   const File input(null_device);
-  auto output = open_pipe();
+  auto output = posix::open_pipe();
   if (!output) return output.error();
-  auto error_output = open_pipe();
+  auto error_output = posix::open_pipe();
   if (!error_output) return error_output.error();
 
   // A century is as good as no limit, and keeps the deadline from overflowing.
-  const auto time_limit =
-      std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
+  const auto time_limit = std::min<std::chrono::nanoseconds>(limits.time_limit, std::chrono::hours(24 * 365 * 100));
   auto started = start(image, input, output->write, error_output->write);
   if (!started) return started.error();
   const std::unique_ptr<GroupLeader> leader = std::move(started).value();
@@ -219,8 +177,7 @@ Result<CapturedRun> run_captured(const CaptureCommand& command, const CaptureLim
 
   Stream streams[2] = {{std::move(output->read), {}}, {std::move(error_output->read), {}}};
   for (Stream& stream : streams) ::fcntl(fd_of(stream.fd), F_SETFL, O_NONBLOCK);
-  // Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
-  const File exit_watch(::syscall(SYS_pidfd_open, leader->pid(), 0U));
+  const File exit_watch = posix::open_pidfd(leader->pid());
   if (!exit_watch.valid()) return last_os_error();
 
   // Any failure from here on leaves through the leader, which kills the group.

@@ -1,6 +1,5 @@
 #include "platform/posix/process/child_sweep.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -8,95 +7,59 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "platform/posix/process/descriptors.h"
 
 namespace tallow::platform::posix {
-
 namespace {
 
-// Parses decimal numbers separated by anything else, across chunk boundaries.
-class PidStream {
- public:
-  explicit PidStream(int signal) : signal_(signal) {}
+constexpr std::uint64_t kMostPid = 0x7fffffff;
 
-  void feed(const char* bytes, std::size_t size) noexcept {
-    for (std::size_t i = 0; i < size; ++i) {
-      const char c = bytes[i];
-      if (c >= '0' && c <= '9') {
-        if (value_ <= 0x7fffffff) value_ = value_ * 10 + static_cast<std::uint32_t>(c - '0');
-        in_number_ = true;
-      } else {
-        finish();
-      }
-    }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The decimal number at `text` (0 without a digit), and `text` moved past it. A number
+// past kMostPid stays past it, whatever its length.
+std::uint64_t parse_decimal(const char*& text, const char* end) noexcept {
+  std::uint64_t value = 0;
+  for (; text < end && is_digit(*text); ++text) {
+    if (value <= kMostPid) value = value * 10 + static_cast<std::uint64_t>(*text - '0');
   }
-
-  void finish() noexcept {
-    if (in_number_ && value_ > 0 && value_ <= 0x7fffffff) {
-      if (::kill(static_cast<pid_t>(value_), signal_) == 0) ++signalled_;
-    }
-    value_ = 0;
-    in_number_ = false;
-  }
-
-  int signalled() const noexcept { return signalled_; }
-
- private:
-  int signal_;
-  int signalled_ = 0;
-  std::uint64_t value_ = 0;
-  bool in_number_ = false;
-};
-
-}  // namespace
-
-// Linux 3.5 and later with CONFIG_PROC_CHILDREN.
-int signal_listed_children(int signal) noexcept {
-  char path[64] = "/proc/self/task/";
-  std::size_t length = std::strlen(path);
-  length += format_decimal(static_cast<std::uint32_t>(::getpid()), path + length);
-  std::memcpy(path + length, "/children", sizeof "/children");
-
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  PidStream pids(signal);
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    pids.feed(buffer, static_cast<std::size_t>(got));
-  }
-  pids.finish();
-  ::close(fd);
-  return pids.signalled();
+  return value;
 }
 
-namespace {
+// 1 when `pid` can be one and took the signal, else 0.
+int signal_pid(std::uint64_t pid, int signal) noexcept {
+  return pid > 0 && pid <= kMostPid && ::kill(static_cast<pid_t>(pid), signal) == 0 ? 1 : 0;
+}
 
-// The parent pid in the text of /proc/<pid>/stat, or -1. The command name in
-// parentheses may hold anything, so parsing starts after the last ')'.
-long parent_in_stat(const char* text, std::size_t size) noexcept {
+// `prefix`, `number` in decimal and `suffix`, into `out`.
+void number_path(char (&out)[64], const char* prefix, std::uint32_t number, const char* suffix) noexcept {
+  std::size_t length = std::strlen(prefix);
+  std::memcpy(out, prefix, length);
+  char* const digits = out + length;
+  do {
+    out[length++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  std::reverse(digits, out + length);
+  std::memcpy(out + length, suffix, std::strlen(suffix) + 1);
+}
+
+// The parent pid in the text of /proc/<pid>/stat, or 0. The command name in
+// parentheses may hold anything, so parsing starts after the last ')': ") S 1234 ...".
+std::uint64_t parent_in_stat(const char* text, std::size_t size) noexcept {
   std::size_t close = size;
   for (std::size_t i = 0; i < size; ++i) {
     if (text[i] == ')') close = i;
   }
-  // ") S 1234 ..."
-  std::size_t i = close + 1;
-  if (i + 3 >= size || text[i] != ' ' || text[i + 2] != ' ') return -1;
-  i += 3;
-  long parent = 0;
-  bool any = false;
-  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
-    parent = parent * 10 + (text[i] - '0');
-    any = true;
-    if (parent > 0x7fffffff) return -1;
-  }
-  return any ? parent : -1;
+  if (close + 4 >= size || text[close + 1] != ' ' || text[close + 3] != ' ') return 0;
+  const char* at = text + close + 4;
+  return parse_decimal(at, text + size);
 }
 
 struct LinuxDirent64 {
@@ -109,11 +72,38 @@ struct LinuxDirent64 {
 
 }  // namespace
 
+// Linux 3.5 and later with CONFIG_PROC_CHILDREN.
+int signal_listed_children(int signal) noexcept {
+  char path[64];
+  number_path(path, "/proc/self/task/", static_cast<std::uint32_t>(::getpid()), "/children");
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int signalled = 0;
+  // Read in chunks, a number may span two: its digits so far wait in `pid`.
+  std::uint64_t pid = 0;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (ssize_t i = 0; i < got; ++i) {
+      if (!is_digit(buffer[i])) {
+        signalled += signal_pid(std::exchange(pid, 0), signal);
+      } else if (pid <= kMostPid) {
+        pid = pid * 10 + static_cast<std::uint64_t>(buffer[i] - '0');
+      }
+    }
+  }
+  signalled += signal_pid(pid, signal);
+  ::close(fd);
+  return signalled;
+}
+
 int signal_scanned_children(int signal) noexcept {
   const int directory = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return 0;
   int signalled = 0;
-  const long self = ::getpid();
+  const auto self = static_cast<std::uint64_t>(::getpid());
   alignas(8) char entries[4096];
   for (;;) {
     const long got = ::syscall(SYS_getdents64, directory, entries, sizeof entries);
@@ -122,39 +112,30 @@ int signal_scanned_children(int signal) noexcept {
     for (long offset = 0; offset < got;) {
       const auto* entry = reinterpret_cast<const LinuxDirent64*>(entries + offset);
       offset += entry->d_reclen;
-      const char* name = entry->d_name;
-      if (name[0] < '1' || name[0] > '9') continue;
-      char path[48] = "/proc/";
-      std::size_t length = 6;
-      std::size_t name_length = std::strlen(name);
-      if (name_length > 10) continue;
-      std::memcpy(path + length, name, name_length);
-      length += name_length;
-      std::memcpy(path + length, "/stat", sizeof "/stat");
-
+      // A process's directory is named by its pid, digits alone.
+      const char* end = entry->d_name;
+      const std::uint64_t pid = parse_decimal(end, entry->d_name + std::strlen(entry->d_name));
+      if (*end != '\0' || pid == 0 || pid > kMostPid) continue;
+      char path[64];
+      number_path(path, "/proc/", static_cast<std::uint32_t>(pid), "/stat");
       const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
       if (fd < 0) continue;
       char stat[512];
       const ssize_t size = read_full(fd, stat, sizeof stat);
       ::close(fd);
-      if (size <= 0 || parent_in_stat(stat, static_cast<std::size_t>(size)) != self) continue;
-      long pid = 0;
-      for (const char* c = name; *c >= '0' && *c <= '9'; ++c) pid = pid * 10 + (*c - '0');
-      if (::kill(static_cast<pid_t>(pid), signal) == 0) ++signalled;
+      if (size > 0 && parent_in_stat(stat, static_cast<std::size_t>(size)) == self) {
+        signalled += signal_pid(pid, signal);
+      }
     }
   }
   ::close(directory);
   return signalled;
 }
 
-int signal_all_children(int signal) noexcept {
-  const int listed = signal_listed_children(signal);
-  return listed >= 0 ? listed : signal_scanned_children(signal);
-}
-
 void end_all_children() noexcept {
   for (;;) {
-    const int signalled = signal_all_children(SIGKILL);
+    const int listed = signal_listed_children(SIGKILL);
+    const int signalled = listed >= 0 ? listed : signal_scanned_children(SIGKILL);
     // With a child signalled, one of them is about to end, so the wait is bounded.
     // Otherwise only ended ones are reaped: the listing can miss a child that is
     // being orphaned at this very moment, and that one is found in a later round.

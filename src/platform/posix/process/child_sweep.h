@@ -5,14 +5,10 @@
 
 namespace tallow::platform::posix {
 
-// Sends `signal` to every current child of this process. Signalling a child is
-// race-free: until this process reaps it, its pid cannot be reused. Returns how many
-// were signalled.
-int signal_all_children(int signal) noexcept;
-
-// The two ways of finding the children behind signal_all_children: the kernel's list
-// in /proc/self/task/<tid>/children (-1 when the kernel lacks it), and a scan of
-// every /proc/<pid>/stat for the parent pid. Both return how many were signalled.
+// Each sends `signal` to every current child of this process and returns how many were
+// signalled (race-free: until this process reaps a child, its pid cannot be reused). They
+// find the children in two ways: the kernel's list in /proc/self/task/<tid>/children
+// (-1 when the kernel lacks it), and a scan of every /proc/<pid>/stat for the parent pid.
 int signal_listed_children(int signal) noexcept;
 int signal_scanned_children(int signal) noexcept;
 

@@ -5,9 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -18,12 +16,10 @@
 #include "platform/process.h"
 
 namespace tallow::platform {
-
 namespace {
 
 using posix::ChildRecord;
-
-int fd_of(const File& file) { return static_cast<int>(file.native()); }
+using posix::fd_of;
 
 // Sends one command byte to the keeper; false when it did not take it (it is gone).
 bool send_command(const File& control, char command) {
@@ -41,10 +37,8 @@ Result<std::optional<siginfo_t>> reap_keeper(const File& keeper_pidfd, bool bloc
   for (;;) {
     siginfo_t info{};
     const int options = WEXITED | (block ? 0 : WNOHANG);
-    if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(keeper_pidfd.native()), &info,
-                 options) == 0) {
-      if (info.si_pid == 0) return std::optional<siginfo_t>{};  // still running
-      return std::optional<siginfo_t>{info};
+    if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(keeper_pidfd.native()), &info, options) == 0) {
+      return info.si_pid == 0 ? std::nullopt : std::optional<siginfo_t>{info};  // 0: still running
     }
     if (errno == EINTR) continue;
     if (errno == ECHILD) return std::optional<siginfo_t>{};
@@ -52,32 +46,25 @@ Result<std::optional<siginfo_t>> reap_keeper(const File& keeper_pidfd, bool bloc
   }
 }
 
-std::optional<ExitStatus> status_of_record(const ChildRecord& record) {
-  if (record.kind == posix::kRecordExited) {
-    return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(record.value)};
-  }
-  if (record.kind == posix::kRecordSignaled) {
-    return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(record.value)};
-  }
+std::optional<ExitStatus> exit_status(bool exited, bool signaled, int value) {
+  if (exited) return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(value)};
+  if (signaled) return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(value)};
   return std::nullopt;
 }
 
+std::optional<ExitStatus> status_of_record(const ChildRecord& record) {
+  return exit_status(record.kind == posix::kRecordExited, record.kind == posix::kRecordSignaled, record.value);
+}
+
 std::optional<ExitStatus> status_of_wait(const siginfo_t& info) {
-  if (info.si_code == CLD_EXITED) {
-    return ExitStatus{ExitStatus::Kind::code, static_cast<std::uint32_t>(info.si_status)};
-  }
-  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) {
-    return ExitStatus{ExitStatus::Kind::signal, static_cast<std::uint32_t>(info.si_status)};
-  }
-  return std::nullopt;
+  const bool signaled = info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED;
+  return exit_status(info.si_code == CLD_EXITED, signaled, info.si_status);
 }
 
 class ContainedChild final : public ChildProcess {
  public:
   ContainedChild(pid_t agent, File keeper_pidfd, File status, std::shared_ptr<const File> control)
-      : agent_(agent),
-        keeper_pidfd_(std::move(keeper_pidfd)),
-        status_(std::move(status)),
+      : agent_(agent), keeper_pidfd_(std::move(keeper_pidfd)), status_(std::move(status)),
         control_(std::move(control)) {}
 
   // The agent and the keeper run on: the tray may be shutting down while the agent
@@ -92,8 +79,7 @@ class ContainedChild final : public ChildProcess {
     return [control = control_] { return send_command(*control, posix::kGracefulStop); };
   }
 
-  Result<std::optional<std::size_t>> wait_exit_or(
-      std::span<const WakeEvent* const> wake) override {
+  Result<std::optional<std::size_t>> wait_exit_or(std::span<const WakeEvent* const> wake) override {
     if (exit_status_) return std::optional<std::size_t>{};
     std::vector<struct pollfd> watched;
     watched.reserve(wake.size() + 1);
@@ -148,17 +134,16 @@ class ContainedChild final : public ChildProcess {
 };
 
 struct Channels {
-  File status_read, status_write;
+  posix::Pipe status;
   File control_tray, control_keeper;
   File null_device;
 };
 
 Result<Channels> open_channels() {
   Channels channels;
-  int status[2];
-  if (::pipe2(status, O_CLOEXEC) != 0) return last_os_error();
-  channels.status_read = File(status[0]);
-  channels.status_write = File(status[1]);
+  auto status = posix::open_pipe();
+  if (!status) return status.error();
+  channels.status = std::move(status).value();
   int control[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) return last_os_error();
   channels.control_tray = File(control[0]);
@@ -173,11 +158,9 @@ Result<Channels> open_channels() {
 
 Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   posix::ExecImage image;
-  if (auto prepared = image.prepare(command.program, command.arguments, &command.environment,
-                                    command.working_directory);
-      !prepared) {
-    return prepared.error();
-  }
+  const auto prepared =
+      image.prepare(command.program, command.arguments, &command.environment, command.working_directory);
+  if (!prepared) return prepared.error();
 
   auto channels = open_channels();
   if (!channels) return channels.error();
@@ -185,42 +168,29 @@ Result<std::unique_ptr<ChildProcess>> spawn_contained(AgentCommand command) {
   // whatever the tray's own descriptors 1 and 2 happen to be.
   const File& output = command.output.valid() ? command.output : channels->null_device;
   const posix::KeeperPlan plan{&image, fd_of(channels->null_device), fd_of(output),
-                               fd_of(channels->status_write), fd_of(channels->control_keeper)};
-
-  pid_t keeper;
-  int fork_error = 0;
-  {
-    posix::AllSignalsBlocked blocked;
-    keeper = ::fork();
-    if (keeper == 0) posix::run_keeper(plan);
-    fork_error = errno;
-  }
-  if (keeper < 0) return os_error(static_cast<std::uint32_t>(fork_error));
-  channels->status_write.reset();
+                               fd_of(channels->status.write), fd_of(channels->control_keeper)};
+  const pid_t keeper = posix::fork_with_signals_blocked([&plan] { posix::run_keeper(plan); });
+  if (keeper < 0) return last_os_error();
+  channels->status.write.reset();
   channels->control_keeper.reset();
   command.output.reset();
 
-  // Not yet reaped, so the pid still names our keeper: no race.
-  // Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
-  File keeper_pidfd(::syscall(SYS_pidfd_open, keeper, 0U));
+  File keeper_pidfd = posix::open_pidfd(keeper);
   if (!keeper_pidfd.valid()) {
     const Error error = last_os_error();
     // Unable to watch it, so have it end the agent, then wait for it.
     (void)send_command(channels->control_tray, posix::kForcedStop);
     channels->control_tray.reset();
-    int ignored = 0;
-    while (::waitpid(keeper, &ignored, 0) < 0 && errno == EINTR) {
-    }
+    posix::wait_for(keeper, nullptr);
     return error;
   }
 
   ChildRecord first;
-  const ssize_t got = posix::read_full(fd_of(channels->status_read), &first, sizeof first);
+  const ssize_t got = posix::read_full(fd_of(channels->status.read), &first, sizeof first);
   if (got == static_cast<ssize_t>(sizeof first) && first.kind == posix::kRecordStarted) {
-    auto control = std::make_shared<const File>(std::move(channels->control_tray));
-    return std::unique_ptr<ChildProcess>(std::make_unique<ContainedChild>(
-        first.value, std::move(keeper_pidfd), std::move(channels->status_read),
-        std::move(control)));
+    return std::unique_ptr<ChildProcess>(
+        std::make_unique<ContainedChild>(first.value, std::move(keeper_pidfd), std::move(channels->status.read),
+                                         std::make_shared<const File>(std::move(channels->control_tray))));
   }
 
   auto keeper_end = reap_keeper(keeper_pidfd, true);

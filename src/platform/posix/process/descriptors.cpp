@@ -4,15 +4,26 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace tallow::platform::posix {
-
 namespace {
 
 constexpr int kMaxPlacedDescriptors = 8;
+
+void close_descriptors_from(int first) noexcept {
+  // close_range needs Linux 5.9; the loop covers older kernels.
+  if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0U) == 0) return;
+  int limit = 65536;
+  struct rlimit rl;
+  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+    limit = rl.rlim_cur > (1U << 20) ? (1 << 20) : static_cast<int>(rl.rlim_cur);
+  }
+  for (int fd = first; fd < limit; ++fd) ::close(fd);
+}
 
 }  // namespace
 
@@ -52,15 +63,16 @@ void write_record(int fd, RecordKind kind, std::int32_t value) noexcept {
   errno = saved;
 }
 
-void close_descriptors_from(int first) noexcept {
-  // close_range needs Linux 5.9; the loop covers older kernels.
-  if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0U) == 0) return;
-  int limit = 65536;
-  struct rlimit rl;
-  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
-    limit = rl.rlim_cur > (1U << 20) ? (1 << 20) : static_cast<int>(rl.rlim_cur);
+void fail_child(int fd, int error) noexcept {
+  write_record(fd, kRecordFailed, error);
+  ::_exit(127);
+}
+
+pid_t wait_for(pid_t pid, int* status) noexcept {
+  pid_t reaped;
+  while ((reaped = ::waitpid(pid, status, 0)) < 0 && errno == EINTR) {
   }
-  for (int fd = first; fd < limit; ++fd) ::close(fd);
+  return reaped;
 }
 
 int place_descriptors(const int* sources, int count, int first_close_on_exec) noexcept {
@@ -94,18 +106,6 @@ void reset_signal_dispositions() noexcept {
     if (sig == SIGKILL || sig == SIGSTOP) continue;
     ::sigaction(sig, &action, nullptr);  // glibc refuses its reserved signals: fine
   }
-}
-
-std::size_t format_decimal(std::uint32_t value, char* out) noexcept {
-  char reversed[10];
-  std::size_t length = 0;
-  do {
-    reversed[length++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (std::size_t i = 0; i < length; ++i) out[i] = reversed[length - 1 - i];
-  out[length] = '\0';
-  return length;
 }
 
 }  // namespace tallow::platform::posix

@@ -8,7 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/file.h"
+
 namespace tallow::platform::posix {
+
+inline int fd_of(const File& file) { return static_cast<int>(file.native()); }
 
 // A fixed-size message through a pipe from a forked child to its parent. Small enough
 // (below PIPE_BUF) that each write is atomic.
@@ -33,9 +37,11 @@ ssize_t read_full(int fd, void* data, std::size_t size) noexcept;
 
 // Writes one record; failures are ignored (the reader treats a missing record itself).
 void write_record(int fd, RecordKind kind, std::int32_t value) noexcept;
+// In a forked child that cannot go on: reports kRecordFailed(error) on `fd`, exits 127.
+[[noreturn]] void fail_child(int fd, int error) noexcept;
 
-// Closes every descriptor from `first` up.
-void close_descriptors_from(int first) noexcept;
+// waitpid(pid, status, 0), retried after interruptions.
+pid_t wait_for(pid_t pid, int* status) noexcept;
 
 // Puts sources[i] at descriptor i for every i < count and closes every other descriptor
 // from 0 up. Descriptors from `first_close_on_exec` on keep close-on-exec, those below
@@ -48,8 +54,5 @@ int place_descriptors(const int* sources, int count, int first_close_on_exec) no
 // Sets every signal's disposition to the default (signals the C library reserves are
 // left alone; execve resets their handlers anyway).
 void reset_signal_dispositions() noexcept;
-
-// Writes `value` in decimal into `out` (at least 11 bytes); returns the length.
-std::size_t format_decimal(std::uint32_t value, char* out) noexcept;
 
 }  // namespace tallow::platform::posix

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,8 +22,7 @@ bool holds_nul(std::string_view text) { return text.find('\0') != std::string_vi
 
 }  // namespace
 
-Result<void> ExecImage::prepare(const std::filesystem::path& program,
-                                const std::vector<std::string>& arguments,
+Result<void> ExecImage::prepare(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                                 const std::vector<EnvironmentVariable>* environment,
                                 const std::filesystem::path& directory) {
   // The child changes directory before execve, so a relative program path would be
@@ -61,6 +61,7 @@ Result<void> ExecImage::prepare(const std::filesystem::path& program,
 }
 
 [[noreturn]] void exec_prepared(const ExecPlan& plan) noexcept {
+  if (plan.own_group && ::setpgid(0, 0) != 0) fail_child(plan.report_fd, errno);
   // The parent blocked every signal around fork, so no inherited handler can run
   // before this reset; the mask is emptied only right before execve.
   reset_signal_dispositions();
@@ -68,31 +69,31 @@ Result<void> ExecImage::prepare(const std::filesystem::path& program,
   // The report channel is copied above the targets first, so that it survives placing
   // the standard streams whatever descriptor it sits on.
   int report = ::fcntl(plan.report_fd, F_DUPFD_CLOEXEC, 4);
-  if (report < 0) {
-    write_record(plan.report_fd, kRecordFailed, errno);
-    ::_exit(127);
-  }
+  if (report < 0) fail_child(plan.report_fd, errno);
   const int sources[4] = {plan.stdin_fd, plan.stdout_fd, plan.stderr_fd, report};
-  if (const int error = place_descriptors(sources, 4, 3); error != 0) {
-    write_record(report, kRecordFailed, error);
-    ::_exit(127);
-  }
+  if (const int error = place_descriptors(sources, 4, 3); error != 0) fail_child(report, error);
   report = 3;  // close-on-exec: a successful execve closes it, which tells the parent
 
   const char* directory = plan.image->directory();
-  if (directory && ::chdir(directory) != 0) {
-    write_record(report, kRecordFailed, errno);
-    ::_exit(127);
-  }
+  if (directory && ::chdir(directory) != 0) fail_child(report, errno);
 
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
   ::execve(plan.image->program(), plan.image->argv(), plan.image->envp());
-  write_record(report, kRecordFailed, errno);
-  ::_exit(127);
+  fail_child(report, errno);
 }
+
+Result<Pipe> open_pipe() {
+  // Close-on-exec, so a program another thread starts meanwhile cannot hold an end open.
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return last_os_error();
+  return Pipe{File(ends[0]), File(ends[1])};
+}
+
+// Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+File open_pidfd(pid_t pid) { return File(::syscall(SYS_pidfd_open, pid, 0U)); }
 
 AllSignalsBlocked::AllSignalsBlocked() {
   sigset_t all;

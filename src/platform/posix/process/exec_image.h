@@ -3,14 +3,15 @@
 // ready-made arrays to execve (nothing may allocate after fork in a threaded process).
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/result.h"
 #include "platform/environment.h"
+#include "platform/file.h"
 
 namespace tallow::platform::posix {
 
@@ -23,10 +24,8 @@ class ExecImage {
   // Fills the image: argv[0] is the program path, made absolute. Without `environment`, the child
   // gets a copy of this process's environment. An empty `directory` keeps the current
   // one. Text holding a NUL byte cannot reach execve and is refused.
-  Result<void> prepare(const std::filesystem::path& program,
-                       const std::vector<std::string>& arguments,
-                       const std::vector<EnvironmentVariable>* environment,
-                       const std::filesystem::path& directory);
+  Result<void> prepare(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                       const std::vector<EnvironmentVariable>* environment, const std::filesystem::path& directory);
 
   const char* program() const { return program_.c_str(); }
   char* const* argv() const { return argv_.data(); }
@@ -49,11 +48,13 @@ struct ExecPlan {
   int stdout_fd = -1;
   int stderr_fd = -1;
   int report_fd = -1;  // gets a kRecordFailed record if the program cannot be started
+  bool own_group = false;  // a process group of its own, which can be ended whole
 };
 
-// In a forked child: resets signal dispositions, installs the standard streams, closes
-// every other descriptor, empties the signal mask, enters the directory and execs.
-// On failure writes the errno to plan.report_fd and exits with 127. Async-signal-safe.
+// In a forked child: enters a group of its own if asked, resets signal dispositions,
+// installs the standard streams, closes every other descriptor, empties the signal mask,
+// enters the directory and execs. On failure writes the errno to plan.report_fd and
+// exits with 127. Async-signal-safe.
 [[noreturn]] void exec_prepared(const ExecPlan& plan) noexcept;
 
 // Blocks every signal in the calling thread while alive. Around fork, it keeps the
@@ -68,5 +69,24 @@ class AllSignalsBlocked {
  private:
   sigset_t previous_;
 };
+
+// fork() with every signal blocked around it; the child runs `child`, which never
+// returns. The parent gets the pid, or -1 with errno set.
+template <typename Child>
+pid_t fork_with_signals_blocked(Child&& child) {
+  AllSignalsBlocked blocked;  // restores errno as it ends
+  const pid_t pid = ::fork();
+  if (pid == 0) child();
+  return pid;
+}
+
+struct Pipe {
+  File read;
+  File write;
+};
+Result<Pipe> open_pipe();
+
+// A pidfd for the child `pid`, not yet reaped (so the pid names it); invalid on failure.
+File open_pidfd(pid_t pid);
 
 }  // namespace tallow::platform::posix

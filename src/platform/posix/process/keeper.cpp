@@ -14,7 +14,6 @@
 #include "platform/posix/process/descriptors.h"
 
 namespace tallow::platform::posix {
-
 namespace {
 
 // The keeper's own descriptors once it has settled: the agent's standard streams,
@@ -28,15 +27,11 @@ constexpr int kControlFd = 4;
 }
 
 [[noreturn]] void become_agent(const KeeperPlan& plan, pid_t keeper, int report_fd) noexcept {
-  if (::setpgid(0, 0) != 0) {
-    write_record(report_fd, kRecordFailed, errno);
-    ::_exit(127);
-  }
   // Should the keeper itself be killed, the agent goes too rather than running on
   // unwatched while the tray believes it ended.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != keeper) ::_exit(127);
-  exec_prepared({plan.agent, 0, 1, 2, report_fd});
+  exec_prepared({plan.agent, 0, 1, 2, report_fd, true});
 }
 
 struct AgentEnd {
@@ -50,15 +45,11 @@ bool reap_ended_children(pid_t agent, AgentEnd& end) noexcept {
   for (;;) {
     int status = 0;
     const pid_t reaped = ::waitpid(-1, &status, WNOHANG);
-    if (reaped > 0) {
-      if (reaped == agent) {
-        end.wait_status = status;
-        agent_reaped = true;
-      }
-      continue;
+    if (reaped == agent) {
+      end.wait_status = status;
+      agent_reaped = true;
     }
-    if (reaped < 0 && errno == EINTR) continue;
-    return agent_reaped;
+    if (reaped == 0 || (reaped < 0 && errno != EINTR)) return agent_reaped;
   }
 }
 
@@ -71,9 +62,7 @@ AgentEnd watch_agent(pid_t agent, int child_events) noexcept {
     const int ready = ::poll(watched, 2, -1);
     if (ready < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      // Cannot watch any more: just wait for the agent.
-      while (::waitpid(agent, &end.wait_status, 0) < 0 && errno == EINTR) {
-      }
+      wait_for(agent, &end.wait_status);  // cannot watch any more: just wait for the agent
       return end;
     }
 
@@ -114,11 +103,8 @@ AgentEnd watch_agent(pid_t agent, int child_events) noexcept {
   // tray's handlers can run here. A hang-up of the tray's terminal and a write to a
   // vanished reader must not end the keeper.
   reset_signal_dispositions();
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGHUP, &ignore, nullptr);
-  ::sigaction(SIGPIPE, &ignore, nullptr);
+  ::signal(SIGHUP, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
 
   // Settle the descriptors first so failures can be reported; this also drops every
   // descriptor of the tray (sockets, lock files) that the keeper must not hold open.
@@ -158,9 +144,7 @@ AgentEnd watch_agent(pid_t agent, int child_events) noexcept {
   const ssize_t got = read_full(exec_report[0], &exec_failure, sizeof exec_failure);
   ::close(exec_report[0]);
   if (got == static_cast<ssize_t>(sizeof exec_failure)) {
-    int ignored = 0;
-    while (::waitpid(agent, &ignored, 0) < 0 && errno == EINTR) {
-    }
+    wait_for(agent, nullptr);
     fail(kStatusFd, exec_failure.value);
   }
   write_record(kStatusFd, kRecordStarted, agent);
@@ -168,15 +152,14 @@ AgentEnd watch_agent(pid_t agent, int child_events) noexcept {
   const AgentEnd end = watch_agent(agent, child_events);
   end_all_children();
 
-  if (WIFSIGNALED(end.wait_status)) {
+  const int ended = end.wait_status;
+  if (!WIFSIGNALED(ended)) {
+    write_record(kStatusFd, kRecordExited, WEXITSTATUS(ended));
+  } else if (end.forced && WTERMSIG(ended) == SIGKILL) {
     // A forced stop is reported the way the Windows build reports TerminateProcess.
-    if (end.forced && WTERMSIG(end.wait_status) == SIGKILL) {
-      write_record(kStatusFd, kRecordExited, 1);
-    } else {
-      write_record(kStatusFd, kRecordSignaled, WTERMSIG(end.wait_status));
-    }
+    write_record(kStatusFd, kRecordExited, 1);
   } else {
-    write_record(kStatusFd, kRecordExited, WEXITSTATUS(end.wait_status));
+    write_record(kStatusFd, kRecordSignaled, WTERMSIG(ended));
   }
   ::_exit(0);
 }
