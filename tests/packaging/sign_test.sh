@@ -50,6 +50,7 @@ package() { env -u TALLOW_SIGN_CERT -u TALLOW_SIGN_KEY "$@" "$HERE/../../scripts
 # ---------------------------------------------------------------------------
 while IFS='|' read -r name given; do
   status=0
+  rm -rf "$WORK/refused"
   # shellcheck disable=SC2086 # the assignments, one word each
   package $given TALLOW_PACKAGE_OUT="$WORK/refused" >"$WORK/refused.log" 2>&1 || status=$?
   check_eq "refused with status 2 and a reason: $name" \
