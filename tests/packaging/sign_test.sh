@@ -96,7 +96,7 @@ changed_copy() {
   at=$(($(stat -c %s "$1") / 2))
   byte=$(od -An -tu1 -j "$at" -N1 "$1" | tr -d ' ')
   cp "$1" "$WORK/changed"
-  printf "\\$(printf '%03o' $((byte ^ 255)))" | dd of="$WORK/changed" bs=1 seek="$at" conv=notrunc status=none
+  printf '%b' "\\0$(printf '%03o' $((byte ^ 255)))" | dd of="$WORK/changed" bs=1 seek="$at" conv=notrunc status=none
   echo "$WORK/changed"
 }
 refused() {
