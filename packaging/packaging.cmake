@@ -55,6 +55,13 @@ if(WIN32)
   set(CPACK_TALLOW_VERSION_QUAD
       "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
   set(CPACK_TALLOW_COPYRIGHT "${TALLOW_COPYRIGHT}")
+  # Signed when scripts/package is given a certificate: our programs in the staging
+  # directory before they are packed, then the uninstaller and the installer as makensis
+  # writes them (the template). One rule for all, scripts/lib/sign.sh.
+  set(CPACK_TALLOW_SIGN_TOOL "${CMAKE_SOURCE_DIR}/scripts/lib/sign.sh")
+  list(TRANSFORM TALLOW_INSTALLED_PROGRAMS APPEND "${CMAKE_EXECUTABLE_SUFFIX}"
+       OUTPUT_VARIABLE CPACK_TALLOW_SIGNED_PROGRAMS)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/windows/sign_programs.cmake)
 else()
   # The desktop entry, the rook in every size the icon theme looks for (and the tray's
   # symbolic and failed icons, which it names), the manual page, the copyright file and
