@@ -85,7 +85,7 @@ mkdir -p "$WORK/content"
 msiinfo extract "$SHIPPED" Binary.TrayCloser >"$WORK/content/closer.exe"
 check "the Binary table holds the built closer" cmp "$WORK/content/closer.exe" "$CLOSER"
 check "the package's tray is the built one, stripped" sh -c "msiextract -C '$WORK/content' '$SHIPPED' >/dev/null &&
-  cmp '$WORK/content/Program Files/tallowmere/tallowmere-tray.exe' '$BUILD/bin/tallowmere-tray.exe' &&
+  cmp '$WORK/content/tallowmere/tallowmere-tray.exe' '$BUILD/bin/tallowmere-tray.exe' &&
   ! x86_64-w64-mingw32-objdump -h '$BUILD/bin/tallowmere-tray.exe' | grep -q debug_info"
 
 # The other versions, from the same build.
@@ -108,7 +108,7 @@ check_eq "a package built again is another product" \
   "$([[ $(property "$REBUILT" ProductCode) != "$(property "$SHIPPED" ProductCode)" ]] && echo differs)" differs
 stand_in_refused() {
   ! cmake -D BUILD_DIR="$BUILD" -D OUTPUT_DIR="$WORK/refused" -D AGENT_EXE="$STAND_IN" -P "$MSI_CMAKE" \
-    >"$WORK/refused.log" 2>&1 && grep -q "stand-in agent" "$WORK/refused.log" && [[ -z $(ls -A "$WORK/refused" 2>/dev/null) ]]
+    >"$WORK/refused.log" 2>&1 && grep -q "stand-in" "$WORK/refused.log" && [[ -z $(ls -A "$WORK/refused" 2>/dev/null) ]]
 }
 check "the stand-in agent is refused" stand_in_refused
 
@@ -183,13 +183,17 @@ reg_value() {
   win reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 key_missing() { ! win reg query "$1" >/dev/null 2>&1; }
-# The Apps entries of the product, one "DisplayVersion Publisher" a line.
-apps_entries() {
-  win reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r' | awk '
-    /^HKEY/ { if (name == "tallowmere") print version, publisher; name = version = publisher = "" }
+# The Apps entries of the product, one "DisplayVersion Publisher" a line; apps_codes
+# their keys, the product codes.
+apps_list() {
+  win reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r' | awk -v what="$1" '
+    function out() { if (name == "tallowmere") print (what == "codes" ? key : version " " publisher) }
+    /^HKEY/ { out(); key = $0; sub(/.*\\/, "", key); name = version = publisher = "" }
     $1 == "DisplayName" { name = $3 } $1 == "DisplayVersion" { version = $3 } $1 == "Publisher" { publisher = $3 }
-    END { if (name == "tallowmere") print version, publisher }'
+    END { out() }'
 }
+apps_entries() { apps_list entries; }
+apps_codes() { apps_list codes; }
 tray_window() { win "$PROBE" tray "$1" "$2" >/dev/null 2>>"$WORK/probe.log"; }
 # The programs running from the installation directory, seen from Linux.
 runs_from_install() { pgrep -f "Program Files\\\\tallowmere\\\\$1" >/dev/null; }
@@ -201,7 +205,7 @@ tray_is() { cmp -s "$INSTDIR/tallowmere-tray.exe" "$1"; }
 # The tray as each package carries it.
 OLD_TRAY=$WORK/stage-old/tallowmere-tray.exe
 NEWER_TRAY=$WORK/stage-newer/tallowmere-tray.exe
-SHIPPED_TRAY=$WORK/content/Program\ Files/tallowmere/tallowmere-tray.exe
+SHIPPED_TRAY=$WORK/content/tallowmere/tallowmere-tray.exe
 start_tray() {
   wine "$TRAY_WIN" >>"$WORK/tray.log" 2>&1 &
   TRAY_PID=$!
@@ -224,7 +228,7 @@ check "the tray is the package's" tray_is "$OLD_TRAY"
 check_eq "Start menu shortcut starts the tray in its directory" \
   "$(probe shortcut "$SHORTCUT_WIN" | grep -E '^(Target|WorkingDirectory)=')" \
   "Target=$TRAY_WIN
-WorkingDirectory=$INSTDIR_WIN"
+WorkingDirectory=$INSTDIR_WIN\\"
 check_eq "one Apps entry: version and publisher" "$(apps_entries)" "0.0.1 $VENDOR"
 check_eq "remembers where it is installed" "$(reg_value "$OWN_KEY" InstallDir)" "$INSTDIR_WIN\\"
 check "a silent install starts nothing" tray_window absent 0
@@ -262,12 +266,10 @@ check_msi "installs the same package again" 0 /i "$(winepath -w "$SHIPPED")" /qn
 check "the deleted tray is back" tray_is "$SHIPPED_TRAY"
 check_eq "one Apps entry" "$(apps_entries)" "$VERSION $VENDOR"
 check "the tray runs again" tray_runs_again
-code_before=$(win reg query "$UNINSTALL_KEY" /s /f tallowmere /d 2>/dev/null | tr -d '\r' | grep -o '{[-0-9A-F]*}' | head -n 1)
+code_before=$(apps_codes)
 check_msi "installs the same version built again" 0 /i "$(winepath -w "$REBUILT")" /qn
 check_eq "one Apps entry, not two side by side" "$(apps_entries)" "$VERSION $VENDOR"
-check_eq "the entry is the new build's" \
-  "$(win reg query "$UNINSTALL_KEY" /s /f tallowmere /d 2>/dev/null | tr -d '\r' | grep -o '{[-0-9A-F]*}' | head -n 1)" \
-  "$(property "$REBUILT" ProductCode)"
+check_eq "the entry is the new build's" "$(apps_codes)" "$(property "$REBUILT" ProductCode)"
 check_eq "before, the entry was the first build's" "$code_before" "$(property "$SHIPPED" ProductCode)"
 check "the tray runs again" tray_runs_again
 
@@ -321,6 +323,17 @@ check "it started no tray" tray_window absent 0
 check_eq "the Launch at Login value is the user's, and kept" "$(reg_value "$RUN_KEY" tallowmere)" "$launch_at_login"
 check "the state directory is kept as it was" state_intact
 win reg delete "$RUN_KEY" /v tallowmere /f >/dev/null 2>&1 || true
+
+# ---------------------------------------------------------------------------
+# 9. Elsewhere: removed from where it was put
+# ---------------------------------------------------------------------------
+ELSEWHERE=$(winepath -u 'C:\Other Place' 2>/dev/null)
+check_msi "installs into another directory" 0 /i "$(winepath -w "$SHIPPED")" /qn 'INSTALLDIR=C:\Other Place\'
+check_eq "the programs are there" "$(cd "$ELSEWHERE" 2>/dev/null && ls)" tallowmere-tray.exe
+check "and not in the default place" test ! -e "$INSTDIR"
+check_msi "uninstalls it" 0 /x "$(winepath -w "$SHIPPED")" /qn
+check "no file is left there" test ! -e "$ELSEWHERE"
+check_eq "no Apps entry is left" "$(apps_entries)" ""
 
 note "msi_test took $((SECONDS - STARTED))s"
 finish msi_test
