@@ -63,7 +63,7 @@ $UPGRADE_CODE $NEWER_VERSION  258 WIX_DOWNGRADE_DETECTED"
 check "a newer version stops the installation" \
   grep -q $'^NOT WIX_DOWNGRADE_DETECTED\tA newer version of' <(table "$SHIPPED" LaunchCondition)
 check_eq "custom actions: the closer from the Binary table, checked (2) and not (66)" \
-  "$(table "$SHIPPED" CustomAction | awk -F'\t' '$3 == "TrayCloser" { print $1, $2, $4 }')" \
+  "$(table "$SHIPPED" CustomAction | awk -F'\t' '$3 == "TrayCloser" { print $1, $2, $4 }' | sort)" \
   'EndTraysForChange 2 --remember "[INSTALLDIR]."
 EndTraysForRemoval 2 "[INSTALLDIR]."
 StartTrayAgain 66 --start-again "[INSTALLDIR]."'
