@@ -1,5 +1,6 @@
 # What the packages install, and how CPack makes them (scripts/package runs it):
-#   Windows build: a per-user NSIS installer, packaging/windows/NSIS.template.in
+#   Windows build: a per-user NSIS installer, packaging/windows/NSIS.template.in, and
+#                  a per-machine MSI, packaging/windows/msi.cmake (not CPack's)
 #   Linux build:   a Debian package
 # Only the real program and its desktop files have install rules. The stand-in agent,
 # the test programs and the generators have none, so no package can carry them.
@@ -62,6 +63,16 @@ if(WIN32)
   list(TRANSFORM TALLOW_INSTALLED_PROGRAMS APPEND "${CMAKE_EXECUTABLE_SUFFIX}"
        OUTPUT_VARIABLE CPACK_TALLOW_SIGNED_PROGRAMS)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/windows/sign_programs.cmake)
+
+  # The MSI's helper that ends the running trays before their files are replaced or
+  # removed (packaging/windows/msi.cmake). A windowed program, so that no console flashes
+  # up while the installer runs it; the package carries it, nothing installs it.
+  add_executable(end_running_trays WIN32 ${CMAKE_CURRENT_LIST_DIR}/windows/end_running_trays.cpp)
+  target_link_options(end_running_trays PRIVATE -municode)
+  target_link_libraries(end_running_trays PRIVATE tallow_core)
+  tallow_strip_debug(end_running_trays)
+  # Read by msi.cmake, which loads this configuration.
+  set(CPACK_TALLOW_TRAY_CLOSER ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/end_running_trays.exe)
 else()
   # The desktop entry, the rook in every size the icon theme looks for (and the tray's
   # symbolic and failed icons, which it names), the manual page, the copyright file and

@@ -1,5 +1,5 @@
-// Looks at what the Windows installer left, the way Windows itself sees it, for
-// tests/packaging/nsis_test.sh (run under Wine):
+// Looks at what the Windows installers left, the way Windows itself sees it, for
+// tests/packaging/nsis_test.sh and msi_test.sh (run under Wine):
 //
 //   package_probe version FILE         the version resource, one "Name=value" a line
 //   package_probe shortcut FILE.lnk    the shortcut's Target, Arguments, WorkingDirectory
@@ -9,6 +9,9 @@
 //                                      gone); exit status 1 when it is not by then
 //   package_probe close-tray           posts WM_CLOSE to the tray's control window, as
 //                                      the installer does; exit status 1 when there is none
+//   package_probe stubborn-tray SECONDS
+//                                      a control window that ignores WM_CLOSE, as a tray
+//                                      that hangs would, for SECONDS; then it ends
 //
 // Output is UTF-8. Exit status 2 means the request itself failed.
 
@@ -20,10 +23,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/win32/owner_window.h"
 #include "platform/win32/wide_text.h"
 
 namespace {
@@ -131,9 +136,27 @@ int close_tray() {
   return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : fail("PostMessageW");
 }
 
+int stubborn_tray(int seconds) {
+  struct Deaf {
+    std::optional<LRESULT> handle(UINT message, WPARAM, LPARAM) {
+      if (message == WM_CLOSE) return 0;
+      return std::nullopt;
+    }
+  } deaf;
+  auto window = tallow::platform::win32::create_owner_window(kControlClass, &deaf);
+  if (!window) return fail("cannot make the control window");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  return 0;
+}
+
 int usage() {
   std::fputs("usage: package_probe version FILE | shortcut FILE.lnk | tray present|absent SECONDS"
-             " | close-tray\n",
+             " | close-tray | stubborn-tray SECONDS\n",
              stderr);
   return 2;
 }
@@ -150,5 +173,6 @@ int wmain(int argc, wchar_t** argv) {
     return wait_for_tray(state == L"present", std::wcstol(argv[3], nullptr, 10));
   }
   if (command == L"close-tray" && argc == 2) return close_tray();
+  if (command == L"stubborn-tray" && argc == 3) return stubborn_tray(std::wcstol(argv[2], nullptr, 10));
   return usage();
 }
