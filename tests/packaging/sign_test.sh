@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows package signed with a throwaway code-signing certificate, and not signed
-# without one:
+# The Windows packages, the NSIS installer and the MSI, signed with a throwaway
+# code-signing certificate, and not signed without one:
 #
 #   tests/packaging/sign_test.sh BUILD_DIR
 #
@@ -8,7 +8,8 @@
 # scripts/package in the work directory, so BUILD_DIR/packages stays as it was; the signed
 # one carries a copy of the stand-in agent, which is not ours to sign. Both are installed
 # under Wine, into two directories of a throwaway prefix: the uninstaller exists only once
-# the installer has written it. Uses DISPLAY when it is set, else starts its own Xvfb.
+# the installer has written it. The MSI's files are read from it with msiextract and
+# msiinfo. Uses DISPLAY when it is set, else starts its own Xvfb.
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: sign_test.sh BUILD_DIR}" && pwd)
@@ -42,8 +43,9 @@ openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -nodes -keyout "$KEY" -out "$
   -addext "extendedKeyUsage=codeSigning" -addext "basicConstraints=critical,CA:FALSE" \
   >"$WORK/openssl.log" 2>&1 || die "no certificate: $(tail -n 5 "$WORK/openssl.log")"
 
-# package VARIABLE=VALUE...: scripts/package windows with only these signing variables.
-package() { env -u TALLOW_SIGN_CERT -u TALLOW_SIGN_KEY "$@" "$HERE/../../scripts/package" windows; }
+# package VARIABLE=VALUE...: scripts/package windows (or $KIND) with only these signing
+# variables.
+package() { env -u TALLOW_SIGN_CERT -u TALLOW_SIGN_KEY "$@" "$HERE/../../scripts/package" "${KIND:-windows}"; }
 
 # ---------------------------------------------------------------------------
 # 1. Half a certificate is refused, before anything is built
@@ -76,6 +78,13 @@ check_eq "says that nothing is signed once, and only without a certificate" \
 check_eq "the build's tray is left as it was built" "$(sha256sum <"$TRAY")" "$built_tray"
 SIGNED=$(ls "$WORK"/signed/*-setup.exe 2>/dev/null) || die "no signed package: $(tail -n 20 "$WORK/signed.log")"
 UNSIGNED=$(ls "$WORK"/unsigned/*-setup.exe 2>/dev/null) || die "no unsigned package"
+KIND=msi check "makes the signed MSI" make_package signed-msi \
+  TALLOW_SIGN_CERT="$CERT" TALLOW_SIGN_KEY="$KEY" TALLOW_AGENT_EXE="$WORK/agent/tallowmered.exe"
+SIGNED_MSI=$(ls "$WORK"/signed-msi/*.msi 2>/dev/null) || die "no signed MSI: $(tail -n 20 "$WORK/signed-msi.log")"
+M=$WORK/msi-files
+mkdir -p "$M"
+msiextract -C "$M" "$SIGNED_MSI" >/dev/null
+msiinfo extract "$SIGNED_MSI" Binary.TrayCloser >"$M/end_running_trays.exe"
 
 [[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
 desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
@@ -124,6 +133,11 @@ the build's tray|$TRAY|unsigned
 the installer made without a certificate|$UNSIGNED|unsigned
 its tray|$C/unsigned/tallowmere-tray.exe|unsigned
 its uninstaller|$C/unsigned/Uninstall.exe|unsigned
+the signed MSI|$SIGNED_MSI|signed
+its tray|$M/tallowmere/tallowmere-tray.exe|signed
+the helper it runs to end trays|$M/end_running_trays.exe|signed
+its agent|$M/tallowmere/tallowmered.exe|$WORK/agent/tallowmered.exe
+the build's helper|$BUILD/bin/end_running_trays.exe|unsigned
 EOF
 
 finish sign_test
