@@ -6,7 +6,6 @@
 
 #include "common/text.h"
 #include "platform/os_error.h"
-#include "platform/win32/environment_name.h"
 #include "platform/win32/wide_text.h"
 
 namespace tallow::platform {

@@ -3,17 +3,43 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "platform/environment.h"
 #include "platform/os_error.h"
-#include "platform/win32/file_util.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace tallow::platform {
+namespace {
 
 using win32::ScopedHandle;
+
+// Others may read, write, delete or rename over the file while we hold it: the agent
+// replaces its files atomically, which fails while any handle lacks FILE_SHARE_DELETE.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Never creates the file. Not inheritable.
+ScopedHandle open_existing_for_reading(const std::filesystem::path& path) {
+  return ScopedHandle(
+      CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The size of a file on disk that is not a directory; absent for a directory, pipe,
+// console or device, or when the system cannot tell.
+std::optional<std::uint64_t> regular_file_size(HANDLE file) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return std::nullopt;
+  // The standard class rather than GetFileInformationByHandle, which also asks the
+  // volume for its serial number: many times slower, and the tray asks often.
+  FILE_STANDARD_INFO info{};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof(info)) || info.Directory) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.EndOfFile.QuadPart);
+}
+
+}  // namespace
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -34,9 +60,9 @@ std::optional<std::string> read_regular_file(const std::filesystem::path& path,
                                              std::size_t max_bytes) {
   // Never the C runtime's streams: they open without FILE_SHARE_DELETE, and the
   // agent's atomic replace of the file would fail while we read it.
-  const ScopedHandle file = win32::open_existing_for_reading(path);
+  const ScopedHandle file = open_existing_for_reading(path);
   if (!file) return std::nullopt;
-  const auto size = win32::regular_file_size(file.get());
+  const auto size = regular_file_size(file.get());
   if (!size || *size > max_bytes) return std::nullopt;
 
   // Reading one byte past the limit catches a file that grew after the size check.
@@ -87,13 +113,28 @@ Result<void> create_directories(const std::filesystem::path& path) {
 Result<File> open_log_for_append(const std::filesystem::path& path) {
   // With FILE_APPEND_DATA alone every write lands at the current end, whatever
   // other writers did meanwhile, and nothing can truncate through this handle.
-  ScopedHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, win32::kShareAll, nullptr,
+  ScopedHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return last_os_error();
   // A named pipe or a device in the log's place is no log: a pipe without a reader
   // would stall the agent's first write.
-  if (!win32::regular_file_size(file.get())) return Error{path_text(path) + " is not a regular file"};
+  if (!regular_file_size(file.get())) return Error{path_text(path) + " is not a regular file"};
   return win32::to_file(std::move(file));
+}
+
+bool is_file_locked_elsewhere(const std::filesystem::path& path) {
+  const ScopedHandle file = open_existing_for_reading(path);
+  if (!file || !regular_file_size(file.get())) return false;
+  OVERLAPPED at_start{};
+  if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFF, 0xFFFFFFFF,
+                 &at_start)) {
+    // Closing the handle would drop the lock as well, but only eventually; unlock now
+    // so that the agent starting this instant finds the file free.
+    UnlockFile(file.get(), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF);
+    return false;
+  }
+  // Only a refusal means a holder; any other failure says nothing about one.
+  return GetLastError() == ERROR_LOCK_VIOLATION;
 }
 
 }  // namespace tallow::platform

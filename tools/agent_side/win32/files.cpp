@@ -12,7 +12,6 @@
 #include "agent_side/agent_side.h"
 #include "platform/environment.h"
 #include "platform/os_error.h"
-#include "platform/win32/file_util.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace tallow::agent_side {
@@ -79,8 +78,9 @@ bool move_over(const std::filesystem::path& from, const std::filesystem::path& t
 }  // namespace
 
 Result<FileLock> lock_file_exclusively(const std::filesystem::path& path) {
-  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, win32::kShareAll, nullptr,
-                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;  // as the tray's probe
+  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return last_os_error();
   OVERLAPPED at_start{};
   if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFF, 0xFFFFFFFF,

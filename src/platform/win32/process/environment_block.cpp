@@ -1,8 +1,9 @@
 #include "platform/win32/process/environment_block.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
-#include "platform/win32/environment_name.h"
 #include "platform/win32/wide_text.h"
 
 namespace tallow::platform::win32 {
@@ -19,6 +20,12 @@ bool can_exist(const WideVariable& variable) {
          variable.value.find(L'\0') == std::wstring::npos;
 }
 
+// Names compared as the system compares them when it looks a variable up: ordinally,
+// ignoring case. The block must be sorted that way.
+int compare_names(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE);
+}
+
 }  // namespace
 
 std::wstring environment_block(const std::vector<EnvironmentVariable>& variables) {
@@ -31,12 +38,12 @@ std::wstring environment_block(const std::vector<EnvironmentVariable>& variables
 
   // Stable, so that among equal names the later one stays last and is the one kept.
   std::stable_sort(wide.begin(), wide.end(), [](const WideVariable& a, const WideVariable& b) {
-    return variable_name_less(a.name, b.name);
+    return compare_names(a.name, b.name) == CSTR_LESS_THAN;
   });
 
   std::wstring block;
   for (std::size_t i = 0; i < wide.size(); ++i) {
-    if (i + 1 < wide.size() && same_variable_name(wide[i].name, wide[i + 1].name)) continue;
+    if (i + 1 < wide.size() && compare_names(wide[i].name, wide[i + 1].name) == CSTR_EQUAL) continue;
     block += wide[i].name;
     block += L'=';
     block += wide[i].value;
