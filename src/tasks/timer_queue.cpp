@@ -50,12 +50,9 @@ bool TimerQueue::cancel(Id id) {
 void TimerQueue::serve() {
   std::unique_lock lock(mutex_);
   while (!shut_down_) {
-    if (entries_.empty()) {
-      changed_.wait(lock);
-      continue;
-    }
     const auto first = entries_.begin();
-    if (first->first.deadline == Clock::time_point::max()) {
+    // A deadline of never waits without a time, like an empty queue.
+    if (first == entries_.end() || first->first.deadline == Clock::time_point::max()) {
       changed_.wait(lock);
       continue;
     }

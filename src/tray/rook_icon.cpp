@@ -42,23 +42,35 @@ static_assert(std::bit_cast<std::uint32_t>(kDimmed) == 0x3EB33333);
 // reads on light and dark panels alike.
 constexpr std::uint8_t kNeutralGrey = 0x92;
 
-// Colour and opacity follow the status's kind alone; a failure's reason plays no part.
-Paint paint_for(const AgentStatus& status, std::optional<bool> light_theme) {
-  // Black on light, white on dark.
-  const std::uint8_t theme = !light_theme ? kNeutralGrey : *light_theme ? 0 : 255;
+// What the status's kind alone decides; a failure's reason plays no part.
+struct RookLook {
+  std::string_view icon_name;
+  bool amber;
+  float opacity;
+};
+
+RookLook look_for(const AgentStatus& status) {
   switch (status.kind()) {
     case AgentStatus::Kind::running:
     case AgentStatus::Kind::running_elsewhere:
-      return {theme, theme, theme, kOpaque};
+      return {"tallowmere-tray-symbolic", false, kOpaque};
     case AgentStatus::Kind::failed:
-      return {245, 158, 11, kOpaque};  // amber
+      return {"tallowmere-tray-failed", true, kOpaque};
     case AgentStatus::Kind::stopped:
     case AgentStatus::Kind::starting:
     case AgentStatus::Kind::stopping:
     case AgentStatus::Kind::not_enrolled:
       break;
   }
-  return {theme, theme, theme, kDimmed};
+  return {"tallowmere-tray-dimmed-symbolic", false, kDimmed};
+}
+
+Paint paint_for(const AgentStatus& status, std::optional<bool> light_theme) {
+  const RookLook look = look_for(status);
+  if (look.amber) return {245, 158, 11, look.opacity};
+  // Black on light, white on dark.
+  const std::uint8_t theme = !light_theme ? kNeutralGrey : *light_theme ? 0 : 255;
+  return {theme, theme, theme, look.opacity};
 }
 
 std::uint8_t scaled_alpha(std::uint8_t coverage, float opacity) {
@@ -149,21 +161,7 @@ platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& st
   return icon;
 }
 
-std::string_view rook_icon_name(const AgentStatus& status) {
-  switch (status.kind()) {
-    case AgentStatus::Kind::running:
-    case AgentStatus::Kind::running_elsewhere:
-      return "tallowmere-tray-symbolic";
-    case AgentStatus::Kind::failed:
-      return "tallowmere-tray-failed";
-    case AgentStatus::Kind::stopped:
-    case AgentStatus::Kind::starting:
-    case AgentStatus::Kind::stopping:
-    case AgentStatus::Kind::not_enrolled:
-      break;
-  }
-  return "tallowmere-tray-dimmed-symbolic";
-}
+std::string_view rook_icon_name(const AgentStatus& status) { return look_for(status).icon_name; }
 
 platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,
                                           std::optional<bool> light_theme) {
