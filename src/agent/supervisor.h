@@ -133,7 +133,7 @@ class Supervisor final : public AgentControl {
   void refresh_status() const;
 
  private:
-  // The options with every empty function filled with the product's own.
+  // The options, an empty launcher, reader or enrollment runner replaced by the product's own.
   struct Context : SupervisorOptions {
     explicit Context(SupervisorOptions options) : SupervisorOptions(std::move(options)) {}
     std::shared_ptr<RefreshSchedule> refreshes;

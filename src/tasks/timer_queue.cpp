@@ -15,8 +15,7 @@ TimerQueue::Id TimerQueue::schedule_at(Clock::time_point deadline, std::function
     // take a while to let go of.
     if (shut_down_) return 0;
     id = ++last_id_;
-    const bool first = entries_.empty() || Key{deadline, id} < entries_.begin()->first;
-    entries_.emplace(Key{deadline, id}, std::move(callback));
+    const bool first = entries_.emplace(Key{deadline, id}, std::move(callback)).first == entries_.begin();
     // Only a new first deadline changes how long the serving thread has to wait.
     if (!first) return id;
   }
