@@ -15,9 +15,9 @@ TimerQueue::Id TimerQueue::schedule_at(Clock::time_point deadline, std::function
     // take a while to let go of.
     if (shut_down_) return 0;
     id = ++last_id_;
-    const bool first = entries_.emplace(Key{deadline, id}, std::move(callback)).first == entries_.begin();
+    const auto entry = entries_.emplace(Key{deadline, id}, std::move(callback)).first;
     // Only a new first deadline changes how long the serving thread has to wait.
-    if (!first) return id;
+    if (entry != entries_.begin()) return id;
   }
   changed_.notify_one();
   return id;
