@@ -25,12 +25,8 @@ std::vector<platform::EnvironmentVariable> launch_environment_overrides(
 Result<std::unique_ptr<platform::ChildProcess>> launch_agent(
     const std::filesystem::path& state_directory, const std::filesystem::path& agent_path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(agent_path, error)) {
-    return Error{missing_agent_reason(agent_path)};
-  }
-  if (auto created = platform::create_directories(state_directory); !created) {
-    return created.error();
-  }
+  if (!std::filesystem::is_regular_file(agent_path, error)) return Error{missing_agent_reason(agent_path)};
+  if (auto created = platform::create_directories(state_directory); !created) return created.error();
   auto log = platform::open_log_for_append(state_directory / kAgentLogFileName);
   if (!log) return log.error();
 

@@ -18,17 +18,6 @@ const char* signal_name(std::uint32_t number) {
   return number < std::size(kNames) ? kNames[number] : nullptr;
 }
 
-std::string exit_code_text(std::uint32_t exit_code) {
-  char buffer[32];
-  // Codes with bit 31 set are NTSTATUS values such as 0xc0000005: hex reads as the system writes them.
-  if (exit_code & 0x80000000u) {
-    std::snprintf(buffer, sizeof buffer, "0x%x", static_cast<unsigned>(exit_code));
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%u", static_cast<unsigned>(exit_code));
-  }
-  return std::string("exit code: ") + buffer;
-}
-
 }  // namespace
 
 std::string status_label(const AgentStatus& status) {
@@ -45,7 +34,12 @@ std::string status_label(const AgentStatus& status) {
 }
 
 std::string exit_status_text(const platform::ExitStatus& status) {
-  if (status.kind == platform::ExitStatus::Kind::code) return exit_code_text(status.value);
+  if (status.kind == platform::ExitStatus::Kind::code) {
+    char code[16];
+    // Codes with bit 31 set are NTSTATUS values such as 0xc0000005: hex reads as the system writes them.
+    std::snprintf(code, sizeof code, status.value & 0x80000000u ? "0x%x" : "%u", static_cast<unsigned>(status.value));
+    return std::string("exit code: ") + code;
+  }
   std::string text = "signal: " + std::to_string(status.value);
   if (const char* name = signal_name(status.value)) text += std::string(" (") + name + ")";
   return text;

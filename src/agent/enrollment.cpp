@@ -73,12 +73,9 @@ void run_enrollment(const Supervisor& supervisor, std::string code, std::string 
                                            enrollment_arguments(self.state_directory(), code, hub),
                                            platform::environment_with({{"NO_COLOR", "1"}})};
     const platform::WakeEvent* const wake[] = {&self.runtime()->shutdown_event()};
-    std::optional<EnrollmentCompletion> completion;
-    {
-      const auto run =
-          platform::run_captured(command, {limits.time_limit, limits.kept_output_bytes}, wake);
-      completion = complete_enrollment(run);
-    }
+    // The run's output, which may be large, goes with the end of this statement.
+    auto completion =
+        complete_enrollment(platform::run_captured(command, {limits.time_limit, limits.kept_output_bytes}, wake));
     if (!completion) return;
     // Whatever happened, config.json says best where this computer is enrolled now.
     self.leave_notice(std::move(completion->notice));

@@ -4,10 +4,6 @@
 
 namespace tallow {
 
-RefreshSchedule::RefreshSchedule(std::weak_ptr<TaskRuntime> runtime, std::function<void()> refresh,
-                                 std::function<std::chrono::nanoseconds()> pace)
-    : runtime_(std::move(runtime)), refresh_(std::move(refresh)), pace_(std::move(pace)) {}
-
 void RefreshSchedule::request(Clock::time_point earliest) {
   std::lock_guard lock(mutex_);
   requested_ = requested_ ? std::max(*requested_, earliest) : earliest;
@@ -17,7 +13,7 @@ void RefreshSchedule::request(Clock::time_point earliest) {
 void RefreshSchedule::set_timer_locked() {
   // A refresh under way sets the timer as it ends.
   if (running_) return;
-  const Clock::time_point due = requested_ ? std::min(*requested_, paced_) : paced_;
+  const Clock::time_point due = due_locked();
   if (due == Clock::time_point::max()) return;
   if (timer_ != 0 && timer_at_ <= due) return;
   const auto runtime = runtime_.lock();
@@ -36,8 +32,7 @@ void RefreshSchedule::on_timer(Clock::time_point set_for) {
     // A timer that a cancel came too late for may still run: it is not the one waited for.
     if (timer_ != 0 && timer_at_ == set_for) timer_ = 0;
     const Clock::time_point now = Clock::now();
-    const Clock::time_point due = requested_ ? std::min(*requested_, paced_) : paced_;
-    if (running_ || now < due) return set_timer_locked();
+    if (running_ || now < due_locked()) return set_timer_locked();
     running_ = true;
     // Served only by a refresh that starts no earlier than it asked.
     if (requested_ && now >= *requested_) requested_.reset();

@@ -7,6 +7,7 @@
 // its lock, writes status.json, and config.json after an enrollment) is served by one
 // refresh that starts after all of them.
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -24,7 +25,8 @@ class RefreshSchedule : public std::enable_shared_from_this<RefreshSchedule> {
   // `refresh` runs on a task of `runtime`; `pace`, asked once each refresh has ended, says
   // how long the next one may wait at most. Both may run on any thread.
   RefreshSchedule(std::weak_ptr<TaskRuntime> runtime, std::function<void()> refresh,
-                  std::function<std::chrono::nanoseconds()> pace);
+                  std::function<std::chrono::nanoseconds()> pace)
+      : runtime_(std::move(runtime)), refresh_(std::move(refresh)), pace_(std::move(pace)) {}
 
   // Asks for a refresh that starts at `earliest` or later. One already waiting serves
   // the request, starting no earlier than the latest `earliest` asked of it; one already
@@ -32,6 +34,8 @@ class RefreshSchedule : public std::enable_shared_from_this<RefreshSchedule> {
   void request(Clock::time_point earliest);
 
  private:
+  // When the next refresh is due: the earlier of the requested and the paced one.
+  Clock::time_point due_locked() const { return requested_ ? std::min(*requested_, paced_) : paced_; }
   void set_timer_locked();
   void on_timer(Clock::time_point set_for);
   void run();

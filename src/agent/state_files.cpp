@@ -58,9 +58,7 @@ class MemberPicker {
     forget(next_);
     return true;
   }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
 
  private:
   struct Container {

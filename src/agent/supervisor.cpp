@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
-#include "agent/agent_launch.h"
-#include "agent/agent_locations.h"
-#include "agent/enrollment.h"
 #include "agent/state_files.h"
 
 namespace tallow {
@@ -14,35 +12,9 @@ using Kind = AgentStatus::Kind;
 using Lock = std::lock_guard<std::mutex>;
 using Clock = TimerQueue::Clock;
 
-Supervisor::Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
-                       std::shared_ptr<SupervisorState> state)
-    : runtime_(std::move(runtime)), context_(std::move(context)), state_(std::move(state)) {}
-
-void Supervisor::enroll(const std::string& code, const std::string& hub) const {
-  context_->run_enrollment(*this, code, hub);
-}
-
-std::filesystem::path Supervisor::log_path() const {
-  return context_->state_directory / kAgentLogFileName;
-}
-
 void Supervisor::set_status(Hold& hold, AgentStatus status) const {
-  if (state_->status == status) return;
-  if (context_->status_observer) context_->status_observer(state_->status, status);
-  state_->status = std::move(status);
-  hold.changed();
-}
-
-void Supervisor::set_hub_url(Hold& hold, std::optional<std::string> hub_url) const {
-  if (state_->hub_url == hub_url) return;
-  state_->hub_url = std::move(hub_url);
-  hold.changed();
-}
-
-void Supervisor::set_hub_connected(Hold& hold, std::optional<bool> connected) const {
-  if (state_->hub_connected == connected) return;
-  state_->hub_connected = connected;
-  hold.changed();
+  if (state_->status != status && context_->status_observer) context_->status_observer(state_->status, status);
+  set(hold, state_->status, std::move(status));
 }
 
 void Supervisor::start() const {
@@ -92,21 +64,17 @@ void Supervisor::run_launch() const {
   // no child to confirm: one more refresh follows the recording. On a clock, the next
   // tick comes anyway.
   if (context_->watch) context_->refreshes->request(Clock::now());
-  // This task
-  // goes on as the child's exit watch: a thread fewer to start, and under Wine each
-  // thread that ends leaves its stack (about 1 MB) until the next one ends.
+  // This task goes on as the child's exit watch: a thread fewer to start, and under Wine
+  // each thread that ends leaves its stack (about 1 MB) until the next one ends.
   watch_exit(*owned, *kill);
 }
 
-void Supervisor::watch_exit(platform::ChildProcess& child,
-                            const platform::WakeEvent& kill_signal) const {
+void Supervisor::watch_exit(platform::ChildProcess& child, const platform::WakeEvent& kill_signal) const {
   const platform::WakeEvent* const wake[] = {&kill_signal, &runtime_->shutdown_event()};
   auto woken = child.wait_exit_or(wake);
   if (!woken) return on_child_exit(woken.error());
-  if (woken.value() == std::size_t{1}) {
-    // The tray is ending: the agent outlives it unless it was stopped first.
-    return;
-  }
+  // The tray is ending: the agent outlives it unless it was stopped first.
+  if (woken.value() == std::size_t{1}) return;
   if (woken.value() == std::size_t{0}) child.terminate();
   on_child_exit(child.wait_exit());
 }
@@ -123,11 +91,9 @@ void Supervisor::on_child_exit(const Result<platform::ExitStatus>& outcome) cons
       set_status(hold, AgentStatus::stopped());
     } else {
       // An agent that ends on its own failed, whatever its exit code.
-      set_status(hold, AgentStatus::failed(outcome ? exit_reason(outcome.value())
-                                                  : outcome.error().message));
+      set_status(hold, AgentStatus::failed(outcome ? exit_reason(outcome.value()) : outcome.error().message));
     }
-    restart_pending = state_->restart_pending;
-    state_->restart_pending = false;
+    restart_pending = std::exchange(state_->restart_pending, false);
   }
   if (restart_pending) start();
 }
@@ -145,11 +111,8 @@ void Supervisor::stop() const {
     send_stop_request = state_->send_stop_request;
     set_status(hold, AgentStatus::stopping());
   }
-  const bool delivered = send_stop_request && send_stop_request();
-  if (!delivered) {
-    kill_signal->raise();
-    return;
-  }
+  // A child that cannot be asked is ended at once.
+  if (!send_stop_request || !send_stop_request()) return kill_signal->raise();
   // The deadline holds the kill signal weakly: once its child is gone there is nothing
   // left to end, and a storm of stops keeps no events open through the grace.
   runtime_->timers().schedule_after(
@@ -176,11 +139,8 @@ void Supervisor::restart() const {
     // Decided in the same hold as the check, so a child ending in between still restarts.
     if (has_child) state_->restart_pending = true;
   }
-  if (has_child) {
-    stop();
-  } else {
-    start();
-  }
+  if (has_child) return stop();
+  start();
 }
 
 void Supervisor::stop_and_wait() const {
@@ -194,26 +154,6 @@ void Supervisor::stop_and_wait() const {
   }
 }
 
-AgentStatus Supervisor::status() const {
-  Lock lock(state_->mutex);
-  return state_->status;
-}
-
-std::optional<std::string> Supervisor::hub_url() const {
-  Lock lock(state_->mutex);
-  return state_->hub_url;
-}
-
-std::optional<bool> Supervisor::hub_connected() const {
-  Lock lock(state_->mutex);
-  return state_->hub_connected;
-}
-
-bool Supervisor::has_child() const {
-  Lock lock(state_->mutex);
-  return state_->kill_signal != nullptr;
-}
-
 std::optional<Notice> Supervisor::take_notice() const {
   Lock lock(state_->mutex);
   return std::exchange(state_->notice, std::nullopt);
@@ -224,7 +164,7 @@ void Supervisor::leave_notice(Notice notice) const {
   // A notice not shown yet is replaced: the latest outcome is the one that counts.
   state_->notice = std::move(notice);
   hold.changed();
-  set_hub_url(hold, read_hub_url(context_->state_directory));
+  set(hold, state_->hub_url, read_hub_url(context_->state_directory));
 }
 
 }  // namespace tallow

@@ -11,9 +11,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "common/result.h"
 #include "agent/agent_control.h"
+#include "agent/agent_locations.h"
 #include "agent/agent_status.h"
 #include "agent/refresh_schedule.h"
 #include "tasks/task_runtime.h"
@@ -106,14 +108,16 @@ class Supervisor final : public AgentControl {
   // Stop then start, or start when there is no child.
   void restart() const override;
   // Runs the agent's "enroll" in the background (enrollment.h).
-  void enroll(const std::string& code, const std::string& hub) const override;
+  void enroll(const std::string& code, const std::string& hub) const override {
+    context_->run_enrollment(*this, code, hub);
+  }
   // Stop, then wait a few seconds at most for the child to be gone (end of logon).
   void stop_and_wait() const;
 
-  AgentStatus status() const override;
-  std::optional<std::string> hub_url() const override;
-  std::optional<bool> hub_connected() const override;
-  bool has_child() const override;
+  AgentStatus status() const override { return read(&SupervisorState::status); }
+  std::optional<std::string> hub_url() const override { return read(&SupervisorState::hub_url); }
+  std::optional<bool> hub_connected() const override { return read(&SupervisorState::hub_connected); }
+  bool has_child() const override { return read(&SupervisorState::kill_signal) != nullptr; }
   std::optional<Notice> take_notice() const override;
   // Leaves a notice for the tray, replacing one not shown yet, and takes the hub URL
   // that config.json gives now: how an enrollment's outcome comes back.
@@ -121,7 +125,7 @@ class Supervisor final : public AgentControl {
 
   std::filesystem::path state_directory() const override { return context_->state_directory; }
   const std::filesystem::path& agent_path() const { return context_->agent_path; }
-  std::filesystem::path log_path() const override;
+  std::filesystem::path log_path() const override { return context_->state_directory / kAgentLogFileName; }
   const std::shared_ptr<TaskRuntime>& runtime() const { return runtime_; }
   const std::shared_ptr<SupervisorState>& state() const { return state_; }
 
@@ -129,15 +133,9 @@ class Supervisor final : public AgentControl {
   void refresh_status() const;
 
  private:
-  struct Context {
-    std::filesystem::path state_directory;
-    std::filesystem::path agent_path;
-    SupervisorTimings timings;
-    AgentLauncher launcher;
-    StateFileReader read_files;
-    EnrollmentRunner run_enrollment;
-    std::function<void(const AgentStatus&, const AgentStatus&)> status_observer;
-    std::function<void()> on_change;
+  // The options, an empty launcher, reader or enrollment runner replaced by the product's own.
+  struct Context : SupervisorOptions {
+    explicit Context(SupervisorOptions options) : SupervisorOptions(std::move(options)) {}
     std::shared_ptr<RefreshSchedule> refreshes;
     // Last, so it ends first: its thread asks for refreshes.
     std::unique_ptr<platform::StateDirectoryWatch> watch;
@@ -163,13 +161,26 @@ class Supervisor final : public AgentControl {
     bool changed_ = false;
   };
 
-  // Each changes one field of the record in a hold of its lock, and notes a change.
+  // Changes one field of the record in a hold of its lock, and notes a change.
+  template <typename T>
+  static void set(Hold& hold, T& field, std::type_identity_t<T> value) {
+    if (field == value) return;
+    field = std::move(value);
+    hold.changed();
+  }
+  // The same for the status, which its observer hears of first.
   void set_status(Hold& hold, AgentStatus status) const;
-  void set_hub_url(Hold& hold, std::optional<std::string> hub_url) const;
-  void set_hub_connected(Hold& hold, std::optional<bool> connected) const;
+
+  // One field of the record, copied under its lock.
+  template <typename T>
+  T read(T SupervisorState::*field) const {
+    std::lock_guard lock(state_->mutex);
+    return (*state_).*field;
+  }
 
   Supervisor(std::shared_ptr<TaskRuntime> runtime, std::shared_ptr<const Context> context,
-             std::shared_ptr<SupervisorState> state);
+             std::shared_ptr<SupervisorState> state)
+      : runtime_(std::move(runtime)), context_(std::move(context)), state_(std::move(state)) {}
 
   void run_launch() const;
   void watch_exit(platform::ChildProcess& child, const platform::WakeEvent& kill_signal) const;

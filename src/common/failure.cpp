@@ -87,16 +87,12 @@ void fail(std::string_view message, std::source_location where) {
   throw TaskAbandoned{};
 }
 
-void report_escaped_exception(const std::exception_ptr& escaped, std::source_location where) {
-  report(failure_text(where, message_of(escaped)));
-}
-
 void run_background_work(const std::function<void()>& work, std::source_location where) {
   try {
     work();
   } catch (const TaskAbandoned&) {
   } catch (...) {
-    report_escaped_exception(std::current_exception(), where);
+    report(failure_text(where, message_of(std::current_exception())));
   }
 }
 

@@ -32,10 +32,6 @@ void install_failure_hook(FailureReporter reporter);
 // What fail() throws on a background thread; only the task runtime catches it.
 struct TaskAbandoned {};
 
-// For the task runtime: reports an exception that escaped a task, which then ends.
-void report_escaped_exception(const std::exception_ptr& escaped,
-                              std::source_location where = std::source_location::current());
-
 // Runs one piece of background work (a task, a timer's callback) so that a failure in it
 // ends it alone: fail() has reported itself, any other escaped exception is reported as
 // caught at `where`, the caller's place.

@@ -2,23 +2,20 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace tallow {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point at `pos` and advances past it. An invalid sequence yields
-// U+FFFD and advances past its maximal valid prefix (at least one byte), the way
-// the Unicode standard recommends replacing ill-formed input.
-char32_t decode_utf8(std::string_view s, std::size_t& pos, bool& valid) {
+// Decodes one code point at `pos` and advances past it. An invalid sequence yields none
+// and advances past its maximal valid prefix (at least one byte): the part the Unicode
+// standard recommends replacing with one U+FFFD.
+std::optional<char32_t> decode_utf8(std::string_view s, std::size_t& pos) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
-  const std::uint8_t lead = byte(pos);
-  valid = true;
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  }
+  const std::uint8_t lead = byte(pos++);
+  if (lead < 0x80) return lead;
   int length = 0;
   char32_t code = 0;
   std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
@@ -36,22 +33,14 @@ char32_t decode_utf8(std::string_view s, std::size_t& pos, bool& valid) {
     if (lead == 0xF0) low = 0x90;        // no overlong forms
     if (lead == 0xF4) high = 0x8F;       // nothing above U+10FFFF
   } else {
-    ++pos;
-    valid = false;
-    return kReplacement;
+    return std::nullopt;
   }
-  std::size_t i = pos + 1;
-  for (int k = 1; k < length; ++k, ++i) {
+  for (int k = 1; k < length; ++k, ++pos) {
     const std::uint8_t lo = k == 1 ? low : 0x80;
     const std::uint8_t hi = k == 1 ? high : 0xBF;
-    if (i >= s.size() || byte(i) < lo || byte(i) > hi) {
-      pos = i;
-      valid = false;
-      return kReplacement;
-    }
-    code = (code << 6) | (byte(i) & 0x3F);
+    if (pos >= s.size() || byte(pos) < lo || byte(pos) > hi) return std::nullopt;
+    code = (code << 6) | (byte(pos) & 0x3F);
   }
-  pos = i;
   return code;
 }
 
@@ -73,14 +62,36 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
+// Length in bytes of the white-space character starting at `pos`, or 0.
+std::size_t white_space_at(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  const std::optional<char32_t> c = decode_utf8(text, end);
+  return c && is_white_space(*c) ? end - pos : 0;
+}
+
+// Length in bytes of the white-space character ending at `end`, or 0.
+std::size_t white_space_before(std::string_view text, std::size_t end) {
+  // A white-space character is one to three bytes long in UTF-8.
+  for (std::size_t length = 1; length <= 3 && length <= end; ++length) {
+    if (white_space_at(text, end - length) == length) return length;
+  }
+  return 0;
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size()) return false;
+  return std::equal(lower_prefix.begin(), lower_prefix.end(), text.begin(), [](char p, char c) {
+    return p == ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+  });
+}
+
 }  // namespace
 
 std::u16string utf8_to_utf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
-    bool valid;
-    const char32_t c = decode_utf8(text, pos, valid);
+    const char32_t c = decode_utf8(text, pos).value_or(kReplacement);
     if (c < 0x10000) {
       out += static_cast<char16_t>(c);
     } else {
@@ -114,17 +125,14 @@ std::string sanitize_utf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + 8);
   for (std::size_t pos = 0; pos < bytes.size();) {
-    bool valid;
-    append_utf8(out, decode_utf8(bytes, pos, valid));
+    append_utf8(out, decode_utf8(bytes, pos).value_or(kReplacement));
   }
   return out;
 }
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
-    bool valid;
-    decode_utf8(bytes, pos, valid);
-    if (!valid) return false;
+    if (!decode_utf8(bytes, pos)) return false;
   }
   return true;
 }
@@ -134,27 +142,6 @@ bool is_white_space(char32_t c) {
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
          c == 0x205F || c == 0x3000;
 }
-
-namespace {
-
-// Length in bytes of the white-space character starting at `pos`, or 0.
-std::size_t white_space_at(std::string_view text, std::size_t pos) {
-  std::size_t end = pos;
-  bool valid;
-  const char32_t c = decode_utf8(text, end, valid);
-  return valid && is_white_space(c) ? end - pos : 0;
-}
-
-// Length in bytes of the white-space character ending at `end`, or 0.
-std::size_t white_space_before(std::string_view text, std::size_t end) {
-  // A white-space character is one to three bytes long in UTF-8.
-  for (std::size_t length = 1; length <= 3 && length <= end; ++length) {
-    if (white_space_at(text, end - length) == length) return length;
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::string_view trim_white_space(std::string_view text) {
   std::size_t begin = 0;
@@ -175,35 +162,18 @@ std::string_view trim_white_space(std::string_view text) {
 std::vector<std::string_view> split_white_space(std::string_view text) {
   std::vector<std::string_view> tokens;
   std::size_t pos = 0;
-  std::size_t token_begin = std::string_view::npos;
   while (pos < text.size()) {
-    const std::size_t n = white_space_at(text, pos);
-    if (n > 0) {
-      if (token_begin != std::string_view::npos) {
-        tokens.push_back(text.substr(token_begin, pos - token_begin));
-        token_begin = std::string_view::npos;
-      }
+    if (const std::size_t n = white_space_at(text, pos)) {
       pos += n;
-    } else {
-      if (token_begin == std::string_view::npos) token_begin = pos;
-      bool valid;
-      decode_utf8(text, pos, valid);
+      continue;
     }
+    // A token runs to the next white space or the end.
+    const std::size_t begin = pos;
+    while (pos < text.size() && white_space_at(text, pos) == 0) decode_utf8(text, pos);
+    tokens.push_back(text.substr(begin, pos - begin));
   }
-  if (token_begin != std::string_view::npos) tokens.push_back(text.substr(token_begin));
   return tokens;
 }
-
-namespace {
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size()) return false;
-  return std::equal(lower_prefix.begin(), lower_prefix.end(), text.begin(), [](char p, char c) {
-    return p == ((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
-  });
-}
-
-}  // namespace
 
 bool is_web_url(std::string_view url) {
   if (!starts_with_ignoring_case(url, "http://") && !starts_with_ignoring_case(url, "https://")) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tallow {
 
@@ -13,12 +14,23 @@ namespace tallow {
 class DialogResultSlot {
  public:
   void reset() { *this = DialogResultSlot(); }
-  void accept(std::string text);
-  void cancel();
+  void accept(std::string text) {
+    state_ = State::accepted;
+    text_ = std::move(text);
+  }
+  void cancel() {
+    state_ = State::cancelled;
+    text_.clear();
+  }
   bool pending() const { return state_ == State::pending; }
 
   // The accepted text, or none when cancelled or still pending; leaves the slot pending.
-  std::optional<std::string> take();
+  std::optional<std::string> take() {
+    std::optional<std::string> result;
+    if (state_ == State::accepted) result = std::move(text_);
+    reset();
+    return result;
+  }
 
  private:
   enum class State { pending, cancelled, accepted };

@@ -18,15 +18,15 @@ Result<std::shared_ptr<TaskRuntime>> TaskRuntime::create() {
   return runtime;
 }
 
-TaskRuntime::TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown)
-    : shutdown_(std::move(shutdown)) {}
-
-TaskRuntime::~TaskRuntime() { shutdown(); }
-
 bool TaskRuntime::spawn(std::function<void()> task) {
   std::lock_guard lock(mutex_);
   if (is_shutting_down()) return false;
-  join_finished_locked();
+  // Tasks that ended are joined by the next spawn, so the list holds few besides live ones.
+  workers_.remove_if([](Worker& worker) {
+    if (!worker.finished->load(std::memory_order_acquire)) return false;
+    worker.thread.join();
+    return true;
+  });
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     std::thread thread([task = std::move(task), finished]() mutable {
@@ -58,17 +58,6 @@ void TaskRuntime::shutdown() {
     if (workers.empty()) return;
     for (Worker& worker : workers) {
       if (worker.thread.joinable()) worker.thread.join();
-    }
-  }
-}
-
-void TaskRuntime::join_finished_locked() {
-  for (auto worker = workers_.begin(); worker != workers_.end();) {
-    if (worker->finished->load(std::memory_order_acquire)) {
-      worker->thread.join();
-      worker = workers_.erase(worker);
-    } else {
-      ++worker;
     }
   }
 }

@@ -4,7 +4,6 @@
 // every task, the timer queue's thread among them.
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -22,8 +21,8 @@ class TaskRuntime {
   // A runtime whose timer queue is served by one of its tasks.
   static Result<std::shared_ptr<TaskRuntime>> create();
 
-  explicit TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown);
-  ~TaskRuntime();
+  explicit TaskRuntime(std::shared_ptr<platform::WakeEvent> shutdown) : shutdown_(std::move(shutdown)) {}
+  ~TaskRuntime() { shutdown(); }
   TaskRuntime(const TaskRuntime&) = delete;
   TaskRuntime& operator=(const TaskRuntime&) = delete;
 
@@ -48,8 +47,6 @@ class TaskRuntime {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished;
   };
-
-  void join_finished_locked();
 
   std::shared_ptr<platform::WakeEvent> shutdown_;
   TimerQueue timers_;

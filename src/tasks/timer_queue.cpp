@@ -15,10 +15,9 @@ TimerQueue::Id TimerQueue::schedule_at(Clock::time_point deadline, std::function
     // take a while to let go of.
     if (shut_down_) return 0;
     id = ++last_id_;
-    const bool first = entries_.empty() || Key{deadline, id} < entries_.begin()->first;
-    entries_.emplace(Key{deadline, id}, std::move(callback));
+    const auto entry = entries_.emplace(Key{deadline, id}, std::move(callback)).first;
     // Only a new first deadline changes how long the serving thread has to wait.
-    if (!first) return id;
+    if (entry != entries_.begin()) return id;
   }
   changed_.notify_one();
   return id;
@@ -50,12 +49,9 @@ bool TimerQueue::cancel(Id id) {
 void TimerQueue::serve() {
   std::unique_lock lock(mutex_);
   while (!shut_down_) {
-    if (entries_.empty()) {
-      changed_.wait(lock);
-      continue;
-    }
     const auto first = entries_.begin();
-    if (first->first.deadline == Clock::time_point::max()) {
+    // A deadline of never waits without a time, like an empty queue.
+    if (first == entries_.end() || first->first.deadline == Clock::time_point::max()) {
       changed_.wait(lock);
       continue;
     }

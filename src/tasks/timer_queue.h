@@ -1,8 +1,8 @@
 #pragma once
 // The background work's timers on one thread: the forced-stop deadline of each stop and
 // the moment the next status refresh starts (the refresh itself runs on a task, since a
-// read may hang). A deadline costs an entry in a queue, not a thread
-// asleep, so a storm of stops leaves no threads behind for the length of the grace.
+// read may hang). A deadline costs an entry in a queue, not a thread asleep, so a storm
+// of stops leaves no threads behind for the length of the grace.
 
 #include <chrono>
 #include <compare>

@@ -8,15 +8,6 @@ std::string_view hub_host(std::string_view hub_url) {
   return rest.substr(0, rest.find('/'));
 }
 
-namespace {
-
-std::string connection_suffix(const std::optional<bool>& hub_connected) {
-  if (!hub_connected) return "";
-  return *hub_connected ? ", connected" : ", connecting\u2026";
-}
-
-}  // namespace
-
 platform::Menu build_tray_menu(const TraySnapshot& snapshot) {
   using Kind = AgentStatus::Kind;
   using Item = platform::MenuItem;
@@ -26,8 +17,9 @@ platform::Menu build_tray_menu(const TraySnapshot& snapshot) {
   platform::Menu menu;
   menu.push_back(Item::information(status_label(snapshot.status)));
   if (has_hub) {
-    menu.push_back(Item::information("Hub: " + std::string(hub_host(*snapshot.hub_url)) +
-                                     connection_suffix(snapshot.hub_connected)));
+    std::string hub = "Hub: " + std::string(hub_host(*snapshot.hub_url));
+    if (snapshot.hub_connected) hub += *snapshot.hub_connected ? ", connected" : ", connecting\u2026";
+    menu.push_back(Item::information(std::move(hub)));
   }
   menu.push_back(Item::separator());
 

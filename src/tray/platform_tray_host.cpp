@@ -1,25 +1,16 @@
 #include "tray/platform_tray_host.h"
 
-#include "platform/desktop.h"
-#include "platform/dialog.h"
+#include "platform/environment.h"
 #include "platform/main_loop.h"
 #include "platform/theme.h"
-#include "platform/autostart.h"
-#include "platform/environment.h"
 
 namespace tallow {
-PlatformTrayHost::PlatformTrayHost(platform::NotificationIconTiming icon_timing)
-    : icon_timing_(icon_timing), autostart_watch_(platform::AutostartWatch::start()) {}
 
 Result<bool> PlatformTrayHost::drain_messages() {
   const bool drained = platform::dispatch_pending_events() == platform::PumpResult::drained;
-  if (icon_) {
-    if (std::optional<Error> failure = icon_->add_failure()) return *std::move(failure);
-  }
+  if (std::optional<Error> failure = icon_ ? icon_->add_failure() : std::nullopt) return *std::move(failure);
   return drained;
 }
-
-bool PlatformTrayHost::close_requested() { return session_ && session_->close_requested(); }
 
 void PlatformTrayHost::wait_for_input(std::chrono::milliseconds limit) {
   const bool every_change_wakes = platform::changes_wake_main_loop() && autostart_watch_.keep_watching();
@@ -44,20 +35,6 @@ Result<void> PlatformTrayHost::show(const TrayLook& look) {
   if (!refused.empty()) return Error{std::move(refused)};
   return {};
 }
-
-void PlatformTrayHost::show_message(std::string_view caption, std::string_view text, bool is_error) {
-  platform::show_message(caption, text, is_error);
-}
-
-void PlatformTrayHost::open_with_shell(std::string_view target) { platform::open_with_shell(target); }
-
-std::optional<std::string> PlatformTrayHost::ask_text(std::string_view caption, std::string_view prompt,
-                                                      std::string_view hint,
-                                                      std::string_view accept_label) {
-  return platform::ask_text(caption, prompt, hint, accept_label);
-}
-
-bool PlatformTrayHost::launch_at_login() { return platform::is_autostart_enabled(); }
 
 Result<void> PlatformTrayHost::toggle_launch_at_login() {
   // Switching off needs no path, so it works even when the path cannot be told.

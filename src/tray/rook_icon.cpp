@@ -26,13 +26,6 @@ constexpr std::uint64_t kMaxBytes = INT_MAX;
 
 bool fits(std::uint64_t a, std::uint64_t b) { return a == 0 || b <= kMaxBytes / a; }
 
-struct Paint {
-  std::uint8_t red;
-  std::uint8_t green;
-  std::uint8_t blue;
-  float opacity;
-};
-
 constexpr float kOpaque = 1.0f;
 // 35 %, in single precision as every render computes it.
 constexpr float kDimmed = 0.35f;
@@ -42,23 +35,32 @@ static_assert(std::bit_cast<std::uint32_t>(kDimmed) == 0x3EB33333);
 // reads on light and dark panels alike.
 constexpr std::uint8_t kNeutralGrey = 0x92;
 
-// Colour and opacity follow the status's kind alone; a failure's reason plays no part.
-Paint paint_for(const AgentStatus& status, std::optional<bool> light_theme) {
+// How the rook looks for a status on a light or dark taskbar: the themed icon's name, its
+// colour and its opacity. The status's kind alone decides; a failure's reason plays no part.
+struct RookLook {
+  std::string_view icon_name;
+  std::uint8_t red;
+  std::uint8_t green;
+  std::uint8_t blue;
+  float opacity;
+};
+
+RookLook look_for(const AgentStatus& status, std::optional<bool> light_theme) {
   // Black on light, white on dark.
   const std::uint8_t theme = !light_theme ? kNeutralGrey : *light_theme ? 0 : 255;
   switch (status.kind()) {
     case AgentStatus::Kind::running:
     case AgentStatus::Kind::running_elsewhere:
-      return {theme, theme, theme, kOpaque};
+      return {"tallowmere-tray-symbolic", theme, theme, theme, kOpaque};
     case AgentStatus::Kind::failed:
-      return {245, 158, 11, kOpaque};  // amber
+      return {"tallowmere-tray-failed", 245, 158, 11, kOpaque};  // amber
     case AgentStatus::Kind::stopped:
     case AgentStatus::Kind::starting:
     case AgentStatus::Kind::stopping:
     case AgentStatus::Kind::not_enrolled:
       break;
   }
-  return {theme, theme, theme, kDimmed};
+  return {"tallowmere-tray-dimmed-symbolic", theme, theme, theme, kDimmed};
 }
 
 std::uint8_t scaled_alpha(std::uint8_t coverage, float opacity) {
@@ -136,33 +138,21 @@ Result<RookMask> rook_mask_from_png(std::span<const std::uint8_t> png) {
 
 platform::IconImage render_rook_icon(const RookMask& mask, const AgentStatus& status,
                                      std::optional<bool> light_theme) {
-  const Paint paint = paint_for(status, light_theme);
+  const RookLook look = look_for(status, light_theme);
   platform::IconImage icon{mask.side, mask.side, std::vector<std::uint8_t>(mask.coverage.size() * 4)};
   std::uint8_t* pixel = icon.rgba.data();
   for (const std::uint8_t coverage : mask.coverage) {
-    pixel[0] = paint.red;
-    pixel[1] = paint.green;
-    pixel[2] = paint.blue;
-    pixel[3] = scaled_alpha(coverage, paint.opacity);
+    pixel[0] = look.red;
+    pixel[1] = look.green;
+    pixel[2] = look.blue;
+    pixel[3] = scaled_alpha(coverage, look.opacity);
     pixel += 4;
   }
   return icon;
 }
 
 std::string_view rook_icon_name(const AgentStatus& status) {
-  switch (status.kind()) {
-    case AgentStatus::Kind::running:
-    case AgentStatus::Kind::running_elsewhere:
-      return "tallowmere-tray-symbolic";
-    case AgentStatus::Kind::failed:
-      return "tallowmere-tray-failed";
-    case AgentStatus::Kind::stopped:
-    case AgentStatus::Kind::starting:
-    case AgentStatus::Kind::stopping:
-    case AgentStatus::Kind::not_enrolled:
-      break;
-  }
-  return "tallowmere-tray-dimmed-symbolic";
+  return look_for(status, std::nullopt).icon_name;
 }
 
 platform::IconPicture render_rook_picture(std::span<const RookMask> masks, const AgentStatus& status,

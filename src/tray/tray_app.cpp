@@ -14,16 +14,10 @@
 #include "tray/rook_icon.h"
 
 namespace tallow {
-namespace {
-
-void report_failure(const std::string& text) {
-  platform::show_message(kFailureCaption, text, /*is_error=*/true);
-}
-
-}  // namespace
 
 int run_tray_app(const TrayAppTimings& timings) {
-  install_failure_hook(&report_failure);
+  install_failure_hook(
+      [](const std::string& text) { platform::show_message(kFailureCaption, text, /*is_error=*/true); });
 
   // Held until the process ends, so a second tray is refused also while this one waits
   // for its agent to stop. Nothing else exists yet when it is refused.

@@ -1,7 +1,5 @@
 #include "tray/tray_controller.h"
 
-#include <algorithm>
-#include <cassert>
 #include <utility>
 
 #include "common/failure.h"
@@ -14,20 +12,9 @@ namespace tallow {
 
 std::string tray_tooltip(const AgentStatus& status) { return "tallowmered: " + status_label(status); }
 
-TrayController::TrayController(TrayHost& host, const AgentControl& agent, IconPainter paint_icon,
-                               std::chrono::milliseconds input_wait)
-    : host_(host), agent_(agent), paint_icon_(std::move(paint_icon)), input_wait_(input_wait) {
-  assert(paint_icon_);
-}
-
 TrayLook TrayController::first_look() {
   shown_ = take_snapshot();
   return look_of(*shown_);
-}
-
-void TrayController::run() {
-  while (run_pass()) {
-  }
 }
 
 bool TrayController::run_pass() {
@@ -43,10 +30,7 @@ bool TrayController::run_pass() {
     carry_out(*command);
   }
 
-  if (host_.close_requested() && !quitting_) {
-    agent_.stop();
-    quitting_ = true;
-  }
+  if (host_.close_requested() && !quitting_) quit();
 
   show_notice();
   refresh();

@@ -3,10 +3,12 @@
 // tasks leave, keeps the icon, tooltip and menu in step with the agent, and ends once
 // quitting has nothing left to wait for.
 
+#include <cassert>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "tray/menu_model.h"
 #include "tray/tray_host.h"
@@ -29,7 +31,10 @@ std::string tray_tooltip(const AgentStatus& status);
 class TrayController {
  public:
   TrayController(TrayHost& host, const AgentControl& agent, IconPainter paint_icon,
-                 std::chrono::milliseconds input_wait = kTrayInputWait);
+                 std::chrono::milliseconds input_wait = kTrayInputWait)
+      : host_(host), agent_(agent), paint_icon_(std::move(paint_icon)), input_wait_(input_wait) {
+    assert(paint_icon_);
+  }
 
   // Takes the first snapshot and gives what the tray shows for it, for start-up to
   // create the icon with; later passes rebuild only when a snapshot differs from it.
@@ -37,7 +42,10 @@ class TrayController {
   TrayLook first_look();
 
   // Runs passes until the loop ends.
-  void run();
+  void run() {
+    while (run_pass()) {
+    }
+  }
   // One pass; false when the loop has ended: a quit message was taken, or quitting
   // finds no agent child left. A notification area that gave up on the icon ends the
   // tray through the failure hook.

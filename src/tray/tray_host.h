@@ -5,13 +5,10 @@
 // its own pieces.
 
 #include <chrono>
-#include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/result.h"
 #include "agent/agent_status.h"
