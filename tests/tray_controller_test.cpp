@@ -326,7 +326,7 @@ TEST_F(TrayControllerTest, AnyChangeOfTheSnapshotRebuildsMenuIconAndTooltipToget
 }
 
 // The loop over the real supervisor, with in-process agent children.
-TEST(SupervisorAgent, CarriesTheLoopToTheRealSupervisor) {
+TEST(TrayControllerOverTheSupervisor, CarriesTheLoopToTheRealSupervisor) {
   test::TempDir dir("tray");
   test::write_file(dir / "config.json", R"({"hub": {"url": "https://hub.example/ui"}})");
   test::FakeAgents agents(dir.path());
