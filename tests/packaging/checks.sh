@@ -90,3 +90,43 @@ finish() {
   ((CHECKS_FAILED == 0)) && exit 0
   exit 1
 }
+
+# ---------------------------------------------------------------------------
+# The Windows package tests' world, under Wine (with scripts/lib/wine-desktop.sh sourced)
+# ---------------------------------------------------------------------------
+# end_with_test: whatever the test made ends with it, whichever way it ends: a tray that
+# PROBE can reach is asked to close first (it stops its agent itself), then TRAY_PID, then
+# the display, the prefix and WORK. A test with more of its own defines before_cleanup.
+TRAY_PID=
+end_with_test() {
+  trap leave_wine_world EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+}
+leave_wine_world() {
+  set +e
+  declare -F before_cleanup >/dev/null && before_cleanup
+  if [[ -n ${PROBE:-} && -n ${DESKTOP_PREFIX_MADE:-} ]]; then
+    timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
+      timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
+  fi
+  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" >/dev/null 2>&1
+  desktop_cleanup
+  rm -rf "$WORK"
+  return 0
+}
+
+# enter_wine_world [trayer]: a display (DISPLAY, or an Xvfb of its own), a throwaway Wine
+# prefix of its own with one server for the whole test (installers and uninstallers write
+# to it, which must not happen to a prefix someone uses), and trayer as the notification
+# area when asked.
+enter_wine_world() {
+  [[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
+  note "making a Wine prefix"
+  desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
+  { wineserver -p && wine cmd.exe /c exit; } >>"$WORK/prefix.log" 2>&1
+  [[ ${1:-} != trayer ]] || desktop_start_trayer || die "trayer did not start"
+}
+
+win() { timeout 120 wine "$@"; }
+probe() { win "$PROBE" "$@" 2>>"$WORK/probe.log" | tr -d '\r'; }

@@ -115,32 +115,11 @@ check "the stand-in agent is refused" stand_in_refused
 # ---------------------------------------------------------------------------
 # A display, a Wine prefix and an XEmbed tray host
 # ---------------------------------------------------------------------------
-TRAY_PID=
 STUBBORN_PID=
-cleanup() {
-  set +e
-  [[ -n $STUBBORN_PID ]] && kill "$STUBBORN_PID" >/dev/null 2>&1
-  if [[ -n $DESKTOP_PREFIX_MADE ]]; then
-    timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
-      timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
-  fi
-  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" >/dev/null 2>&1
-  desktop_cleanup
-  rm -rf "$WORK"
-  return 0
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+before_cleanup() { [[ -n $STUBBORN_PID ]] && kill "$STUBBORN_PID" >/dev/null 2>&1; }
+end_with_test
+enter_wine_world trayer
 
-[[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
-note "making a Wine prefix"
-desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
-{ wineserver -p && wine cmd.exe /c exit; } >>"$WORK/prefix.log" 2>&1
-desktop_start_trayer || die "trayer did not start"
-
-win() { timeout 120 wine "$@"; }
-probe() { win "$PROBE" "$@" 2>>"$WORK/probe.log" | tr -d '\r'; }
 
 INSTDIR_WIN='C:\Program Files\tallowmere'
 TRAY_WIN="$INSTDIR_WIN\\tallowmere-tray.exe"

@@ -27,37 +27,12 @@ INSTALLER=$PACKAGE_FILE
 # ---------------------------------------------------------------------------
 # A display, a Wine prefix and an XEmbed tray host
 # ---------------------------------------------------------------------------
-TRAY_PID=
-cleanup() {
-  set +e
-  # Whatever the story left running ends with the tray: it stops its agent itself.
-  if [[ -n $DESKTOP_PREFIX_MADE ]]; then
-    timeout 40 wine "$PROBE" close-tray >/dev/null 2>&1 &&
-      timeout 40 wine "$PROBE" tray absent 35 >/dev/null 2>&1
-  fi
-  [[ -n $TRAY_PID ]] && kill "$TRAY_PID" >/dev/null 2>&1
-  desktop_cleanup
-  rm -rf "$WORK"
-  return 0
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-[[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
-# Always a Wine prefix of its own: the story installs, uninstalls and writes the user's
-# state directory, which must not happen to a prefix someone uses.
-note "making a Wine prefix"
-desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
-{ wineserver -p && wine cmd.exe /c exit; } >>"$WORK/prefix.log" 2>&1
-desktop_start_trayer || die "trayer did not start"
+end_with_test
+enter_wine_world trayer
 
 # ---------------------------------------------------------------------------
 # Where things land, in Windows and Linux terms
 # ---------------------------------------------------------------------------
-win() { timeout 120 wine "$@"; }
-probe() { win "$PROBE" "$@" 2>>"$WORK/probe.log" | tr -d '\r'; }
-
 LOCAL_WIN=$(win cmd.exe /c 'echo %LOCALAPPDATA%' | tr -d '\r')
 ROAMING_WIN=$(win cmd.exe /c 'echo %APPDATA%' | tr -d '\r')
 INSTDIR_WIN="$LOCAL_WIN\\Programs\\tallowmere"

@@ -27,15 +27,7 @@ CHECK_LOG=$(cd "$OUT" && pwd)/sign-checks.log
 : >"$CHECK_LOG"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tallow-sign.XXXXXX")
 
-cleanup() {
-  set +e
-  desktop_cleanup
-  rm -rf "$WORK"
-  return 0
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+end_with_test
 
 CERT=$WORK/cert.pem KEY=$WORK/key.pem
 openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -nodes -keyout "$KEY" -out "$CERT" \
@@ -86,9 +78,8 @@ mkdir -p "$M"
 msiextract -C "$M" "$SIGNED_MSI" >/dev/null
 msiinfo extract "$SIGNED_MSI" Binary.TrayCloser >"$M/end_running_trays.exe"
 
-[[ -n ${DISPLAY:-} ]] || desktop_start_xvfb "$WORK" || die "Xvfb did not start"
-desktop_make_prefix "$WORK/prefix" || die "no Wine prefix: $(tail -n 5 "$WORK/prefix.log")"
-install_into() { timeout 120 wine "$1" /S "/D=$2" >>"$WORK/installer.log" 2>&1; }
+enter_wine_world
+install_into() { win "$1" /S "/D=$2" >>"$WORK/installer.log" 2>&1; }
 check "installs the signed package" install_into "$SIGNED" 'C:\signed'
 check "installs the package without a certificate" install_into "$UNSIGNED" 'C:\unsigned'
 C=$WINEPREFIX/drive_c
